@@ -1,0 +1,132 @@
+package com.vev.media.codec.audio.mpa;
+
+/**
+ * MPEG-1 and MPEG-2 (low sampling frequencies) audio decoder, Layers I, II and III, free format included.
+ *
+ * <p>An instance decodes one stream, one frame per {@link #decode} call, into interleaved signed 16-bit
+ * PCM in the platform's byte order. The four native methods are the low-level interface; the instance
+ * methods wrap them with argument checks and a readable result. An instance is not thread-safe, but
+ * different instances may decode concurrently.
+ *
+ * <pre>{@code
+ * try (MpegAudio decoder = new MpegAudio()) {
+ *     if (decoder.decode(input, offset, length, offset, pcm, 0)) {
+ *         offset += decoder.consumed();   // then use decoder.produced() bytes of pcm
+ *     }
+ * }
+ * }</pre>
+ */
+public final class MpegAudio implements AutoCloseable {
+    static {
+        NativeLoader.load();
+    }
+
+    /** Largest number of PCM bytes one frame produces (1152 stereo samples of 16 bits). */
+    public static final int MAX_FRAME_PCM_BYTES = 4608;
+
+    /** Largest frame of any layer, in bytes (MPEG-1 Layer II at 384 kbit/s, 32 kHz, padded). */
+    public static final int MAX_FRAME_BYTES = 1729;
+
+    private int handle;
+    private final int[] consumed = new int[1];
+    private final int[] produced = new int[1];
+    private final int[] needed = new int[1];
+
+    /**
+     * Opens a decoder instance.
+     *
+     * @throws OutOfMemoryError when the native instance cannot be allocated
+     */
+    public MpegAudio() {
+        int h = nOpen(new int[1]);
+        if (h == 0) {
+            throw new OutOfMemoryError("cannot allocate an MPEG audio decoder instance");
+        }
+        handle = h;
+    }
+
+    /**
+     * Decodes the first frame found in {@code input[inputOffset .. inputOffset + inputLength)}.
+     *
+     * @param precedingBytes how many bytes of earlier stream data lie in {@code input} right before
+     *     {@code inputOffset}; Layer III may take the bit reservoir from there (0 to inputOffset)
+     * @return true when the call did its work: then {@link #consumed()} input bytes are done with,
+     *     {@link #produced()} PCM bytes were written at {@code outputOffset}, or, when both are 0,
+     *     {@link #needed()} tells how many input bytes the frame needs. False when the frame could
+     *     not be decoded (damaged data, or arguments out of range); skip it with {@link #header}.
+     */
+    public boolean decode(byte[] input, int inputOffset, int inputLength, int precedingBytes,
+                          byte[] output, int outputOffset) {
+        ensureOpen();
+        return nConvert(handle, input, inputOffset, inputLength, output, outputOffset, 0,
+                consumed, produced, precedingBytes, needed);
+    }
+
+    /** Input bytes the last successful {@link #decode} consumed, counted from its inputOffset. */
+    public int consumed() {
+        return consumed[0];
+    }
+
+    /** PCM bytes the last {@link #decode} wrote. */
+    public int produced() {
+        return produced[0];
+    }
+
+    /** Bytes a whole frame needs, when the last {@link #decode} had too little input; else 0. */
+    public int needed() {
+        return needed[0];
+    }
+
+    /** True until {@link #close()}. */
+    public boolean isOpen() {
+        return handle != 0;
+    }
+
+    /** Releases the native instance. Closing twice does nothing. */
+    @Override
+    public void close() {
+        int h = handle;
+        handle = 0;
+        if (h != 0) {
+            nClose(h);
+        }
+    }
+
+    /**
+     * Describes the first MPEG audio frame in {@code data[0 .. length)}, or returns null when there is
+     * none. A header is taken even when the data does not hold its successor to confirm it.
+     */
+    public static MpegAudioHeader header(byte[] data, int length) {
+        if (data == null || length < 4) {
+            return null;   // the native method would report this on standard output
+        }
+        MpegAudioHeader h = new MpegAudioHeader();
+        return nGetHeader(data, Math.min(length, data.length), h) ? h : null;
+    }
+
+    private void ensureOpen() {
+        if (handle == 0) {
+            throw new IllegalStateException("decoder is closed");
+        }
+    }
+
+    // ---- native methods ----
+
+    /** Opens an instance; status[0] is set to 0. Returns the handle, 0 on failure. */
+    public static native int nOpen(int[] status);
+
+    /** Closes an instance; a handle that is not open is ignored. Always true. */
+    public static native boolean nClose(int handle);
+
+    /**
+     * Finds and describes the first frame in data[0 .. length): sets the int fields layer,
+     * headerOffset, bitsInFrame, bitRate, samplingRate, nChannels, nSamples and negOffset of
+     * headerObject. False (and a line on standard output) when there is no header.
+     */
+    public static native boolean nGetHeader(byte[] data, int length, Object headerObject);
+
+    /** Decodes one frame; see {@link #decode}. */
+    public static native boolean nConvert(int handle, byte[] input, int inputOffset, int inputLength,
+                                          byte[] output, int outputOffset, int ignored, int[] consumed,
+                                          int[] produced, int precedingBytes, int[] needed);
+}

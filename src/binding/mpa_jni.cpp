@@ -1,0 +1,210 @@
+// Native methods of com.vev.media.codec.audio.mpa.MpegAudio.
+//
+// The binding never trusts its arguments: null arrays, offsets and lengths
+// outside the arrays, and handles that are not open all end in a plain
+// false (nGetHeader, nConvert) or 0 (nOpen) without touching memory outside
+// the Java arrays. Arrays are pinned with the critical functions, which let
+// the decoder work on the Java heap directly instead of on a copy of the
+// whole array each call; no JNI call is made while they are held.
+#include <jni.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "handle_table.h"
+#include "rovaz/mpa.h"
+#include "set_int_field.h"
+
+#define ROVAZ_JNI extern "C" JNIEXPORT
+
+namespace {
+
+// True when [offset, offset + length) lies inside an array of array_length.
+bool in_range(jint array_length, jint offset, jint length)
+{
+    return offset >= 0 && length >= 0 && offset <= array_length &&
+           length <= array_length - offset;
+}
+
+bool has_element(JNIEnv *env, jintArray a)
+{
+    return a && env->GetArrayLength(a) >= 1;
+}
+
+void set_first(JNIEnv *env, jintArray a, jint value)
+{
+    env->SetIntArrayRegion(a, 0, 1, &value);
+}
+
+}  // namespace
+
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nOpen(JNIEnv *env, jobject,
+                                                                          jintArray status)
+{
+    if (has_element(env, status))
+        set_first(env, status, 0);
+    mpa_decoder *dec = nullptr;
+    if (mpa_decoder_open(&dec) != MPA_OK)
+        return 0;
+    if (mpa_decoder_reset(dec) != MPA_OK) {
+        mpa_decoder_close(dec);
+        return 0;
+    }
+    const jint handle = mpa_handle_register(dec);
+    if (handle == 0)
+        mpa_decoder_close(dec);
+    return handle;
+}
+
+ROVAZ_JNI jboolean JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nClose(JNIEnv *, jobject,
+                                                                               jint handle)
+{
+    mpa_handle_close(handle);
+    return JNI_TRUE;
+}
+
+ROVAZ_JNI jboolean JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nGetHeader(
+    JNIEnv *env, jobject, jbyteArray data, jint length, jobject header_object)
+{
+    mpa_header header;
+    std::memset(&header, 0, sizeof(header));
+    int status = MPA_ERR_NULL_ARG;
+    if (data) {
+        // Never read past the array, whatever length claims.
+        const jint array_length = env->GetArrayLength(data);
+        if (length > array_length)
+            length = array_length;
+        if (length < 0)
+            length = 0;
+        void *bytes = env->GetPrimitiveArrayCritical(data, nullptr);
+        if (bytes) {
+            status = mpa_get_header(&header, static_cast<const uint8_t *>(bytes), length);
+            env->ReleasePrimitiveArrayCritical(data, bytes, JNI_ABORT);
+        }
+    }
+    if (status != MPA_OK && status != MPA_HEADER_UNCONFIRMED) {
+        std::printf("mpa_get_header returned %d\n", status);
+        std::fflush(stdout);
+        return JNI_FALSE;
+    }
+    SetIntField(env, header_object, "layer", 4 - header.layer_bits);
+    SetIntField(env, header_object, "headerOffset", header.header_offset);
+    SetIntField(env, header_object, "bitsInFrame", header.bits_in_frame);
+    SetIntField(env, header_object, "bitRate", header.bit_rate);
+    SetIntField(env, header_object, "samplingRate", header.sampling_rate);
+    SetIntField(env, header_object, "nChannels", header.n_channels);
+    SetIntField(env, header_object, "nSamples", header.n_samples);
+    SetIntField(env, header_object, "negOffset", header.neg_offset);
+    return JNI_TRUE;
+}
+
+namespace {
+
+struct ConvertResult {
+    jint consumed = 0;
+    jint produced = 0;
+    jint needed = 0;
+    bool ok = false;
+    int pcm_status = MPA_OK;
+};
+
+// Output bytes the next frame of input needs, or 0 when no header is found.
+// The search runs on a copy of the instance's header so that it finds
+// exactly the frame the decode will find.
+int frame_output_bytes(const mpa_decoder *dec, const uint8_t *input, int length)
+{
+    mpa_header probe = *mpa_decoder_header(dec);
+    if (mpa_get_header(&probe, input, length) < 0)
+        return 0;
+    return probe.n_samples * probe.n_channels * 2;
+}
+
+void convert(mpa_decoder *dec, const uint8_t *input, jint input_length, jint preceding,
+             uint8_t *output, jint output_room, ConvertResult *r)
+{
+    // A frame whose PCM would not fit the output array is refused before
+    // the instance's state moves on.
+    const int room_needed = frame_output_bytes(dec, input, input_length);
+    if (room_needed > output_room)
+        return;
+
+    float pcm[MPA_PCM_BUFFER_FLOATS];
+    int consumed = 0, needed = 0;
+    const int status = mpa_decode_step(dec, pcm, input, input_length, preceding, &consumed, &needed);
+    if (status == MPA_ERR_RESERVOIR_SHORT) {
+        r->consumed = consumed;
+        r->ok = true;
+        return;
+    }
+    if (status == MPA_ERR_NEED_DATA && needed > 0) {
+        r->needed = needed;
+        r->ok = true;
+        return;
+    }
+    if (status != MPA_OK)
+        return;
+
+    const mpa_header *h = mpa_decoder_header(dec);
+    uint8_t *dest[2] = {output, nullptr};
+    if (h->n_channels == 2) {
+        r->produced = h->n_samples * 4;
+        r->pcm_status = mpa_output_pcm(MPA_PCM_STEREO | MPA_PCM_INTERLEAVED, pcm, dest, h->n_samples);
+    } else {
+        r->produced = h->n_samples * 2;
+        r->pcm_status = mpa_output_pcm(0, pcm, dest, h->n_samples);
+    }
+    if (r->pcm_status != MPA_OK)
+        return;
+    r->consumed = consumed;
+    r->ok = true;
+}
+
+}  // namespace
+
+ROVAZ_JNI jboolean JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nConvert(
+    JNIEnv *env, jobject, jint handle, jbyteArray input, jint input_offset, jint input_length,
+    jbyteArray output, jint output_offset, jint /*ignored*/, jintArray consumed,
+    jintArray produced, jint preceding_bytes, jintArray needed)
+{
+    const bool counters = has_element(env, consumed) && has_element(env, produced) &&
+                          has_element(env, needed);
+    if (counters) {
+        set_first(env, produced, 0);
+        set_first(env, consumed, 0);
+        set_first(env, needed, 0);
+    }
+    if (!counters || !input || !output)
+        return JNI_FALSE;
+    const jint input_array_length = env->GetArrayLength(input);
+    const jint output_array_length = env->GetArrayLength(output);
+    if (!in_range(input_array_length, input_offset, input_length) ||
+        !in_range(output_array_length, output_offset, 0) || preceding_bytes < 0 ||
+        preceding_bytes > input_offset)
+        return JNI_FALSE;
+
+    mpa_decoder *dec = mpa_handle_acquire(handle);
+    if (!dec)
+        return JNI_FALSE;
+
+    ConvertResult r;
+    void *in = env->GetPrimitiveArrayCritical(input, nullptr);
+    void *out = in ? env->GetPrimitiveArrayCritical(output, nullptr) : nullptr;
+    if (in && out) {
+        convert(dec, static_cast<const uint8_t *>(in) + input_offset, input_length, preceding_bytes,
+                static_cast<uint8_t *>(out) + output_offset, output_array_length - output_offset, &r);
+    }
+    if (out)
+        env->ReleasePrimitiveArrayCritical(output, out, 0);
+    if (in)
+        env->ReleasePrimitiveArrayCritical(input, in, JNI_ABORT);
+    mpa_handle_release(handle);
+
+    if (r.pcm_status != MPA_OK) {
+        std::printf("Conversion Error !!!! %d\n", r.pcm_status);
+        std::fflush(stdout);
+    }
+    set_first(env, produced, r.produced);
+    set_first(env, consumed, r.consumed);
+    set_first(env, needed, r.needed);
+    return r.ok ? JNI_TRUE : JNI_FALSE;
+}

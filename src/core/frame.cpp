@@ -1,0 +1,68 @@
+// Frame decode driver: locate the header, set up the frame context with its
+// stack scratch, dispatch by layer.
+#include "core/frame.h"
+
+#include "rovaz/mpa.h"
+
+int mpa_decode_frame(mpa_decoder *dec, float *pcm, const uint8_t *data, int len,
+                     int preceding_bytes)
+{
+    if (!dec || !pcm || !data)
+        return MPA_ERR_NULL_ARG;
+
+    // The instance is its own header record, so a buffer starting at a frame
+    // of the same stream continues it even without a following header.
+    const int header_status = mpa_get_header(&dec->header, data, len);
+    if (header_status < 0)
+        return header_status;
+    const mpa_header *h = &dec->header;
+    if (len - h->header_offset < 21)
+        return MPA_ERR_NEED_DATA;
+    // A Layer I or II frame is decoded only when all of it is there: its
+    // audio data may fit in less, but the caller then consumes the whole
+    // frame, bytes it has not been given included. (Layer III checks its
+    // own main data.)
+    if (h->layer_bits != 1 && (long long)(len - h->header_offset) * 8 < h->bits_in_frame)
+        return MPA_ERR_NEED_DATA;
+
+    const int start = h->header_offset + h->header_bits / 8;
+    mpa_bitstream bits;
+    mpa_bits_init(&bits, data + start, len - start);
+
+    float scratch[MPA_FRAME_SCRATCH_FLOATS];
+    uint8_t allocation[MPA_FRAME_SCRATCH_BYTES];
+    uint8_t scalefactors[MPA_FRAME_SCRATCH_BYTES];
+
+    mpa_frame_ctx ctx;
+    ctx.bits = &bits;
+    ctx.pcm = pcm;
+    ctx.decoder = dec;
+    ctx.synth = &dec->synth;
+    ctx.imdct_overlap = &dec->imdct_overlap[0][0];
+    ctx.reservoir = dec->reservoir;
+    ctx.spectrum = scratch;
+    ctx.samples = scratch;
+    ctx.allocation = allocation;
+    ctx.scalefactor_index = scalefactors;
+    ctx.skip_crc = dec->skip_crc;
+    ctx.reservoir_fill = dec->reservoir_fill;
+    ctx.alloc_table = nullptr;
+    ctx.grouping[0] = nullptr;
+    ctx.grouping[1] = dec->grouping_9;
+    ctx.grouping[2] = dec->grouping_3;
+    ctx.grouping[3] = dec->grouping_5;
+
+    switch (h->layer_bits) {
+    case 1: {
+        const int status = mpa_layer3_decode(&ctx, preceding_bytes + h->header_offset, header_status);
+        dec->reservoir_fill = ctx.reservoir_fill;
+        return status;
+    }
+    case 2:
+        return mpa_layer2_decode(&ctx);
+    case 3:
+        return mpa_layer1_decode(&ctx);
+    default:
+        return MPA_ERROR;
+    }
+}

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing (Debian 12), builds a release build and an
+# ASan+UBSan build, and runs every test through CTest.
+set -euo pipefail
+cd "$(dirname "$0")"
+./scripts/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$jobs"
+
+# The sanitizer build covers the native code; the JVM is left to the release build.
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DROVAZ_SANITIZE=ON -DROVAZ_JAVA=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+status=0
+(cd build && ctest --output-on-failure -j"$jobs") || status=1
+(cd build-asan && ctest --output-on-failure -j"$jobs" -LE slow) || status=1
+exit $status

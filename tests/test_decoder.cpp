@@ -1,0 +1,134 @@
+// Decoder instance life cycle, the frame driver and the stream step.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "core/decoder.h"
+#include "rovaz/mpa.h"
+#include "support/bitwriter.h"
+
+namespace {
+
+using mpa_test::BitWriter;
+using mpa_test::HeaderFields;
+
+struct Instance {
+    mpa_decoder *dec = nullptr;
+    Instance() { EXPECT_EQ(mpa_decoder_open(&dec), MPA_OK); }
+    ~Instance() { mpa_decoder_close(dec); }
+};
+
+// A silent mono Layer I frame (all allocations 0) of 192 kbit/s, 44.1 kHz:
+// 208 bytes.
+std::vector<uint8_t> silent_layer1_frame(bool crc = false, int bitrate_index = 6)
+{
+    HeaderFields f;
+    f.layer_bits = 3;
+    f.bitrate_index = bitrate_index;
+    f.mode = 3;
+    f.protection_bit = crc ? 0 : 1;
+    BitWriter w;
+    mpa_test::put_header(w, f);
+    w.pad_to(208 * 8);
+    std::vector<uint8_t> frame = w.bytes();
+    if (crc)
+        mpa_test::set_frame_crc(frame, 128);
+    return frame;
+}
+
+TEST(DecoderInstance, ResetBuildsDegroupingTables)
+{
+    Instance i;
+    const uint8_t zero[4] = {0, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(i.dec->grouping_3[0], zero, 4), 0);
+    EXPECT_EQ(std::memcmp(i.dec->grouping_5[0], zero, 4), 0);
+    EXPECT_EQ(std::memcmp(i.dec->grouping_9[0], zero, 4), 0);
+    const uint8_t g3_1[4] = {1, 0, 0, 0}, g3_3[4] = {0, 1, 0, 0}, g3_26[4] = {2, 2, 2, 0};
+    EXPECT_EQ(std::memcmp(i.dec->grouping_3[1], g3_1, 4), 0);
+    EXPECT_EQ(std::memcmp(i.dec->grouping_3[3], g3_3, 4), 0);
+    EXPECT_EQ(std::memcmp(i.dec->grouping_3[26], g3_26, 4), 0);
+    for (int c = 0; c < 729; c++) {
+        ASSERT_EQ(i.dec->grouping_9[c][0], c % 9);
+        ASSERT_EQ(i.dec->grouping_9[c][1], c / 9 % 9);
+        ASSERT_EQ(i.dec->grouping_9[c][2], c / 81);
+        ASSERT_EQ(i.dec->grouping_9[c][3], 0);
+    }
+    EXPECT_EQ(i.dec->reservoir_fill, 0);
+    EXPECT_EQ(i.dec->header.layer_bits, 0);
+    EXPECT_EQ(mpa_decoder_reset(nullptr), MPA_ERR_NULL_ARG);
+    EXPECT_EQ(mpa_decoder_open(nullptr), MPA_ERR_NULL_ARG);
+    EXPECT_EQ(mpa_decoder_header(i.dec), &i.dec->header);
+}
+
+TEST(FrameDriver, TwentyOneBytesFromTheHeaderAreTheMinimum)
+{
+    Instance i;
+    static float pcm[MPA_PCM_BUFFER_FLOATS];
+    // An unconfirmed free-format frame spans the buffer: with 21 bytes it
+    // reaches the Layer I decoder, whose 128 allocation bits are there.
+    const std::vector<uint8_t> free_format = silent_layer1_frame(false, 0);
+    EXPECT_EQ(mpa_decode_frame(i.dec, pcm, free_format.data(), 20, 0), MPA_ERR_NEED_DATA);
+    EXPECT_EQ(mpa_decode_frame(i.dec, pcm, free_format.data(), 21, 0), MPA_OK);
+
+    // A fixed-rate frame is decoded only when all of it is there.
+    const std::vector<uint8_t> frame = silent_layer1_frame();
+    EXPECT_EQ(mpa_decode_frame(i.dec, pcm, frame.data(), 207, 0), MPA_ERR_NEED_DATA);
+    EXPECT_EQ(mpa_decode_frame(i.dec, pcm, frame.data(), (int)frame.size(), 0), MPA_OK);
+    for (int s = 0; s < 384; s++)
+        ASSERT_EQ(pcm[s], 0.0f);
+}
+
+TEST(FrameDriver, NoSyncKeepsThePreviousHeader)
+{
+    Instance i;
+    static float pcm[MPA_PCM_BUFFER_FLOATS];
+    const std::vector<uint8_t> frame = silent_layer1_frame();
+    ASSERT_EQ(mpa_decode_frame(i.dec, pcm, frame.data(), (int)frame.size(), 0), MPA_OK);
+    const mpa_header before = i.dec->header;
+    const std::vector<uint8_t> garbage(500, 0x5A);
+    EXPECT_EQ(mpa_decode_frame(i.dec, pcm, garbage.data(), (int)garbage.size(), 0), MPA_ERR_NO_HEADER);
+    EXPECT_EQ(std::memcmp(&before, &i.dec->header, sizeof(before)), 0);
+    EXPECT_EQ(mpa_decode_frame(nullptr, pcm, frame.data(), 10, 0), MPA_ERR_NULL_ARG);
+    EXPECT_EQ(mpa_decode_frame(i.dec, nullptr, frame.data(), 10, 0), MPA_ERR_NULL_ARG);
+}
+
+TEST(FrameDriver, ProtectedFrameIsReadAfterItsCrcWord)
+{
+    Instance i;
+    static float pcm[MPA_PCM_BUFFER_FLOATS];
+    std::vector<uint8_t> frame = silent_layer1_frame(true);
+    EXPECT_EQ(mpa_decode_frame(i.dec, pcm, frame.data(), (int)frame.size(), 0), MPA_OK);
+    EXPECT_EQ(i.dec->header.header_bits, 48);
+    // A flipped allocation bit right after the CRC word is caught by the CRC.
+    frame[6] ^= 0x80;
+    EXPECT_EQ(mpa_decode_frame(i.dec, pcm, frame.data(), (int)frame.size(), 0), MPA_ERR_CRC);
+}
+
+TEST(StreamStep, ReportsNeededBytesAndSkippedGarbage)
+{
+    Instance i;
+    static float pcm[MPA_PCM_BUFFER_FLOATS];
+    std::vector<uint8_t> stream(37, 0x11);  // garbage first
+    const std::vector<uint8_t> frame = silent_layer1_frame();
+    for (int k = 0; k < 3; k++)
+        stream.insert(stream.end(), frame.begin(), frame.end());
+
+    int consumed = -1, needed = -1;
+    // Only part of the first frame: the whole frame's length is asked for.
+    EXPECT_EQ(mpa_decode_step(i.dec, pcm, stream.data(), 37 + 100, 0, &consumed, &needed), MPA_ERR_NEED_DATA);
+    EXPECT_EQ(consumed, 0);
+    EXPECT_EQ(needed, 208);
+
+    EXPECT_EQ(mpa_decode_step(i.dec, pcm, stream.data(), (int)stream.size(), 0, &consumed, &needed), MPA_OK);
+    EXPECT_EQ(consumed, 37 + 208);
+    EXPECT_EQ(needed, 0);
+    EXPECT_EQ(mpa_decoder_header(i.dec)->header_offset, 37);
+
+    // The last frame, exactly: taken by the continuation rule.
+    const uint8_t *last = stream.data() + stream.size() - frame.size();
+    EXPECT_EQ(mpa_decode_step(i.dec, pcm, last, (int)frame.size(), 0, &consumed, &needed), MPA_OK);
+    EXPECT_EQ(consumed, 208);
+}
+
+}  // namespace

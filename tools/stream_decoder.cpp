@@ -1,0 +1,125 @@
+#include "stream_decoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+StreamDecoder::StreamDecoder(Reader read) : read_(std::move(read))
+{
+    if (mpa_decoder_open(&dec_) != MPA_OK)
+        dec_ = nullptr;
+    buf_.resize(kHistory + 4 * kLookahead);
+}
+
+StreamDecoder::~StreamDecoder()
+{
+    if (dec_)
+        mpa_decoder_close(dec_);
+}
+
+// Makes the window hold at least want bytes, or everything left at the end
+// of the input. Compacts so that at most kHistory bytes stay before it.
+bool StreamDecoder::fill(size_t want)
+{
+    if (len_ - pos_ >= want || eof_)
+        return len_ - pos_ >= want;
+    if (pos_ > kHistory) {
+        const size_t drop = pos_ - kHistory;
+        std::memmove(buf_.data(), buf_.data() + drop, len_ - drop);
+        pos_ -= drop;
+        len_ -= drop;
+    }
+    if (buf_.size() < pos_ + want)
+        buf_.resize(pos_ + want);
+    while (len_ - pos_ < want && !eof_) {
+        const size_t got = read_(buf_.data() + len_, buf_.size() - len_);
+        if (got == 0)
+            eof_ = true;
+        len_ += got;
+    }
+    return len_ - pos_ >= want;
+}
+
+// A frame that failed inside its own length: skip it whole when its header
+// is confirmed by the next one, else only past the false sync.
+void StreamDecoder::skip_damaged_frame()
+{
+    const uint8_t *window = buf_.data() + pos_;
+    const int avail = (int)(len_ - pos_);
+    mpa_header probe;
+    std::memset(&probe, 0, sizeof(probe));
+    const int status = mpa_get_header(&probe, window, avail);
+    size_t skip = 1;
+    if (status >= 0) {
+        const int frame = probe.bits_in_frame >> 3;
+        skip = (size_t)probe.header_offset + (status == MPA_OK && frame > 0 ? frame : 1);
+        bytes_discarded_ += probe.header_offset;
+    }
+    pos_ += std::min(skip, len_ - pos_);
+    frames_skipped_++;
+}
+
+bool StreamDecoder::next(float *pcm)
+{
+    if (!dec_)
+        return false;
+    size_t want = kLookahead;
+    for (;;) {
+        fill(want);
+        const int avail = (int)(len_ - pos_);
+        if (avail == 0)
+            return false;
+        int consumed = 0, needed = 0;
+        const int status = mpa_decode_step(dec_, pcm, buf_.data() + pos_, avail, (int)std::min(pos_, kHistory),
+                                           &consumed, &needed);
+        switch (status) {
+        case MPA_OK:
+            bytes_discarded_ += mpa_decoder_header(dec_)->header_offset;
+            pos_ += (size_t)consumed;
+            frames_decoded_++;
+            return true;
+        case MPA_ERR_RESERVOIR_SHORT:
+            bytes_discarded_ += mpa_decoder_header(dec_)->header_offset;
+            pos_ += (size_t)consumed;
+            frames_without_output_++;
+            want = kLookahead;
+            break;
+        case MPA_ERR_NEED_DATA:
+            if (eof_) {  // a frame cut off by the end of the input
+                bytes_discarded_ += avail;
+                pos_ = len_;
+                return false;
+            }
+            want = std::max(want, (size_t)needed + kLookahead);
+            break;
+        case MPA_ERR_NO_HEADER:
+            if (eof_) {
+                bytes_discarded_ += avail;
+                pos_ = len_;
+                return false;
+            }
+            // Keep the last three bytes: a header may start there.
+            if (avail > 3) {
+                bytes_discarded_ += avail - 3;
+                pos_ += (size_t)avail - 3;
+            }
+            want = kLookahead;
+            break;
+        default:
+            skip_damaged_frame();
+            want = kLookahead;
+            break;
+        }
+    }
+}
+
+StreamDecoder::Reader memory_reader(const uint8_t *data, size_t size)
+{
+    auto offset = std::make_shared<size_t>(0);
+    return [data, size, offset](uint8_t *dst, size_t max) {
+        const size_t n = std::min(max, size - *offset);
+        std::memcpy(dst, data + *offset, n);
+        *offset += n;
+        return n;
+    };
+}
