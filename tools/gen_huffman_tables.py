@@ -1,0 +1,391 @@
+#!/usr/bin/env python3
+"""Generates the Layer III Huffman lookups from the codes of ISO/IEC 11172-3
+Table B.7 (huffman_codes.txt, one line per value pair or quadruple):
+
+  src/layer3/huffman_tables.h    lookup declarations and, per code table, a
+                                 small struct whose inline lookup() picks the
+                                 sub-lookup by comparing the cache against
+                                 value ranges
+  src/layer3/huffman_tables.cpp  the lookup arrays
+  tests/support/huffman_codes.h  the plain code lists, for the tests' encoder
+
+Each code table is split into value ranges of the left-aligned 32-bit cache.
+A range is looked up with the top W bits, W being its longest code, so short
+codes are replicated. The split is chosen per table by a small search that
+weighs the bytes of the lookups against the expected number of compares (the
+code of a table is optimal for probabilities 2^-length, which is the weight
+used). Codes too long to be looked up together with their sign bits in 16
+bits sit in a prefix range that is decoded in two steps: the prefix is
+consumed, the reader refilled and the rest looked up.
+
+Entry formats:
+  table 1          bit 7: |x| is 1, bit 6: |y| is 1, bits 3-0: code length
+  tables 2, 3, 5, 6  |x| in bits 7-6, |y| in bits 5-4, code length in bits 3-0
+  other tables     |x| in bits 15-12, |y| in bits 11-8, code length in bits 3-0
+  count1 table A   flags of v, w, x, y in bits 7-4, code length in bits 2-0
+The length counts from the first bit the lookup was indexed with (for a
+two-step range: the bits after the consumed prefix).
+
+Usage: gen_huffman_tables.py [CODES_TXT [SOURCE_ROOT]]
+"""
+
+import functools
+import os
+import sys
+
+DEFAULT_CODES = "/work/shared/standard-tables/huffman_codes.txt"
+
+SMALL_TABLES = (1, 2, 3, 5, 6)   # one lookup over the longest code
+LINBITS_TABLES = (16, 24)        # code tables with linbits (16..23, 24..31)
+BYTES_PER_COMPARE = 1000         # weight of one expected compare, in lookup bytes
+ESCAPE_PENALTY = 2.0             # extra compares charged for a two-step decode
+MAX_RANGES = 4
+
+
+def parse(path):
+    tables, count1 = {}, {}
+    cur = None
+    with open(path) as f:
+        for raw in f:
+            line = raw.split("#")[0].strip()
+            if not line:
+                continue
+            fields = line.split()
+            if fields[0] == "table":
+                attrs = dict(zip(fields[2::2], fields[3::2]))
+                cur = {"xmax": int(attrs["xmax"]), "ymax": int(attrs["ymax"]),
+                       "linbits": int(attrs["linbits"]),
+                       "same": int(attrs["same-codes-as"]) if "same-codes-as" in attrs else None,
+                       "codes": []}
+                tables[int(fields[1])] = cur
+            elif fields[0] == "count1":
+                cur = {"codes": []}
+                count1[fields[1]] = cur
+            else:
+                values = tuple(int(v) for v in fields[:-2])
+                length, bits = int(fields[-2]), fields[-1]
+                assert len(bits) == length and set(bits) <= {"0", "1"}, raw
+                cur["codes"].append((values, length, bits))
+    assert sorted(tables) == list(range(32)) and sorted(count1) == ["A", "B"]
+    for n, t in tables.items():
+        check_code(t["codes"], "table %d" % n)
+    for name, t in count1.items():
+        check_code(t["codes"], "count1 " + name)
+    return tables, count1
+
+
+def check_code(codes, what):
+    """A complete prefix code: Kraft sum exactly 1 and no code a prefix of another."""
+    if not codes:
+        return
+    assert sum(2 ** (32 - l) for _, l, _ in codes) == 2 ** 32, what
+    spans = sorted((int(b, 2) << (32 - l), l) for _, l, b in codes)
+    for (a, la), (b, _) in zip(spans, spans[1:]):
+        assert a + (1 << (32 - la)) <= b, what
+
+
+class Range:
+    """A value range [lo, hi) of the cache, looked up with its top `width` bits
+    after `prefix` bits have been consumed (prefix 0: one step)."""
+
+    def __init__(self, lo, hi, width, prefix, codes):
+        self.lo, self.hi, self.width, self.prefix, self.codes = lo, hi, width, prefix, codes
+
+    @property
+    def entries(self):
+        return (self.hi - self.lo) >> (32 - self.width)
+
+
+def split_table(codes, zero_bit, max_index, min_ranges, max_ranges):
+    """Cheapest split of the code into min_ranges to max_ranges value ranges.
+
+    codes: (value, length, left-aligned start). max_index: longest index (and
+    longest code of a one-step range) allowed. Returns the ranges from the
+    highest values down, the order in which lookup() compares."""
+    top = 1 << 31 if zero_bit else 1 << 32
+    items = sorted(codes, key=lambda c: c[2])
+    n = len(items)
+    ends = [items[i + 1][2] if i + 1 < n else top for i in range(n)]
+    mass_before = [0.0]
+    for c in items:
+        mass_before.append(mass_before[-1] + 2.0 ** -c[1])
+
+    def candidates(i, j):
+        lo, hi = items[i][2], ends[j]
+        run = items[i:j + 1]
+        width = max(c[1] for c in run)
+        out = []
+        if width <= max_index:
+            out.append(Range(lo, hi, width, 0, run))
+        size = hi - lo
+        if size & (size - 1) == 0 and lo % size == 0:
+            prefix = 33 - size.bit_length()
+            if prefix < width and width - prefix <= max_index and prefix <= 16:
+                out.append(Range(lo, hi, width, prefix, run))
+        return out
+
+    @functools.lru_cache(None)
+    def best(j, k):
+        # items 0..j remain; the next range is the k-th compare of the chain
+        if j < 0:
+            return (0.0, ()) if k >= min_ranges else (float("inf"), ())
+        if k >= max_ranges:
+            return float("inf"), ()
+        result = (float("inf"), ())
+        for i in range(j, -1, -1):
+            for r in candidates(i, j):
+                mass = mass_before[j + 1] - mass_before[i]
+                compares = k + 1 if i > 0 else k
+                cost = r.entries * 2 / BYTES_PER_COMPARE + mass * compares
+                if r.prefix:
+                    cost += mass * ESCAPE_PENALTY
+                rest = best(i - 1, k + 1)
+                if cost + rest[0] < result[0]:
+                    result = (cost + rest[0], (r,) + rest[1])
+        return result
+
+    _, ranges = best(n - 1, 0)
+    assert ranges, "no split"
+    return list(ranges)
+
+
+def pack(n, x, y, length):
+    if n == 1:
+        return x << 7 | y << 6 | length
+    if n in SMALL_TABLES:
+        return x << 6 | y << 4 | length
+    return x << 12 | y << 8 | length
+
+
+def fill(n, r):
+    shift = 32 - r.width
+    out = []
+    k = 0
+    for idx in range(r.entries):
+        v = r.lo + (idx << shift)
+        while not (r.codes[k][2] <= v < r.codes[k][2] + (1 << (32 - r.codes[k][1]))):
+            k += 1
+        (x, y), length, _ = r.codes[k]
+        out.append(pack(n, x, y, length - r.prefix))
+    return out
+
+
+def hexw(v):
+    return "0x%08xu" % v
+
+
+def emit_array(out, ctype, name, values, per_line, fmt):
+    out.append("const %s %s[%d] = {" % (ctype, name, len(values)))
+    for i in range(0, len(values), per_line):
+        out.append("    " + " ".join(fmt % v + "," for v in values[i:i + per_line]))
+    out.append("};")
+
+
+def generate(tables, count1):
+    hdr, src = [], []
+    hdr += [
+        "// Generated by tools/gen_huffman_tables.py from ISO/IEC 11172-3 Table B.7. Do not edit.",
+        "//",
+        "// Per code table, lookup() returns the entry of the code at the head of the",
+        "// reader's cache. The entry's length counts the code bits still in the cache:",
+        "// a two-step range consumes its prefix (and refills) before the second lookup.",
+        "// Entries: table 1: bit 7 |x| = 1, bit 6 |y| = 1; tables 2, 3, 5, 6: |x| in bits",
+        "// 7-6, |y| in 5-4; others: |x| in bits 15-12, |y| in 11-8. Length in bits 3-0.",
+        "#ifndef ROVAZ_LAYER3_HUFFMAN_TABLES_H",
+        "#define ROVAZ_LAYER3_HUFFMAN_TABLES_H",
+        "",
+        "#include <stdint.h>",
+        '#include "core/bitstream.h"',
+        "",
+    ]
+    src += [
+        "// Generated by tools/gen_huffman_tables.py from ISO/IEC 11172-3 Table B.7. Do not edit.",
+        '#include "layer3/huffman_tables.h"',
+        "",
+    ]
+    structs = []
+    total = 0
+    for n in sorted(tables):
+        t = tables[n]
+        if not t["codes"]:
+            continue
+        zero_bit = any(b == "1" for _, _, b in t["codes"])
+        codes = [(v, l, int(b, 2) << (32 - l)) for v, l, b in t["codes"] if not (zero_bit and b == "1")]
+        small = n in SMALL_TABLES
+        # Sign bits come from the same 16-bit peek as the code: up to 14 code bits.
+        # Linbits tables read signs after the code, so their codes may take 15.
+        max_index = 15 if n in LINBITS_TABLES else 14
+        if small:
+            ranges = split_table(codes, zero_bit, 16, 1, 1)
+        else:
+            # At least two ranges, so that the short codes' lookup stays small.
+            ranges = split_table(codes, zero_bit, max_index, 2, MAX_RANGES)
+        ctype = "uint8_t" if small else "uint16_t"
+        fmt = "0x%02x" if small else "0x%04x"
+        maxlen = max(l for _, l, _ in t["codes"])
+        names = []
+        for i, r in enumerate(ranges):
+            name = "mpa_huff%d" % n if len(ranges) == 1 else "mpa_huff%d_%s" % (n, "abcdefgh"[i])
+            names.append(name)
+            values = fill(n, r)
+            total += len(values) * (1 if small else 2)
+            hdr.append("extern const %s %s[%d];" % (ctype, name, len(values)))
+            if r.prefix:
+                src.append("// Table %d, codes beginning %s: the %d bits after that prefix." %
+                           (n, format(r.lo >> (32 - r.prefix), "0%db" % r.prefix), r.width - r.prefix))
+            else:
+                src.append("// Table %d, cache values %s..%s: the top %d bits." %
+                           (n, hexw(r.lo), hexw(r.hi - 1), r.width))
+            emit_array(src, ctype, name, values, 16 if small else 12, fmt)
+            src.append("")
+
+        s = []
+        s.append("// Table %d: %d codes of up to %d bits%s." %
+                 (n, len(t["codes"]), maxlen, "; (0, 0) is the single bit 1" if zero_bit else ""))
+        s.append("struct mpa_huff_code_%d {" % n)
+        s.append("    static const bool zero_bit = %s;" % ("true" if zero_bit else "false"))
+        if n == 1:
+            s.append("    static const int x_shift = 7, y_shift = 6, magnitude_mask = 1;")
+        elif small:
+            s.append("    static const int x_shift = 6, y_shift = 4, magnitude_mask = 3;")
+        else:
+            s.append("    static const int x_shift = 12, y_shift = 8, magnitude_mask = 15;")
+        s.append("    static inline unsigned lookup(mpa_bitstream *r)")
+        s.append("    {")
+        s.append("        uint32_t c = r->cache;")
+        for i, r in enumerate(ranges):
+            last = i == len(ranges) - 1
+            indent = "        " if last else "            "
+            body = []
+            if r.prefix:
+                rest = r.width - r.prefix
+                body.append("// prefix %s, then up to %d bits" %
+                            (format(r.lo >> (32 - r.prefix), "0%db" % r.prefix), rest))
+                body.append("r->cache = c << %d;" % r.prefix)
+                body.append("r->count -= %d;" % r.prefix)
+                body.append("mpa_bits_refill(r);")
+                body.append("return %s[r->cache >> %d];" % (names[i], 32 - rest))
+            else:
+                shift = 32 - r.width
+                base = r.lo >> shift
+                index = "c >> %d" % shift if base == 0 else "(c >> %d) - 0x%x" % (shift, base)
+                body.append("return %s[%s];  // codes of up to %d bits" % (names[i], index, r.width))
+            if last:
+                s += [indent + b for b in body]
+            elif len(body) == 1:
+                s.append("        if (c >= %s)" % hexw(r.lo))
+                s.append(indent + body[0])
+            else:
+                s.append("        if (c >= %s) {" % hexw(r.lo))
+                s += [indent + b for b in body]
+                s.append("        }")
+        s.append("    }")
+        s.append("};")
+        s.append("")
+        structs.append("\n".join(s))
+
+    # Count1 table A: one 32-entry lookup over the 6-bit codes below the 1-bit one.
+    a = count1["A"]["codes"]
+    lut = []
+    for idx in range(32):
+        v = idx << 26
+        for (vv, ww, xx, yy), length, bits in a:
+            start = int(bits, 2) << (32 - length)
+            if bits != "1" and start <= v < start + (1 << (32 - length)):
+                lut.append(vv << 7 | ww << 6 | xx << 5 | yy << 4 | length)
+                break
+    assert len(lut) == 32
+    # Count1 table B: every code is 4 bits and the flags are its bits inverted.
+    for (vv, ww, xx, yy), length, bits in count1["B"]["codes"]:
+        assert length == 4 and int(bits, 2) ^ 15 == vv << 3 | ww << 2 | xx << 1 | yy
+    hdr.append("")
+    hdr.append("// Count1 table A, codes beginning 0, by the top 6 bits: flags of v, w, x, y in")
+    hdr.append("// bits 7-4, code length in bits 2-0. Table B needs no lookup: its codes are")
+    hdr.append("// 4 bits and the flags are the code inverted.")
+    hdr.append("extern const uint8_t mpa_huff_count1_a[32];")
+    src.append("// Count1 table A, codes beginning 0, by the top 6 bits.")
+    emit_array(src, "uint8_t", "mpa_huff_count1_a", lut, 16, "0x%02x")
+    total += 32
+
+    hdr.append("")
+    hdr += structs
+    hdr.append("#endif")
+    return "\n".join(hdr) + "\n", "\n".join(src) + "\n", total
+
+
+def generate_test_codes(tables, count1):
+    out = [
+        "// Generated by tools/gen_huffman_tables.py from ISO/IEC 11172-3 Table B.7. Do not edit.",
+        "// The plain Layer III Huffman codes, for the tests' encoder.",
+        "#ifndef ROVAZ_TESTS_SUPPORT_HUFFMAN_CODES_H",
+        "#define ROVAZ_TESTS_SUPPORT_HUFFMAN_CODES_H",
+        "",
+        "#include <stdint.h>",
+        "",
+        "// One code: its bits, first-transmitted bit highest, and its length.",
+        "struct huffman_code {",
+        "    uint32_t bits;",
+        "    uint32_t length;",
+        "};",
+        "",
+        "// Per table number: the table whose codes it uses (0 for 0, 4 and 14, which",
+        "// have none), its largest directly coded magnitude and its linbits.",
+        "static const uint8_t huffman_code_source[32] = {",
+    ]
+    src = [n if tables[n]["codes"] else (tables[n]["same"] or 0) for n in range(32)]
+    out.append("    " + ", ".join(str(v) for v in src) + ",")
+    out.append("};")
+    out.append("static const uint8_t huffman_code_xmax[32] = {")
+    out.append("    " + ", ".join(str(tables[n]["xmax"]) for n in range(32)) + ",")
+    out.append("};")
+    out.append("static const uint8_t huffman_code_linbits[32] = {")
+    out.append("    " + ", ".join(str(tables[n]["linbits"]) for n in range(32)) + ",")
+    out.append("};")
+    out.append("")
+    out.append("// Pair codes by [source table][x * 16 + y].")
+    out.append("static const huffman_code huffman_pair_codes[32][256] = {")
+    for n in range(32):
+        codes = tables[n]["codes"]
+        if not codes:
+            out.append("    {},  // %d" % n)
+            continue
+        grid = {}
+        for (x, y), length, bits in codes:
+            grid[x * 16 + y] = (int(bits, 2), length)
+        out.append("    {  // %d" % n)
+        cells = ["{0x%x, %d}" % grid.get(i, (0, 0)) for i in range(256)]
+        for i in range(0, 256, 8):
+            out.append("        " + " ".join(c + "," for c in cells[i:i + 8]))
+        out.append("    },")
+    out.append("};")
+    out.append("")
+    out.append("// Count1 codes by [table][v * 8 + w * 4 + x * 2 + y].")
+    out.append("static const huffman_code huffman_quad_codes[2][16] = {")
+    for name in ("A", "B"):
+        grid = {}
+        for (v, w, x, y), length, bits in count1[name]["codes"]:
+            grid[v * 8 + w * 4 + x * 2 + y] = (int(bits, 2), length)
+        cells = ["{0x%x, %d}" % grid[i] for i in range(16)]
+        out.append("    {" + " ".join(c + "," for c in cells) + "},")
+    out.append("};")
+    out.append("")
+    out.append("#endif")
+    return "\n".join(out) + "\n"
+
+
+def main():
+    codes_path = sys.argv[1] if len(sys.argv) > 1 else DEFAULT_CODES
+    root = sys.argv[2] if len(sys.argv) > 2 else "."
+    tables, count1 = parse(codes_path)
+    header, source, total = generate(tables, count1)
+    with open(os.path.join(root, "src/layer3/huffman_tables.h"), "w") as f:
+        f.write(header)
+    with open(os.path.join(root, "src/layer3/huffman_tables.cpp"), "w") as f:
+        f.write(source)
+    with open(os.path.join(root, "tests/support/huffman_codes.h"), "w") as f:
+        f.write(generate_test_codes(tables, count1))
+    print("lookup bytes: %d" % total)
+
+
+if __name__ == "__main__":
+    main()
