@@ -28,6 +28,7 @@ bool StreamDecoder::fill(size_t want)
         std::memmove(buf_.data(), buf_.data() + drop, len_ - drop);
         pos_ -= drop;
         len_ -= drop;
+        stream_start_ -= std::min(stream_start_, drop);
     }
     if (buf_.size() < pos_ + want)
         buf_.resize(pos_ + want);
@@ -59,6 +60,20 @@ void StreamDecoder::skip_damaged_frame()
     frames_skipped_++;
 }
 
+// Before the first frame, bytes ahead of its header are not stream data: a
+// stream that starts mid-reservoir must not take them for main data of
+// earlier frames. So the window is moved to the first header, and only
+// bytes from there on are offered as preceding data.
+void StreamDecoder::skip_to_first_header()
+{
+    mpa_header probe = *mpa_decoder_header(dec_);
+    if (mpa_get_header(&probe, buf_.data() + pos_, (int)(len_ - pos_)) >= 0 && probe.header_offset > 0) {
+        bytes_discarded_ += probe.header_offset;
+        pos_ += (size_t)probe.header_offset;
+    }
+    stream_start_ = pos_;
+}
+
 bool StreamDecoder::next(float *pcm)
 {
     if (!dec_)
@@ -66,12 +81,18 @@ bool StreamDecoder::next(float *pcm)
     size_t want = kLookahead;
     for (;;) {
         fill(want);
+        if (!started_) {
+            skip_to_first_header();
+            fill(want);
+        }
         const int avail = (int)(len_ - pos_);
         if (avail == 0)
             return false;
         int consumed = 0, needed = 0;
-        const int status = mpa_decode_step(dec_, pcm, buf_.data() + pos_, avail, (int)std::min(pos_, kHistory),
-                                           &consumed, &needed);
+        const int preceding = (int)std::min(pos_ - std::min(pos_, stream_start_), kHistory);
+        const int status = mpa_decode_step(dec_, pcm, buf_.data() + pos_, avail, preceding, &consumed, &needed);
+        if (status == MPA_OK || status == MPA_ERR_RESERVOIR_SHORT)
+            started_ = true;
         switch (status) {
         case MPA_OK:
             bytes_discarded_ += mpa_decoder_header(dec_)->header_offset;

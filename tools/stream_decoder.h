@@ -44,12 +44,15 @@ public:
 private:
     bool fill(size_t want);
     void skip_damaged_frame();
+    void skip_to_first_header();
 
     Reader read_;
     mpa_decoder *dec_ = nullptr;
     std::vector<uint8_t> buf_;
     size_t pos_ = 0;   // start of the window
     size_t len_ = 0;   // valid bytes in buf_
+    size_t stream_start_ = 0;  // first header of the stream, or 0 once compacted past it
+    bool started_ = false;     // a frame has been decoded or consumed
     bool eof_ = false;
     long frames_decoded_ = 0;
     long frames_skipped_ = 0;
