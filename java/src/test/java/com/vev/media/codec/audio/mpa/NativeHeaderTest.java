@@ -74,7 +74,7 @@ public class NativeHeaderTest {
         assertEquals(4608, h.bitsInFrame);
         assertEquals(0, h.negOffset);
 
-        h = header(TestStreams.twolame(44100, 2, 1.0, "-b", "160", "-e"));
+        h = header(TestStreams.twolame(44100, 2, 1.0, "-b", "160", "-p"));
         assertHeader(h, 2, 44100, 160, 2, 1152);
 
         h = header(TestStreams.twolame(22050, 1, 1.0, "-b", "64", "-m", "m"));
