@@ -115,10 +115,14 @@ TEST(StreamStep, ReportsNeededBytesAndSkippedGarbage)
         stream.insert(stream.end(), frame.begin(), frame.end());
 
     int consumed = -1, needed = -1;
-    // Only part of the first frame: the whole frame's length is asked for.
+    // Only part of the first frame: what is asked for covers the bytes
+    // before the header and the whole frame.
     EXPECT_EQ(mpa_decode_step(i.dec, pcm, stream.data(), 37 + 100, 0, &consumed, &needed), MPA_ERR_NEED_DATA);
     EXPECT_EQ(consumed, 0);
-    EXPECT_EQ(needed, 208);
+    EXPECT_EQ(needed, 37 + 208);
+    EXPECT_EQ(mpa_decode_step(i.dec, pcm, stream.data(), needed, 0, &consumed, &needed), MPA_OK);
+    EXPECT_EQ(consumed, 37 + 208);
+    mpa_decoder_reset(i.dec);
 
     EXPECT_EQ(mpa_decode_step(i.dec, pcm, stream.data(), (int)stream.size(), 0, &consumed, &needed), MPA_OK);
     EXPECT_EQ(consumed, 37 + 208);

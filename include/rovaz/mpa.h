@@ -94,7 +94,8 @@ int mpa_output_pcm(unsigned flags, const float *pcm, uint8_t *const dest[2], int
  * input[0..input_len), retrying once with the frame length when the first
  * attempt ran out of data. Results:
  *   MPA_OK: a frame is in pcm; *consumed covers skipped bytes and the frame.
- *   MPA_ERR_NEED_DATA: *needed holds the frame length in bytes; nothing consumed.
+ *   MPA_ERR_NEED_DATA: *needed holds the bytes from the start of input that the
+ *     frame needs (skipped bytes before its header plus the frame); nothing consumed.
  *   MPA_ERR_RESERVOIR_SHORT: the frame was consumed without output.
  *   other negative statuses: the frame could not be decoded; nothing consumed
  *   (a frame that fails within its own length after the retry gives MPA_ERROR).

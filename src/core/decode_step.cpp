@@ -14,12 +14,15 @@ int mpa_decode_step(mpa_decoder *dec, float *pcm, const uint8_t *input, int inpu
     if (status == MPA_ERR_NEED_DATA || status == MPA_ERR_FRAME_TRUNCATED) {
         // The first attempt searched the whole input; the frame may simply
         // be incomplete, or the data beyond it may have confused the decode.
-        const int frame_bytes = dec->header.bits_in_frame >> 3;
-        if (frame_bytes > input_len) {
-            *needed = frame_bytes;
+        // Counted from the start of the input, so that bytes skipped before
+        // the header never cut the frame short nor make the caller ask for
+        // too little again and again.
+        const int frame_end = dec->header.header_offset + (dec->header.bits_in_frame >> 3);
+        if (frame_end > input_len) {
+            *needed = frame_end;
             return MPA_ERR_NEED_DATA;
         }
-        status = mpa_decode_frame(dec, pcm, input, frame_bytes, preceding_bytes);
+        status = mpa_decode_frame(dec, pcm, input, frame_end, preceding_bytes);
         // Within its own length the frame must decode: anything short of
         // that now is damage, not a lack of input.
         if (status == MPA_ERR_NEED_DATA || status == MPA_ERR_FRAME_TRUNCATED ||

@@ -1,12 +1,16 @@
 package com.vev.media.codec.audio.mpa;
 
+import java.lang.ref.Cleaner;
+import java.lang.ref.Reference;
+
 /**
  * MPEG-1 and MPEG-2 (low sampling frequencies) audio decoder, Layers I, II and III, free format included.
  *
  * <p>An instance decodes one stream, one frame per {@link #decode} call, into interleaved signed 16-bit
  * PCM in the platform's byte order. The four native methods are the low-level interface; the instance
  * methods wrap them with argument checks and a readable result. An instance is not thread-safe, but
- * different instances may decode concurrently.
+ * different instances may decode concurrently. An instance that is not closed releases its native
+ * memory once it is garbage collected; {@link #close()} releases it at once.
  *
  * <pre>{@code
  * try (MpegAudio decoder = new MpegAudio()) {
@@ -27,7 +31,11 @@ public final class MpegAudio implements AutoCloseable {
     /** Largest frame of any layer, in bytes (MPEG-1 Layer II at 384 kbit/s, 32 kHz, padded). */
     public static final int MAX_FRAME_BYTES = 1729;
 
+    // One daemon thread closes the instances that their users forgot.
+    private static final Cleaner CLEANER = Cleaner.create();
+
     private int handle;
+    private final Cleaner.Cleanable release;
     private final int[] consumed = new int[1];
     private final int[] produced = new int[1];
     private final int[] needed = new int[1];
@@ -43,6 +51,21 @@ public final class MpegAudio implements AutoCloseable {
             throw new OutOfMemoryError("cannot allocate an MPEG audio decoder instance");
         }
         handle = h;
+        release = CLEANER.register(this, new Release(h));
+    }
+
+    /** Closes a handle; holds no reference to the instance, so that it can become unreachable. */
+    private static final class Release implements Runnable {
+        private final int handle;
+
+        Release(int handle) {
+            this.handle = handle;
+        }
+
+        @Override
+        public void run() {
+            nClose(handle);
+        }
     }
 
     /**
@@ -58,8 +81,13 @@ public final class MpegAudio implements AutoCloseable {
     public boolean decode(byte[] input, int inputOffset, int inputLength, int precedingBytes,
                           byte[] output, int outputOffset) {
         ensureOpen();
-        return nConvert(handle, input, inputOffset, inputLength, output, outputOffset, 0,
-                consumed, produced, precedingBytes, needed);
+        try {
+            return nConvert(handle, input, inputOffset, inputLength, output, outputOffset, 0,
+                    consumed, produced, precedingBytes, needed);
+        } finally {
+            // The cleaner must not close the handle while the native call uses it.
+            Reference.reachabilityFence(this);
+        }
     }
 
     /** Input bytes the last successful {@link #decode} consumed, counted from its inputOffset. */
@@ -72,7 +100,7 @@ public final class MpegAudio implements AutoCloseable {
         return produced[0];
     }
 
-    /** Bytes a whole frame needs, when the last {@link #decode} had too little input; else 0. */
+    /** Input bytes from the last {@link #decode}'s inputOffset that the next frame needs, when it had too little input; else 0. */
     public int needed() {
         return needed[0];
     }
@@ -85,10 +113,9 @@ public final class MpegAudio implements AutoCloseable {
     /** Releases the native instance. Closing twice does nothing. */
     @Override
     public void close() {
-        int h = handle;
-        handle = 0;
-        if (h != 0) {
-            nClose(h);
+        if (handle != 0) {
+            handle = 0;
+            release.clean();   // runs nClose exactly once, here or never again
         }
     }
 
