@@ -115,6 +115,7 @@ public final class MpegAudioTool {
         }
         boolean toStdout = output.equals("-");
         long dataBytes = 0;
+        long start = System.nanoTime();
         try (MpegAudioInputStream source = pcm;
              OutputStream out = toStdout ? System.out : Files.newOutputStream(Path.of(output))) {
             OutputStream buffered = new BufferedOutputStream(out, 1 << 16);
@@ -122,7 +123,6 @@ public final class MpegAudioTool {
                 buffered.write(wavHeader(pcm.getSampleRate(), pcm.getChannels(), 0xFFFFFFFFL - 36));
             }
             byte[] b = new byte[1 << 16];
-            long start = System.nanoTime();
             long nextReport = start + PROGRESS_AFTER_NANOS;
             boolean reported = false;
             for (int n; (n = source.read(b)) > 0; ) {
@@ -144,10 +144,12 @@ public final class MpegAudioTool {
             patchWavSizes(output, dataBytes);
         }
         double seconds = (double) dataBytes / pcm.getFrameSize() / pcm.getSampleRate();
+        double elapsed = Math.max(1e-9, (System.nanoTime() - start) / 1e9);
         err.printf(Locale.ROOT, "%s: %d frames decoded, %d skipped (damaged), %d without output, %d Hz, "
-                        + "%d channel%s, %.3f s%n", NAME, pcm.getFramesDecoded(), pcm.getFramesSkipped(),
-                pcm.getFramesWithoutOutput(), pcm.getSampleRate(), pcm.getChannels(),
-                pcm.getChannels() == 1 ? "" : "s", seconds);
+                        + "%d channel%s, %.3f s of audio in %.3f s (%.0fx real time)%n", NAME,
+                pcm.getFramesDecoded(), pcm.getFramesSkipped(), pcm.getFramesWithoutOutput(),
+                pcm.getSampleRate(), pcm.getChannels(), pcm.getChannels() == 1 ? "" : "s", seconds,
+                elapsed, seconds / elapsed);
         return 0;
     }
 
