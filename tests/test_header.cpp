@@ -249,4 +249,44 @@ TEST(Header, HeaderAtTheVeryEndReadsNothingBeyondTheBuffer)
     EXPECT_EQ(out.neg_offset, 0);
 }
 
+TEST(Header, ContinuingFrameBeatsFalseSyncsInItsOwnData)
+{
+    mpa_header previous = zeroed();
+    previous.id = 1;
+    previous.layer_bits = 1;
+    previous.sampling_index = 0;
+
+    // The last frame of a stream, holding a sync word "confirmed" by another
+    // one in its own data: the continuing frame at position 0 wins.
+    Bytes last = frame(header(1, 3, 9, 0), 417);
+    const Bytes fake = header(1, 1, 1, 0);  // Layer I, 32 kbit/s: 32 bytes
+    std::copy(fake.begin(), fake.end(), last.begin() + 100);
+    std::copy(fake.begin(), fake.end(), last.begin() + 132);
+    mpa_header out = previous;
+    EXPECT_EQ(mpa_get_header(&out, last.data(), (int)last.size()), MPA_HEADER_UNCONFIRMED);
+    EXPECT_EQ(out.header_offset, 0);
+    EXPECT_EQ(out.bits_in_frame, 3336);
+
+    // Free format: a sync-like word at byte 60 of a 417-byte frame. A frame
+    // continuing a free-format stream of 417-byte frames keeps that length.
+    const Bytes h = header(1, 3, 0, 0);
+    Bytes ff = cat(frame(h, 417), frame(h, 417));
+    std::copy(h.begin(), h.end(), ff.begin() + 60);
+    previous.bitrate_index = 0;
+    previous.bits_in_frame = 417 * 8;
+    out = previous;
+    EXPECT_EQ(mpa_get_header(&out, ff.data(), (int)ff.size()), MPA_OK);
+    EXPECT_EQ(out.bits_in_frame, 417 * 8);
+    // A padded frame after an unpadded one is one byte longer.
+    Bytes padded = cat(frame(header(1, 3, 0, 0, 1), 418), frame(h, 417));
+    std::copy(h.begin(), h.end(), padded.begin() + 60);
+    out = previous;
+    EXPECT_EQ(mpa_get_header(&out, padded.data(), (int)padded.size()), MPA_OK);
+    EXPECT_EQ(out.bits_in_frame, 418 * 8);
+    // Without a previous frame the first match wins, as for any new stream.
+    out = zeroed();
+    EXPECT_EQ(mpa_get_header(&out, ff.data(), (int)ff.size()), MPA_OK);
+    EXPECT_EQ(out.bits_in_frame, 60 * 8);
+}
+
 }  // namespace

@@ -29,6 +29,13 @@ inline uint32_t fixed_frame_bits(const uint8_t *p)
     return bits;
 }
 
+// The next header of a free-format frame p: same sync, version, layer,
+// bit-rate index and sampling rate; padding and private bits free.
+inline bool is_free_format_successor(const uint8_t *p, const uint8_t *q)
+{
+    return q[0] == 0xFF && ((q[1] ^ p[1]) & 0xFE) == 0 && ((q[2] ^ p[2]) & 0xFC) == 0 && (q[3] & 3) != 2;
+}
+
 // Byte at offset i, or 0 past the end of the buffer.
 inline uint32_t byte_or_zero(const uint8_t *data, long long len, long long i)
 {
@@ -98,30 +105,47 @@ int mpa_get_header(mpa_header *hdr, const uint8_t *data, int len)
         const uint8_t *p = data + i;
         if (!is_candidate(p))
             continue;
+        // A buffer that starts exactly at a frame of the stream being
+        // decoded (same version, layer and sampling rate as the previous
+        // header) continues it.
+        const bool continues = i == 0 && ((p[1] >> 3) & 1) == hdr->id &&
+                               ((p[1] >> 1) & 3) == hdr->layer_bits &&
+                               ((p[2] >> 2) & 3) == hdr->sampling_index;
 
         if ((p[2] >> 4) != 0) {
             const long long next = i + fixed_frame_bits(p) / 8;
-            if (next + 1 >= len) {
-                if (first_unconfirmed < 0)
-                    first_unconfirmed = (int)i;
-                continue;
-            }
-            if (data[next] == 0xFF && ((data[next + 1] ^ p[1]) & 0xFE) == 0) {
+            const bool successor_in_buffer = next + 1 < len;
+            if (successor_in_buffer && data[next] == 0xFF && ((data[next + 1] ^ p[1]) & 0xFE) == 0) {
                 parse(hdr, data, len, (int)i, MPA_OK, 0);
                 return MPA_OK;
             }
-            // Continuation: a buffer that starts exactly at a frame of the
-            // stream being decoded is accepted without its successor.
-            if (i == 0 && ((p[1] >> 3) & 1) == hdr->id && ((p[1] >> 1) & 3) == hdr->layer_bits &&
-                ((p[2] >> 2) & 3) == hdr->sampling_index) {
+            // A continuing frame is taken without its successor, also when
+            // the buffer ends before the successor (the last frame of a
+            // stream): otherwise a false sync in its own data that happens
+            // to look confirmed would win and the frame would be lost.
+            if (continues) {
                 parse(hdr, data, len, 0, MPA_HEADER_UNCONFIRMED, 0);
                 return MPA_HEADER_UNCONFIRMED;
             }
+            if (!successor_in_buffer && first_unconfirmed < 0)
+                first_unconfirmed = (int)i;
             continue;
         }
 
         // Free format: the frame length is the distance to the next header
         // with the same version, layer, bit-rate index and sampling rate.
+        // Main data may hold sync-like words, so a frame continuing a
+        // free-format stream first tries the previous frame's length
+        // (adjusted for padding) before scanning.
+        if (continues && hdr->bitrate_index == 0 && hdr->bits_in_frame > 0) {
+            const int slot = (p[1] & 6) == 6 ? 4 : 1;  // Layer I pads 4-byte slots
+            const long long k = hdr->bits_in_frame / 8 + slot * (((p[2] >> 1) & 1) - hdr->padding_bit);
+            if (k >= 48 && k <= mpa_free_format_limit[(p[1] >> 1) & 3] / 8 && i + k + 4 <= len &&
+                is_free_format_successor(p, data + i + k)) {
+                parse(hdr, data, len, (int)i, MPA_OK, (uint32_t)k);
+                return MPA_OK;
+            }
+        }
         const int limit = mpa_free_format_limit[(p[1] >> 1) & 3] / 8;
         for (int k = 48; k <= limit; k++) {
             const long long q = i + k;
@@ -130,8 +154,7 @@ int mpa_get_header(mpa_header *hdr, const uint8_t *data, int len)
                     first_unconfirmed = (int)i;
                 break;
             }
-            if (data[q] == 0xFF && ((data[q + 1] ^ p[1]) & 0xFE) == 0 &&
-                ((data[q + 2] ^ p[2]) & 0xFC) == 0 && (data[q + 3] & 3) != 2) {
+            if (is_free_format_successor(p, data + q)) {
                 parse(hdr, data, len, (int)i, MPA_OK, (uint32_t)k);
                 return MPA_OK;
             }

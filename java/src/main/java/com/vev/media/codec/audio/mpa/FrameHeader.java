@@ -40,6 +40,7 @@ final class FrameHeader {
     final boolean crc;
     final int bitRateIndex;
     final int samplingIndex;
+    final int padding;
     /** 0 stereo, 1 joint stereo, 2 dual channel, 3 mono. */
     final int mode;
     /** Frame length in bytes, header included. */
@@ -57,6 +58,7 @@ final class FrameHeader {
         crc = (b1 & 1) == 0;
         bitRateIndex = b2 >> 4;
         samplingIndex = (b2 >> 2) & 3;
+        padding = (b2 >> 1) & 1;
         mode = (d[at + 3] & 0xFF) >> 6;
         this.frameBytes = frameBytes;
         this.confirmed = confirmed;
@@ -101,6 +103,12 @@ final class FrameHeader {
                 && (d[i + 2] & 0x0C) != 0x0C && (d[i + 3] & 0x03) != 2;
     }
 
+    /** The next header of the free-format frame at d[p] at d[q]: padding and private bits free. */
+    private static boolean isFreeFormatSuccessor(byte[] d, int p, int q) {
+        return (d[q] & 0xFF) == 0xFF && ((d[q + 1] ^ d[p + 1]) & 0xFE) == 0
+                && ((d[q + 2] ^ d[p + 2]) & 0xFC) == 0 && (d[q + 3] & 3) != 2;
+    }
+
     /** Frame length in bytes of a fixed-rate candidate at d[i]. */
     private static int fixedFrameBytes(byte[] d, int i) {
         int id = (d[i + 1] >> 3) & 1;
@@ -143,30 +151,39 @@ final class FrameHeader {
             if (!isCandidate(d, p)) {
                 continue;
             }
+            // A frame at the very start that continues the previous frame's stream.
+            boolean continues = i == 0 && previous != null && previous.id == ((d[p + 1] >> 3) & 1)
+                    && previous.layerCode == ((d[p + 1] >> 1) & 3)
+                    && previous.samplingIndex == ((d[p + 2] >> 2) & 3);
             if ((d[p + 2] & 0xF0) != 0) {
                 int frame = fixedFrameBytes(d, p);
                 long next = (long) i + frame;
-                if (next + 1 >= len) {
-                    if (firstUnconfirmed < 0) {
-                        firstUnconfirmed = i;
+                boolean successorInRange = next + 1 < len;
+                if (successorInRange) {
+                    int q = off + (int) next;
+                    if ((d[q] & 0xFF) == 0xFF && ((d[q + 1] ^ d[p + 1]) & 0xFE) == 0) {
+                        return new FrameHeader(d, p, i, frame, true);
                     }
-                    continue;
                 }
-                int q = off + (int) next;
-                if ((d[q] & 0xFF) == 0xFF && ((d[q + 1] ^ d[p + 1]) & 0xFE) == 0) {
-                    return new FrameHeader(d, p, i, frame, true);
+                if (continues) {
+                    return new FrameHeader(d, p, 0, frame, false);
                 }
-                if (i == 0 && previous != null) {
-                    FrameHeader h = new FrameHeader(d, p, 0, frame, false);
-                    if (h.sameStream(previous)) {
-                        return h;
-                    }
+                if (!successorInRange && firstUnconfirmed < 0) {
+                    firstUnconfirmed = i;
                 }
                 continue;
             }
             // Free format: the frame runs to the next header with the same version, layer,
-            // bit-rate index and sampling rate.
+            // bit-rate index and sampling rate; a frame continuing a free-format stream first
+            // tries the previous frame's length, adjusted for padding.
             int limit = FREE_FORMAT_LIMIT[(d[p + 1] >> 1) & 3];
+            if (continues && previous.bitRateIndex == 0 && previous.frameBytes > 0) {
+                int slot = (d[p + 1] & 6) == 6 ? 4 : 1;
+                long k = previous.frameBytes + (long) slot * (((d[p + 2] >> 1) & 1) - previous.padding);
+                if (k >= 48 && k <= limit && i + k + 4 <= len && isFreeFormatSuccessor(d, p, p + (int) k)) {
+                    return new FrameHeader(d, p, i, (int) k, true);
+                }
+            }
             for (int k = 48; k <= limit; k++) {
                 if (i + k + 4 > len) {
                     if (firstUnconfirmed < 0) {
@@ -174,9 +191,7 @@ final class FrameHeader {
                     }
                     break;
                 }
-                int q = p + k;
-                if ((d[q] & 0xFF) == 0xFF && ((d[q + 1] ^ d[p + 1]) & 0xFE) == 0
-                        && ((d[q + 2] ^ d[p + 2]) & 0xFC) == 0 && (d[q + 3] & 3) != 2) {
+                if (isFreeFormatSuccessor(d, p, p + k)) {
                     return new FrameHeader(d, p, i, k, true);
                 }
             }

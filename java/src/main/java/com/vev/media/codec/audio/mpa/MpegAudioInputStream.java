@@ -246,7 +246,7 @@ public final class MpegAudioInputStream extends InputStream {
                     return false;
                 }
                 want = Math.max(want, decoder.needed() + LOOKAHEAD);
-            } else if (h == null || retryFoundNoHeader(h, avail)) {
+            } else if (h == null) {
                 if (eof) {
                     pos = len;
                     return false;
@@ -260,16 +260,6 @@ public final class MpegAudioInputStream extends InputStream {
                 want = LOOKAHEAD;
             }
         }
-    }
-
-    /**
-     * True when a failed call ended in its second attempt finding no header: the native call, short of
-     * data for a frame that lies partly past the window, tries again on the first frame length of the
-     * window, which need not reach the header. That counts as no header in the window.
-     */
-    private boolean retryFoundNoHeader(FrameHeader h, int avail) {
-        return h.offset + h.frameBytes > avail && h.frameBytes <= avail
-                && FrameHeader.find(buf, pos, h.frameBytes, h) == null;
     }
 
     /**
