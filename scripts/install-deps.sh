@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the tools need, if missing.
 set -euo pipefail
-packages=(g++ cmake make libgtest-dev default-jdk-headless junit4 lame twolame sox)
+packages=(g++ cmake make pkg-config libgtest-dev default-jdk-headless junit4 lame twolame sox
+          libmpg123-dev libmad0-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -123,9 +123,8 @@ void convert(mpa_decoder *dec, const uint8_t *input, jint input_length, jint pre
              uint8_t *output, jint output_room, ConvertResult *r)
 {
     // A frame whose PCM would not fit the output array is refused before
-    // the instance's state moves on.
-    const int room_needed = frame_output_bytes(dec, input, input_length);
-    if (room_needed > output_room)
+    // the instance's state moves on. Room for the largest frame needs no look.
+    if (output_room < MPA_MAX_FRAME_PCM_BYTES && frame_output_bytes(dec, input, input_length) > output_room)
         return;
 
     float pcm[MPA_PCM_BUFFER_FLOATS];
