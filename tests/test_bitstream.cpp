@@ -33,9 +33,9 @@ uint32_t bit_at(const std::vector<uint8_t> &v, size_t i)
     return i / 8 < v.size() ? (v[i / 8] >> (7 - i % 8)) & 1 : 0;
 }
 
-uint32_t bits_at(const std::vector<uint8_t> &v, size_t pos, int n)
+uint64_t bits_at(const std::vector<uint8_t> &v, size_t pos, int n)
 {
-    uint32_t r = 0;
+    uint64_t r = 0;
     for (int i = 0; i < n; i++)
         r = r << 1 | bit_at(v, pos + (size_t)i);
     return r;
@@ -139,6 +139,45 @@ TEST(BitReader, PastTheEndReadsZerosWithoutTouchingMemory)
         mpa_bits_skip(&b, -mpa_bits_position(&b));
         if (len) {
             EXPECT_EQ(mpa_bits_get(&b, 8), 0xFFu);
+        }
+    }
+}
+
+// The wide reader on buffers short and long, read far past the end, handing
+// the position back and forth with the 32-bit reader at random points.
+TEST(BitReader, WideReaderMatchesReferenceAcrossHandovers)
+{
+    std::mt19937 rng(6);
+    for (size_t len : {0u, 1u, 7u, 8u, 9u, 300u}) {
+        const std::vector<uint8_t> v = random_bytes(len, (unsigned)len + 7);
+        auto data = exact_copy(v);
+        mpa_bitstream b;
+        mpa_bits_init(&b, data.get(), (int)len);
+        size_t pos = 0;
+        while (pos < len * 8 + 200) {
+            mpa_bits_wide w;
+            mpa_bits_wide_begin(&w, &b);
+            for (int k = rng() % 12; k > 0; k--) {
+                const int n = 1 + rng() % 56;
+                uint64_t got;
+                if (rng() % 2) {
+                    got = mpa_bits_wide_get(&w, n);
+                } else {
+                    mpa_bits_wide_refill(&w);
+                    got = mpa_bits_wide_take(&w, n);
+                }
+                ASSERT_EQ(got, bits_at(v, pos, n)) << len << " " << pos << " " << n;
+                pos += (size_t)n;
+            }
+            mpa_bits_wide_end(&w, &b);
+            ASSERT_EQ(mpa_bits_position(&b), (int32_t)pos);
+            ASSERT_EQ(mpa_bits_left(&b), (int32_t)(len * 8) - (int32_t)pos);
+            ASSERT_GE(b.count, 17);
+            ASSERT_LE(b.count, 32);
+            ASSERT_EQ(b.cache & ~(~0u << (32 - b.count)), 0u);  // zeros below the valid bits
+            const int n = 1 + rng() % 16;
+            ASSERT_EQ(mpa_bits_get(&b, n), bits_at(v, pos, n)) << len << " " << pos;
+            pos += (size_t)n;
         }
     }
 }

@@ -102,6 +102,32 @@ TEST(PcmOutput, EveryLayoutMatchesModel)
     }
 }
 
+// The 16-bit kernels (SSE2 where built) give the bytes of the portable loops,
+// on counts around the vector width and on unaligned buffers.
+TEST(PcmOutput, FastPathsMatchPlainLoops)
+{
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> dist(-70000.0f, 70000.0f);
+    const float special[] = {NAN,       -NAN,      INFINITY,   -INFINITY,   32767.9f,
+                             32767.0f,  32768.0f,  -32768.5f,  -32768.0f,   -32769.0f,
+                             -0.0f,     0.5f,      -0.99f,     2147483648.0f, -3.0e9f, 1.0e30f};
+    std::vector<float> src(2 * 1152 + 1);
+    for (float &x : src)
+        x = rng() % 4 ? dist(rng) : special[rng() % 16];
+    for (int offset : {0, 1}) {
+        const float *left = src.data() + offset, *right = src.data() + 1152 + offset;
+        for (int count : {0, 1, 7, 8, 9, 15, 16, 17, 1151, 1152}) {
+            std::vector<uint8_t> fast(4 * 1152 + 8, 0xA5), plain = fast;
+            mpa_store_s16_stereo(left, right, fast.data() + offset, count);
+            mpa_store_s16_stereo_plain(left, right, plain.data() + offset, count);
+            EXPECT_EQ(fast, plain) << "stereo, count " << count << " offset " << offset;
+            mpa_store_s16_packed(right, fast.data() + offset, count);
+            mpa_store_s16_packed_plain(right, plain.data() + offset, count);
+            EXPECT_EQ(fast, plain) << "packed, count " << count << " offset " << offset;
+        }
+    }
+}
+
 TEST(PcmOutput, RejectsBadArgumentsWithoutWriting)
 {
     float pcm[2304] = {100.0f};

@@ -139,16 +139,9 @@ def main():
     o.append("};")
     o.append("")
 
-    o.append("// 2^a: the top bit of a Layer I code of a + 1 bits.")
-    o.append("const uint16_t mpa_msb_table[16] = {")
-    o.append("    " + ", ".join(str(1 << a) for a in range(16)) + ",")
-    o.append("};")
-    o.append("")
-    o.append("// 1 - 2^a: added to the low bits of a Layer I code whose top bit is clear.")
-    o.append("const float mpa_layer1_offset[15] = {")
-    vals = [check_f32(f32(1 - (1 << a))) for a in range(15)]
-    o.append("    " + " ".join(fmt(v) + "," for v in vals[:8]))
-    o.append("    " + " ".join(fmt(v) + "," for v in vals[8:]))
+    o.append("// 2^a - 1: subtracted from a Layer I code of a + 1 bits.")
+    o.append("const uint16_t mpa_layer1_bias[15] = {")
+    o.append("    " + ", ".join(str((1 << a) - 1) for a in range(15)) + ",")
     o.append("};")
     o.append("")
     o.append("// 2 / (2^(a+1) - 1): the Layer I step for allocation a; 0 for no allocation.")
@@ -161,9 +154,9 @@ def main():
 
     o.append("// Layer II quantisation classes in the order of ISO/IEC 11172-3 Table B.4:")
     o.append("// 3, 5, 7, 9, 15, 31, ... 65535 levels. With w the width of one sample code:")
-    o.append("// msb = 2^(w-1), c = C, cd = C * D, step = C / 2^(w-1).")
-    o.append("const uint16_t mpa_layer2_quant_msb[17] = {")
-    o.append("    " + ", ".join(str(1 << (c[2] - 1)) for c in CLASSES) + ",")
+    o.append("// low = 2^(w-1) - 1, c = C, cd = C * D, step = C / 2^(w-1).")
+    o.append("const uint16_t mpa_layer2_quant_low[17] = {")
+    o.append("    " + ", ".join(str((1 << (c[2] - 1)) - 1) for c in CLASSES) + ",")
     o.append("};")
     for name, fn in (("c", lambda c: c[3]), ("cd", lambda c: c[3] * c[4]),
                      ("step", lambda c: c[3] / (1 << (c[2] - 1)))):
@@ -178,6 +171,17 @@ def main():
     o.append("// Number of valid grouped codes by degrouping slot (w >> 1) & 3 of a grouped")
     o.append("// code of w bits: 10 bits -> 9 levels, 5 -> 3, 7 -> 5.")
     o.append("const uint16_t mpa_layer2_group_limit[4] = {0, 729, 27, 125};")
+    o.append("")
+
+    # scfsi 0: three scale factors; 1: one for parts 0-1, one for 2; 2: one
+    # for all; 3: one for 0, one for 1-2 (ISO/IEC 11172-3 2.4.2.7).
+    parts = [[0, 1, 2], [0, 0, 1], [0, 0, 0], [0, 1, 1]]
+    o.append("// Scale factors sent per scfsi value, and per part the shift of its own")
+    o.append("// within them read as one field (the first sent is the most significant).")
+    o.append("const uint8_t mpa_layer2_scf_count[4] = {%s};" %
+             ", ".join(str(max(p) + 1) for p in parts))
+    o.append("const uint8_t mpa_layer2_scf_shift[4][3] = {%s};" % ", ".join(
+        "{%s}" % ", ".join(str(6 * (max(p) - i)) for i in p) for p in parts))
     o.append("")
 
     o.append("namespace {")

@@ -111,4 +111,74 @@ static inline void mpa_bits_skip(mpa_bitstream *b, int32_t n)
     mpa_bits_refill(b);
 }
 
+// Wide reader for the long runs of short sample codes of Layers I and II: a
+// 64-bit cache, kept in locals by its user, refilled with one 8-byte load.
+// It takes over an mpa_bitstream's position and hands it back; the same
+// end rules hold.
+struct mpa_bits_wide {
+    uint64_t cache;       // next bits, left-aligned; below them zeros or the bits that follow
+    int32_t count;        // valid bits in cache
+    const uint8_t *ptr;   // next byte to load
+    const uint8_t *start;
+    const uint8_t *end;
+};
+
+static inline void mpa_bits_wide_begin(mpa_bits_wide *w, const mpa_bitstream *b)
+{
+    w->cache = (uint64_t)b->cache << 32;
+    w->count = b->count;
+    w->ptr = b->ptr;
+    w->start = b->start;
+    w->end = b->end;
+}
+
+// Tops the cache up to 56..63 valid bits. Whole bytes are consumed; the bits
+// of a partly used byte are loaded again next time, OR-ed onto themselves.
+// Far from the end this is branch-free, so callers may refill before every
+// field instead of testing the count.
+static inline void mpa_bits_wide_refill(mpa_bits_wide *w)
+{
+    const uint8_t *p = w->ptr;
+    if (w->end - p >= 8 && p >= w->start) {
+        uint64_t v = 0;
+        for (int i = 0; i < 8; i++)
+            v = v << 8 | p[i];
+        w->cache |= v >> w->count;
+        w->ptr = p + ((63 - w->count) >> 3);
+        w->count |= 56;
+        return;
+    }
+    for (; w->count < 56; w->count += 8, p++)
+        w->cache |= (uint64_t)((p < w->end && p >= w->start) ? *p : 0u) << (56 - w->count);
+    w->ptr = p;
+}
+
+// Next n bits (1..56) without a refill; count must be at least n.
+static inline uint64_t mpa_bits_wide_take(mpa_bits_wide *w, int n)
+{
+    const uint64_t r = w->cache >> (64 - n);
+    w->cache <<= n;
+    w->count -= n;
+    return r;
+}
+
+// Next n bits (1..56) as an unsigned number.
+static inline uint64_t mpa_bits_wide_get(mpa_bits_wide *w, int n)
+{
+    if (w->count < n)
+        mpa_bits_wide_refill(w);
+    return mpa_bits_wide_take(w, n);
+}
+
+// Hands the position back to b, whose cache then holds 25..32 bits.
+static inline void mpa_bits_wide_end(mpa_bits_wide *w, mpa_bitstream *b)
+{
+    if (w->count < 32)
+        mpa_bits_wide_refill(w);
+    const int32_t back = (w->count - 25) >> 3;  // whole bytes past the 32 kept
+    b->count = w->count - 8 * back;
+    b->ptr = w->ptr - back;
+    b->cache = (uint32_t)(w->cache >> 32) & (~0u << (32 - b->count));
+}
+
 #endif

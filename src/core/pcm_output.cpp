@@ -1,4 +1,5 @@
-// Float to integer PCM, one pass per channel. The clamp is done in float
+// Float to integer PCM, one pass per channel; 16-bit interleaved stereo and
+// contiguous 16-bit output have SSE2 kernels. The clamp is done in float
 // before the truncating conversion, branch-free, so that the loops vectorise
 // (compares, selects, one convert). It gives the same result as truncating
 // first and saturating the integer: between the bound and the next integer
@@ -7,6 +8,10 @@
 
 #include <stddef.h>
 #include <string.h>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "rovaz/mpa.h"
 
@@ -59,28 +64,97 @@ void store_s32(const float *src, uint8_t *dst, int count, int stride)
     }
 }
 
+// Interleaved stereo as two strided passes, one per channel.
+template <void (*kStore)(const float *, uint8_t *, int, int), int kBytes>
+void store_stereo(const float *left, const float *right, uint8_t *dst, int count)
+{
+    kStore(left, dst, count, 2 * kBytes);
+    kStore(right, dst + kBytes, count, 2 * kBytes);
+}
+
+#ifdef __SSE2__
+// convert_s16 on four lanes, before a saturating pack to 16 bits: NaN lanes
+// are zeroed and the top clamped; below the range cvttps2dq gives INT32_MIN
+// or a value under -32768, which the pack saturates.
+inline __m128i convert4_s16(const float *src)
+{
+    __m128 x = _mm_loadu_ps(src);
+    x = _mm_and_ps(x, _mm_cmpord_ps(x, x));
+    x = _mm_min_ps(x, _mm_set1_ps(32767.0f));
+    return _mm_cvttps_epi32(x);
+}
+
+inline __m128i convert8_s16(const float *src)
+{
+    return _mm_packs_epi32(convert4_s16(src), convert4_s16(src + 4));
+}
+#endif
+
 struct pcm_format {
     void (*store)(const float *src, uint8_t *dst, int count, int stride);
     void (*store_dup)(const float *src, uint8_t *dst, int count);
+    void (*store_stereo)(const float *left, const float *right, uint8_t *dst, int count);
     int bytes;
 };
 
 // Indexed by the format bits >> 1; entry 1 (format 2) is not a format.
 const pcm_format kFormats[4] = {
-    {mpa_store_s16, mpa_store_s16_dup, 2},
-    {nullptr, nullptr, 0},
-    {mpa_store_s24, mpa_store_s24_dup, 3},
-    {mpa_store_s32, mpa_store_s32_dup, 4},
+    {mpa_store_s16, mpa_store_s16_dup, mpa_store_s16_stereo, 2},
+    {nullptr, nullptr, nullptr, 0},
+    {mpa_store_s24, mpa_store_s24_dup, store_stereo<mpa_store_s24, 3>, 3},
+    {mpa_store_s32, mpa_store_s32_dup, store_stereo<mpa_store_s32, 4>, 4},
 };
 
 }  // namespace
 
+void mpa_store_s16_packed_plain(const float *src, uint8_t *dst, int count)
+{
+    store_s16<2>(src, dst, count, 2);
+}
+
+void mpa_store_s16_stereo_plain(const float *left, const float *right, uint8_t *dst, int count)
+{
+    for (int i = 0; i < count; i++) {
+        const int16_t pair[2] = {(int16_t)convert_s16(left[i]), (int16_t)convert_s16(right[i])};
+        memcpy(dst + 4 * i, pair, sizeof pair);
+    }
+}
+
+#ifdef __SSE2__
+void mpa_store_s16_packed(const float *src, uint8_t *dst, int count)
+{
+    int i = 0;
+    for (; i + 8 <= count; i += 8)
+        _mm_storeu_si128((__m128i *)(dst + 2 * i), convert8_s16(src + i));
+    mpa_store_s16_packed_plain(src + i, dst + 2 * i, count - i);
+}
+
+void mpa_store_s16_stereo(const float *left, const float *right, uint8_t *dst, int count)
+{
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m128i l = convert8_s16(left + i), r = convert8_s16(right + i);
+        _mm_storeu_si128((__m128i *)(dst + 4 * i), _mm_unpacklo_epi16(l, r));
+        _mm_storeu_si128((__m128i *)(dst + 4 * i + 16), _mm_unpackhi_epi16(l, r));
+    }
+    mpa_store_s16_stereo_plain(left + i, right + i, dst + 4 * i, count - i);
+}
+#else
+void mpa_store_s16_packed(const float *src, uint8_t *dst, int count)
+{
+    mpa_store_s16_packed_plain(src, dst, count);
+}
+
+void mpa_store_s16_stereo(const float *left, const float *right, uint8_t *dst, int count)
+{
+    mpa_store_s16_stereo_plain(left, right, dst, count);
+}
+#endif
+
 void mpa_store_s16(const float *src, uint8_t *dst, int count, int stride)
 {
     if (stride == 2)
-        store_s16<2>(src, dst, count, stride);
-    else if (stride == 4)
-        store_s16<4>(src, dst, count, stride);
+        mpa_store_s16_packed(src, dst, count);
     else
         store_s16<0>(src, dst, count, stride);
 }
@@ -144,8 +218,7 @@ int mpa_output_pcm(unsigned flags, const float *pcm, uint8_t *const dest[2], int
     const float *left = pcm, *right = pcm + kChannelFloats;
     if (interleaved) {
         if (stereo) {
-            fmt.store(left, dest[0], count, 2 * fmt.bytes);
-            fmt.store(right, dest[0] + fmt.bytes, count, 2 * fmt.bytes);
+            fmt.store_stereo(left, right, dest[0], count);
         } else {
             fmt.store_dup(left, dest[0], count);
         }

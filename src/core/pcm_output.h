@@ -16,4 +16,12 @@ void mpa_store_s16_dup(const float *src, uint8_t *dst, int count);
 void mpa_store_s24_dup(const float *src, uint8_t *dst, int count);
 void mpa_store_s32_dup(const float *src, uint8_t *dst, int count);
 
+// The 16-bit layouts of most callers, SSE2 where the target has it:
+// contiguous (one channel) and left/right interleaved. The _plain versions
+// are the portable loops the others fall back to; both give the same bytes.
+void mpa_store_s16_packed(const float *src, uint8_t *dst, int count);
+void mpa_store_s16_packed_plain(const float *src, uint8_t *dst, int count);
+void mpa_store_s16_stereo(const float *left, const float *right, uint8_t *dst, int count);
+void mpa_store_s16_stereo_plain(const float *left, const float *right, uint8_t *dst, int count);
+
 #endif

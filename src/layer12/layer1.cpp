@@ -8,40 +8,55 @@
 
 namespace {
 
-// Code c of a + 1 bits: the top bit inverted and read as a two's-complement
-// fraction, then 2^nb / (2^nb - 1) * (s + 2^(1 - nb)), which is
-// (1 - 2^a or 1 for the top bit, plus the low bits) * 2 / (2^(a+1) - 1).
-inline float dequantise(uint32_t c, int a, float scale)
-{
-    const uint32_t h = mpa_msb_table[a];
-    const float o = (c & h) ? 1.0f : mpa_layer1_offset[a];
-    return (o + (float)(c & (h - 1))) * scale * mpa_layer1_factor[a];
-}
+// A code of a + 1 bits, its top bit inverted and read as a two's-complement
+// fraction, is requantised as 2^nb / (2^nb - 1) * (s + 2^(1 - nb)), which is
+// (code - (2^a - 1)) * 2 / (2^(a+1) - 1): an integer of at most 15 bits
+// times the step, so converting it loses nothing.
+struct lane_consts {
+    int32_t bias[64];  // 2^a - 1
+    float scale[64];
+    float step[64];    // 0 without allocation: such lanes give +0
+};
 
 }  // namespace
 
-void mpa_layer1_read_samples(mpa_frame_ctx *ctx, const uint8_t *allocation, const uint8_t *scf,
-                             int nch, int bound, float *block)
+void mpa_layer1_read_samples(mpa_frame_ctx *ctx, int nch, int bound)
 {
-    mpa_bitstream *bs = ctx->bits;
-    for (int sb = 0; sb < bound; sb++) {
-        for (int ch = 0; ch < nch; ch++) {
-            const int i = ch * 32 + sb;
-            const int a = allocation[i];
-            block[i] = a ? dequantise(mpa_bits_get(bs, a + 1), a, mpa_scalefactor_table[scf[i]]) : 0.0f;
-        }
+    const uint8_t *alloc = ctx->allocation;
+    const uint8_t *scf = ctx->scalefactor_index;
+    const int lanes = 32 * nch;
+
+    lane_consts k;
+    uint8_t list[64];  // lanes with codes, in bitstream order
+    int n = 0;
+    for (int i = 0; i < lanes; i++) {
+        const int a = alloc[i];
+        k.bias[i] = mpa_layer1_bias[a];
+        k.scale[i] = mpa_scalefactor_table[scf[i]];
+        k.step[i] = mpa_layer1_factor[a];
     }
-    // Joint stereo above the bound: one code, each channel with its own scale factor.
-    for (int sb = bound; sb < 32; sb++) {
-        const int a = allocation[sb];
-        if (!a) {
-            block[sb] = block[32 + sb] = 0.0f;
-            continue;
-        }
-        const uint32_t c = mpa_bits_get(bs, a + 1);
-        block[sb] = dequantise(c, a, mpa_scalefactor_table[scf[sb]]);
-        block[32 + sb] = dequantise(c, a, mpa_scalefactor_table[scf[32 + sb]]);
+    for (int sb = 0; sb < 32; sb++) {
+        // Above the bound both channels share channel 0's code.
+        const int coded = sb < bound ? nch : 1;
+        for (int ch = 0; ch < coded; ch++)
+            if (alloc[ch * 32 + sb])
+                list[n++] = (uint8_t)(ch * 32 + sb);
     }
+
+    int32_t codes[64];
+    memset(codes, 0, sizeof codes);
+    mpa_bits_wide bits;
+    mpa_bits_wide_begin(&bits, ctx->bits);
+    for (int block = 0; block < 12; block++) {
+        for (int e = 0; e < n; e++)
+            codes[list[e]] = (int32_t)mpa_bits_wide_get(&bits, alloc[list[e]] + 1);
+        if (nch == 2 && bound < 32)
+            memcpy(&codes[32 + bound], &codes[bound], (32 - bound) * sizeof(int32_t));
+        float *out = ctx->samples + 64 * block;
+        for (int i = 0; i < lanes; i++)
+            out[i] = (float)(codes[i] - k.bias[i]) * k.scale[i] * k.step[i];
+    }
+    mpa_bits_wide_end(&bits, ctx->bits);
 }
 
 int mpa_layer1_decode(mpa_frame_ctx *ctx)
@@ -67,20 +82,22 @@ int mpa_layer1_decode(mpa_frame_ctx *ctx)
     memset(alloc, 0, 64);
     memset(scf, 63, 64);
 
+    mpa_bits_wide w;
+    mpa_bits_wide_begin(&w, bs);
     uint32_t any15 = 0;
     if (nch >= 2) {
         for (int sb = 0; sb < bound; sb++) {
-            alloc[sb] = (uint8_t)mpa_bits_get(bs, 4);
-            alloc[32 + sb] = (uint8_t)mpa_bits_get(bs, 4);
+            alloc[sb] = (uint8_t)mpa_bits_wide_get(&w, 4);
+            alloc[32 + sb] = (uint8_t)mpa_bits_wide_get(&w, 4);
             any15 |= (alloc[sb] + 1u) | (alloc[32 + sb] + 1u);
         }
         for (int sb = bound; sb < 32; sb++) {
-            alloc[sb] = alloc[32 + sb] = (uint8_t)mpa_bits_get(bs, 4);
+            alloc[sb] = alloc[32 + sb] = (uint8_t)mpa_bits_wide_get(&w, 4);
             any15 |= alloc[sb] + 1u;
         }
     } else {
         for (int sb = 0; sb < 32; sb++) {
-            alloc[sb] = (uint8_t)mpa_bits_get(bs, 4);
+            alloc[sb] = (uint8_t)mpa_bits_wide_get(&w, 4);
             any15 |= alloc[sb] + 1u;
         }
     }
@@ -90,15 +107,15 @@ int mpa_layer1_decode(mpa_frame_ctx *ctx)
 
     for (int sb = 0; sb < 32; sb++) {
         if (alloc[sb])
-            scf[sb] = (uint8_t)mpa_bits_get(bs, 6);
+            scf[sb] = (uint8_t)mpa_bits_wide_get(&w, 6);
         if (nch >= 2 && alloc[32 + sb])
-            scf[32 + sb] = (uint8_t)mpa_bits_get(bs, 6);
+            scf[32 + sb] = (uint8_t)mpa_bits_wide_get(&w, 6);
     }
+    mpa_bits_wide_end(&w, bs);
     if (mpa_bits_left(bs) < 0)
         return MPA_ERR_NEED_DATA;
 
-    for (int block = 0; block < 12; block++)
-        mpa_layer1_read_samples(ctx, alloc, scf, nch, bound, ctx->samples + 64 * block);
+    mpa_layer1_read_samples(ctx, nch, bound);
     if (mpa_bits_left(bs) < 0)
         return MPA_ERR_NEED_DATA;
 

@@ -6,10 +6,9 @@
 #include <stdint.h>
 #include "core/frame.h"
 
-// Layer I: reads and dequantises one block (one sample per subband and
-// channel) into block[ch * 32 + sb]. allocation and scf are [2][32].
-void mpa_layer1_read_samples(mpa_frame_ctx *ctx, const uint8_t *allocation, const uint8_t *scf,
-                             int nch, int bound, float *block);
+// Layer I: reads and dequantises the 12 blocks into ctx->samples [12][2][32]
+// from ctx->allocation and ctx->scalefactor_index ([2][32] each).
+void mpa_layer1_read_samples(mpa_frame_ctx *ctx, int nch, int bound);
 
 // Layer II, in bitstream order. ctx->alloc_table must be set. bound is the
 // first subband whose allocation both channels share (0 for mono).

@@ -22,15 +22,9 @@ const float mpa_scalefactor_table[64] = {
     0.0625f, 0.0496062823f, 0.0393725336f, 9.99999968e-21f,
 };
 
-// 2^a: the top bit of a Layer I code of a + 1 bits.
-const uint16_t mpa_msb_table[16] = {
-    1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192, 16384, 32768,
-};
-
-// 1 - 2^a: added to the low bits of a Layer I code whose top bit is clear.
-const float mpa_layer1_offset[15] = {
-    0.0f, -1.0f, -3.0f, -7.0f, -15.0f, -31.0f, -63.0f, -127.0f,
-    -255.0f, -511.0f, -1023.0f, -2047.0f, -4095.0f, -8191.0f, -16383.0f,
+// 2^a - 1: subtracted from a Layer I code of a + 1 bits.
+const uint16_t mpa_layer1_bias[15] = {
+    0, 1, 3, 7, 15, 31, 63, 127, 255, 511, 1023, 2047, 4095, 8191, 16383,
 };
 
 // 2 / (2^(a+1) - 1): the Layer I step for allocation a; 0 for no allocation.
@@ -42,9 +36,9 @@ const float mpa_layer1_factor[15] = {
 
 // Layer II quantisation classes in the order of ISO/IEC 11172-3 Table B.4:
 // 3, 5, 7, 9, 15, 31, ... 65535 levels. With w the width of one sample code:
-// msb = 2^(w-1), c = C, cd = C * D, step = C / 2^(w-1).
-const uint16_t mpa_layer2_quant_msb[17] = {
-    2, 4, 4, 8, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192, 16384, 32768,
+// low = 2^(w-1) - 1, c = C, cd = C * D, step = C / 2^(w-1).
+const uint16_t mpa_layer2_quant_low[17] = {
+    1, 3, 3, 7, 7, 15, 31, 63, 127, 255, 511, 1023, 2047, 4095, 8191, 16383, 32767,
 };
 const float mpa_layer2_quant_c[17] = {
     1.33333337f, 1.60000002f, 1.14285719f, 1.77777779f, 1.06666672f, 1.03225803f,
@@ -65,6 +59,11 @@ const float mpa_layer2_quant_step[17] = {
 // Number of valid grouped codes by degrouping slot (w >> 1) & 3 of a grouped
 // code of w bits: 10 bits -> 9 levels, 5 -> 3, 7 -> 5.
 const uint16_t mpa_layer2_group_limit[4] = {0, 729, 27, 125};
+
+// Scale factors sent per scfsi value, and per part the shift of its own
+// within them read as one field (the first sent is the most significant).
+const uint8_t mpa_layer2_scf_count[4] = {3, 2, 1, 2};
+const uint8_t mpa_layer2_scf_shift[4][3] = {{12, 6, 0}, {6, 6, 0}, {0, 0, 0}, {6, 0, 0}};
 
 namespace {
 

@@ -8,17 +8,20 @@
 extern const float mpa_scalefactor_table[64];
 
 // Layer I, by allocation a (code width a + 1 bits).
-extern const uint16_t mpa_msb_table[16];    // 2^a
-extern const float mpa_layer1_offset[15];   // 1 - 2^a
+extern const uint16_t mpa_layer1_bias[15];  // 2^a - 1
 extern const float mpa_layer1_factor[15];   // 2 / (2^(a+1) - 1), [0] = 0
 
 // Layer II quantisation classes 0..16 (Table B.4 order: 3, 5, 7, 9, 15, 31, ...).
-extern const uint16_t mpa_layer2_quant_msb[17];  // 2^(w-1), w = sample code width
+extern const uint16_t mpa_layer2_quant_low[17];  // 2^(w-1) - 1, w = sample code width
 extern const float mpa_layer2_quant_c[17];       // C
 extern const float mpa_layer2_quant_cd[17];      // C * D
 extern const float mpa_layer2_quant_step[17];    // C / 2^(w-1)
 // Valid grouped codes by degrouping slot (w >> 1) & 3: {0, 729, 27, 125}.
 extern const uint16_t mpa_layer2_group_limit[4];
+// By scfsi: scale factors sent (6 bits each), and per part the shift of its
+// own within them read as one field.
+extern const uint8_t mpa_layer2_scf_count[4];
+extern const uint8_t mpa_layer2_scf_shift[4][3];
 
 // One Layer II bit-allocation table. Rows are indexed by the allocation code
 // and shared between subbands; subbands from sblimit up point to zero rows.

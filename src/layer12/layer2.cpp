@@ -1,5 +1,7 @@
 // Layer II frame decoder (ISO/IEC 11172-3 2.4.3.3, and the low sampling
 // frequencies of ISO/IEC 13818-3).
+#include <string.h>
+
 #include "core/crc.h"
 #include "layer12/layer12.h"
 #include "layer12/layer12_tables.h"
@@ -7,46 +9,66 @@
 
 namespace {
 
-// Reads the three sample codes of one triplet. A negative width is one
-// grouped code; codes past the end of its degrouping table are invalid.
-inline bool read_triplet(mpa_bitstream *bs, const uint8_t (*const *grouping)[4], int width,
-                         uint32_t x[3])
+// One coded allocation of a granule, in bitstream order.
+struct coded_lane {
+    const uint8_t (*grouping)[4];  // degrouping table of a grouped code, else null
+    uint16_t limit;  // grouped codes below it are valid
+    uint16_t mask;   // all ones over one plain code
+    uint8_t lane;    // ch * 32 + sb
+    uint8_t width;   // bits of the grouped code or of each of the three plain codes
+};
+
+// A frame's dequantisation constants by lane. Lanes without allocation hold
+// zeros, which turn any code into +0.
+struct lane_consts {
+    int32_t low[64];  // the bits below the top bit of a sample code
+    float step[64];
+    float pos[64];    // offset when the top bit is set
+    float neg[64];    // and when it is clear
+    float scale[3][64];  // parts 0, 1, 2: granules 0-3, 4-7, 8-11
+};
+
+// Reads one granule's codes into codes[s][lane]. Returns false for a grouped
+// code past the end of its degrouping table.
+inline bool read_granule(mpa_bits_wide *bs, const coded_lane *list, int n, int32_t (*codes)[64])
 {
-    if (width > 0) {
-        x[0] = mpa_bits_get(bs, width);
-        x[1] = mpa_bits_get(bs, width);
-        x[2] = mpa_bits_get(bs, width);
-        return true;
+    for (int i = 0; i < n; i++) {
+        const coded_lane &e = list[i];
+        mpa_bits_wide_refill(bs);
+        if (!e.grouping) {
+            // The triplet as one field of 3 * width bits.
+            const uint64_t x = mpa_bits_wide_take(bs, 3 * e.width);
+            codes[0][e.lane] = (int32_t)(x >> (2 * e.width));
+            codes[1][e.lane] = (int32_t)((x >> e.width) & e.mask);
+            codes[2][e.lane] = (int32_t)(x & e.mask);
+            continue;
+        }
+        const uint32_t c = (uint32_t)mpa_bits_wide_take(bs, e.width);
+        if (c >= e.limit)
+            return false;
+        const uint8_t *t = e.grouping[c];
+        codes[0][e.lane] = t[0];
+        codes[1][e.lane] = t[1];
+        codes[2][e.lane] = t[2];
     }
-    const uint32_t c = mpa_bits_get(bs, -width);
-    const int slot = (-width >> 1) & 3;
-    if (c >= mpa_layer2_group_limit[slot])
-        return false;
-    const uint8_t *e = grouping[slot][c];
-    x[0] = e[0];
-    x[1] = e[1];
-    x[2] = e[2];
     return true;
 }
 
-// C * (s + D) * scale, s being x with its top bit inverted read as a
-// fraction: (low bits * C / 2^(w-1) + (C * D or C * D - C)) * scale.
-// Writes the three samples one time slot (64 floats) apart.
-inline void dequantise(const uint32_t x[3], int k, float scale, float *out)
+// C * (s + D) * scale, s being the code with its top bit inverted read as a
+// fraction: (low bits * C / 2^(w-1) + (C * D or C * D - C)) * scale. Codes
+// have w bits, so the top bit is set exactly when the code exceeds the low
+// bits' mask. Writes the granule's three time slots, 64 floats apart; the
+// loop vectorises across lanes.
+inline void dequantise(const lane_consts &k, const float *scale, const int32_t (*codes)[64],
+                       int lanes, float *out)
 {
-    const uint32_t h = mpa_layer2_quant_msb[k];
-    const float step = mpa_layer2_quant_step[k];
-    const float pos = mpa_layer2_quant_cd[k];
-    const float neg = pos - mpa_layer2_quant_c[k];
-    for (int s = 0; s < 3; s++) {
-        const float o = (x[s] & h) ? pos : neg;
-        out[64 * s] = ((float)(x[s] & (h - 1)) * step + o) * scale;
+    for (int i = 0; i < lanes; i++) {
+        for (int s = 0; s < 3; s++) {
+            const int32_t c = codes[s][i];
+            const float o = c > k.low[i] ? k.pos[i] : k.neg[i];
+            out[64 * s + i] = ((float)(c & k.low[i]) * k.step[i] + o) * scale[i];
+        }
     }
-}
-
-inline void zero3(float *out)
-{
-    out[0] = out[64] = out[128] = 0.0f;
 }
 
 }  // namespace
@@ -72,106 +94,109 @@ int mpa_layer2_select_table(const mpa_header *h)
 
 void mpa_layer2_read_allocation(mpa_frame_ctx *ctx, int bound, int sblimit)
 {
-    mpa_bitstream *bs = ctx->bits;
+    mpa_bits_wide bs;
+    mpa_bits_wide_begin(&bs, ctx->bits);
     const uint8_t *nbal = ctx->alloc_table->nbal;
     uint8_t *a0 = ctx->allocation;
     uint8_t *a1 = a0 + 32;
     for (int sb = 0; sb < bound; sb++) {
-        a0[sb] = (uint8_t)mpa_bits_get(bs, nbal[sb]);
-        a1[sb] = (uint8_t)mpa_bits_get(bs, nbal[sb]);
+        a0[sb] = (uint8_t)mpa_bits_wide_get(&bs, nbal[sb]);
+        a1[sb] = (uint8_t)mpa_bits_wide_get(&bs, nbal[sb]);
     }
     // One field for both channels from the bound up (all of a mono frame).
     for (int sb = bound; sb < sblimit; sb++)
-        a0[sb] = a1[sb] = (uint8_t)mpa_bits_get(bs, nbal[sb]);
+        a0[sb] = a1[sb] = (uint8_t)mpa_bits_wide_get(&bs, nbal[sb]);
     for (int sb = sblimit; sb < 32; sb++)
         a0[sb] = a1[sb] = 0;
+    mpa_bits_wide_end(&bs, ctx->bits);
 }
 
 void mpa_layer2_read_scfsi(mpa_frame_ctx *ctx, int sblimit, uint8_t (*scfsi)[2], int nch)
 {
-    mpa_bitstream *bs = ctx->bits;
+    mpa_bits_wide bs;
+    mpa_bits_wide_begin(&bs, ctx->bits);
     const uint8_t *alloc = ctx->allocation;
     for (int sb = 0; sb < sblimit; sb++)
         for (int ch = 0; ch < nch; ch++)
-            scfsi[sb][ch] = alloc[ch * 32 + sb] ? (uint8_t)mpa_bits_get(bs, 2) : 4;
+            scfsi[sb][ch] = alloc[ch * 32 + sb] ? (uint8_t)mpa_bits_wide_get(&bs, 2) : 4;
+    mpa_bits_wide_end(&bs, ctx->bits);
 }
 
 void mpa_layer2_read_scalefactors(mpa_frame_ctx *ctx, int sblimit, const uint8_t (*scfsi)[2],
                                   int nch)
 {
-    mpa_bitstream *bs = ctx->bits;
+    mpa_bits_wide bs;
+    mpa_bits_wide_begin(&bs, ctx->bits);
     for (int sb = 0; sb < sblimit; sb++) {
         for (int ch = 0; ch < nch; ch++) {
-            // Parts 0, 1, 2 (granules 0-3, 4-7, 8-11) are 64 bytes apart.
+            const int c = scfsi[sb][ch];
+            if (c == 4)  // no allocation, no scale factors
+                continue;
+            // The one to three scale factors as one field, split by table
+            // rather than by a branch on scfsi. Parts 0, 1, 2 (granules 0-3,
+            // 4-7, 8-11) are 64 bytes apart.
+            mpa_bits_wide_refill(&bs);
+            const uint32_t x = (uint32_t)mpa_bits_wide_take(&bs, 6 * mpa_layer2_scf_count[c]);
+            const uint8_t *shift = mpa_layer2_scf_shift[c];
             uint8_t *s = ctx->scalefactor_index + ch * 32 + sb;
-            switch (scfsi[sb][ch]) {
-            case 0:
-                s[0] = (uint8_t)mpa_bits_get(bs, 6);
-                s[64] = (uint8_t)mpa_bits_get(bs, 6);
-                s[128] = (uint8_t)mpa_bits_get(bs, 6);
-                break;
-            case 1:
-                s[0] = s[64] = (uint8_t)mpa_bits_get(bs, 6);
-                s[128] = (uint8_t)mpa_bits_get(bs, 6);
-                break;
-            case 2:
-                s[0] = s[64] = s[128] = (uint8_t)mpa_bits_get(bs, 6);
-                break;
-            case 3:
-                s[0] = (uint8_t)mpa_bits_get(bs, 6);
-                s[64] = s[128] = (uint8_t)mpa_bits_get(bs, 6);
-                break;
-            default:  // no allocation, no scale factors
-                break;
-            }
+            s[0] = (uint8_t)((x >> shift[0]) & 63);
+            s[64] = (uint8_t)((x >> shift[1]) & 63);
+            s[128] = (uint8_t)((x >> shift[2]) & 63);
         }
     }
+    mpa_bits_wide_end(&bs, ctx->bits);
 }
 
 int mpa_layer2_read_samples(mpa_frame_ctx *ctx, int bound, int sblimit, int nch)
 {
-    mpa_bitstream *bs = ctx->bits;
     const mpa_layer2_alloc_table *t = ctx->alloc_table;
     const uint8_t *alloc = ctx->allocation;
-    uint32_t x[3];
+    const uint8_t *scf = ctx->scalefactor_index;
+    const int lanes = 32 * nch;
 
-    for (int g = 0; g < 12; g++) {
-        const uint8_t *scf = ctx->scalefactor_index + (g >> 2) * 64;
-        float *out = ctx->samples + g * 192;  // three time slots
-
-        for (int sb = 0; sb < bound; sb++) {
-            for (int ch = 0; ch < 2; ch++) {
-                const int i = ch * 32 + sb;
-                const int a = alloc[i];
-                if (!a) {
-                    zero3(out + i);
-                    continue;
-                }
-                if (!read_triplet(bs, ctx->grouping, t->bits_row[sb][a], x))
-                    return MPA_ERROR;
-                dequantise(x, t->class_row[sb][a], mpa_scalefactor_table[scf[i]], out + i);
-            }
-        }
-        // Shared codes (joint stereo above the bound, or mono).
-        for (int sb = bound; sb < sblimit; sb++) {
-            const int a = alloc[sb];
-            if (!a) {
-                zero3(out + sb);
-                if (nch == 2)
-                    zero3(out + 32 + sb);
+    lane_consts k;
+    memset(&k, 0, sizeof k);
+    coded_lane list[64];
+    int n = 0;
+    for (int sb = 0; sb < sblimit; sb++) {
+        for (int ch = 0; ch < nch; ch++) {
+            const int i = ch * 32 + sb;
+            const int a = alloc[i];
+            if (!a)
                 continue;
+            // Above the bound both channels share channel 0's codes.
+            if (ch == 0 || sb < bound) {
+                const int w = t->bits_row[sb][a];
+                coded_lane &e = list[n++];
+                e.lane = (uint8_t)i;
+                e.width = (uint8_t)(w < 0 ? -w : w);
+                e.mask = (uint16_t)((1u << e.width) - 1);
+                e.grouping = w < 0 ? ctx->grouping[(-w >> 1) & 3] : nullptr;
+                e.limit = w < 0 ? mpa_layer2_group_limit[(-w >> 1) & 3] : 0;
             }
-            if (!read_triplet(bs, ctx->grouping, t->bits_row[sb][a], x))
-                return MPA_ERROR;
-            const int k = t->class_row[sb][a];
-            dequantise(x, k, mpa_scalefactor_table[scf[sb]], out + sb);
-            if (nch == 2)
-                dequantise(x, k, mpa_scalefactor_table[scf[32 + sb]], out + 32 + sb);
+            const int c = t->class_row[sb][a];
+            k.low[i] = mpa_layer2_quant_low[c];
+            k.step[i] = mpa_layer2_quant_step[c];
+            k.pos[i] = mpa_layer2_quant_cd[c];
+            k.neg[i] = k.pos[i] - mpa_layer2_quant_c[c];
+            for (int p = 0; p < 3; p++)
+                k.scale[p][i] = mpa_scalefactor_table[scf[p * 64 + i]];
         }
-        for (int ch = 0; ch < nch; ch++)
-            for (int sb = sblimit; sb < 32; sb++)
-                zero3(out + ch * 32 + sb);
     }
+
+    int32_t codes[3][64];
+    memset(codes, 0, sizeof codes);
+    mpa_bits_wide bits;
+    mpa_bits_wide_begin(&bits, ctx->bits);
+    for (int g = 0; g < 12; g++) {
+        if (!read_granule(&bits, list, n, codes))
+            return MPA_ERROR;
+        if (nch == 2 && bound < sblimit)
+            for (int s = 0; s < 3; s++)
+                memcpy(&codes[s][32 + bound], &codes[s][bound], (sblimit - bound) * sizeof(int32_t));
+        dequantise(k, k.scale[g >> 2], codes, lanes, ctx->samples + g * 192);
+    }
+    mpa_bits_wide_end(&bits, ctx->bits);
     return MPA_OK;
 }
 
