@@ -152,6 +152,26 @@ TEST(Layer3Requantize, NegativeExponentsClampToFirstEntry)
     EXPECT_EQ(lines[4], mpa_gain_table[255]);
 }
 
+// With a bound, the entries that start at or above it are left alone; the
+// one it falls in is scaled whole.
+TEST(Layer3Requantize, BoundSkipsTheEntriesAboveIt)
+{
+    const uint8_t zeros[39] = {};
+    for (int kind = 0; kind < 3; kind++) {
+        const mpa_granule_info info = granule(1, kind, 210);
+        for (int lines : {0, 1, 4, 5, 100, 575, 576}) {
+            float spectrum[576];
+            std::fill(spectrum, spectrum + 576, 1.0f);
+            mpa_layer3_requantize_lines(&info, zeros, spectrum, lines);
+            int start = 0;
+            for (int b = 0; b < info.band_count; start += info.band_widths[b], b++)
+                for (int l = 0; l < info.band_widths[b]; l++)
+                    ASSERT_EQ(spectrum[start + l], start < lines ? 32768.0f : 1.0f)
+                        << "kind " << kind << ", lines " << lines << ", entry " << b;
+        }
+    }
+}
+
 TEST(Layer3Reorder, ShortAndMixedGranulesArePermuted)
 {
     for (int id = 0; id < 2; id++) {

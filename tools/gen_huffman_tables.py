@@ -22,7 +22,9 @@ Entry formats:
   table 1          bit 7: |x| is 1, bit 6: |y| is 1, bits 3-0: code length
   tables 2, 3, 5, 6  |x| in bits 7-6, |y| in bits 5-4, code length in bits 3-0
   other tables     |x| in bits 15-12, |y| in bits 11-8, code length in bits 3-0
-  count1 table A   flags of v, w, x, y in bits 7-4, code length in bits 2-0
+  count1 tables    by the top 10 bits of the cache: the quadruple's row of
+                   mpa_huff_quad_values in bits 15-4, the length of code and
+                   sign bits in bits 3-0
 The length counts from the first bit the lookup was indexed with (for a
 two-step range: the bits after the consumed prefix).
 
@@ -213,8 +215,8 @@ def generate(tables, count1):
         codes = [(v, l, int(b, 2) << (32 - l)) for v, l, b in t["codes"] if not (zero_bit and b == "1")]
         small = n in SMALL_TABLES
         # Sign bits come from the same 16-bit peek as the code: up to 14 code bits.
-        # Linbits tables read signs after the code, so their codes may take 15.
-        max_index = 15 if n in LINBITS_TABLES else 14
+        # Linbits tables do the same for pairs below 15, so the same limit.
+        max_index = 14
         if small:
             ranges = split_table(codes, zero_bit, 16, 1, 1)
         else:
@@ -284,28 +286,55 @@ def generate(tables, count1):
         s.append("")
         structs.append("\n".join(s))
 
-    # Count1 table A: one 32-entry lookup over the 6-bit codes below the 1-bit one.
-    a = count1["A"]["codes"]
-    lut = []
-    for idx in range(32):
-        v = idx << 26
-        for (vv, ww, xx, yy), length, bits in a:
-            start = int(bits, 2) << (32 - length)
-            if bits != "1" and start <= v < start + (1 << (32 - length)):
-                lut.append(vv << 7 | ww << 6 | xx << 5 | yy << 4 | length)
-                break
-    assert len(lut) == 32
-    # Count1 table B: every code is 4 bits and the flags are its bits inverted.
+    # Count1 tables: code and sign bits fit in 10 bits (table A: codes of up to
+    # 6 bits, table B: 4 bits; then one sign bit per non-zero value). Each
+    # 10-bit value maps to the quadruple's signed values, as a row of the 81
+    # combinations of -1, 0, +1 (base 3, digit 1 for +1, 2 for -1, v first),
+    # and the bits taken.
     for (vv, ww, xx, yy), length, bits in count1["B"]["codes"]:
         assert length == 4 and int(bits, 2) ^ 15 == vv << 3 | ww << 2 | xx << 1 | yy
+    quads = []
+    for name in ("A", "B"):
+        lut = []
+        for idx in range(1024):
+            word = format(idx, "010b")
+            found = [(f, l) for f, l, b in count1[name]["codes"] if word.startswith(b)]
+            assert len(found) == 1
+            flags, length = found[0]
+            row, signs = 0, length
+            for f in flags:
+                digit = 0
+                if f:
+                    digit = 2 if word[signs] == "1" else 1
+                    signs += 1
+                row = row * 3 + digit
+            assert signs <= 10
+            lut.append(row << 4 | signs)
+        quads.append(lut)
+    values = []
+    for row in range(81):
+        digits = [row // 27 % 3, row // 9 % 3, row // 3 % 3, row % 3]
+        values.append([(0.0, 1.0, -1.0)[d] for d in digits])
     hdr.append("")
-    hdr.append("// Count1 table A, codes beginning 0, by the top 6 bits: flags of v, w, x, y in")
-    hdr.append("// bits 7-4, code length in bits 2-0. Table B needs no lookup: its codes are")
-    hdr.append("// 4 bits and the flags are the code inverted.")
-    hdr.append("extern const uint8_t mpa_huff_count1_a[32];")
-    src.append("// Count1 table A, codes beginning 0, by the top 6 bits.")
-    emit_array(src, "uint8_t", "mpa_huff_count1_a", lut, 16, "0x%02x")
-    total += 32
+    hdr.append("// Count1 tables A and B by the top 10 bits of the cache: the row of")
+    hdr.append("// mpa_huff_quad_values in bits 15-4, code and sign bits taken in bits 3-0.")
+    hdr.append("extern const uint16_t mpa_huff_count1[2][1024];")
+    hdr.append("// The 81 quadruples of -1, 0 and +1 (v, w, x, y).")
+    hdr.append("alignas(16) extern const float mpa_huff_quad_values[81][4];")
+    src.append("// Count1 tables A and B by the top 10 bits of the cache.")
+    src.append("const uint16_t mpa_huff_count1[2][1024] = {")
+    for lut in quads:
+        src.append("    {")
+        for i in range(0, 1024, 12):
+            src.append("        " + " ".join("0x%04x," % v for v in lut[i:i + 12]))
+        src.append("    },")
+    src.append("};")
+    src.append("")
+    src.append("alignas(16) const float mpa_huff_quad_values[81][4] = {")
+    for i in range(0, 81, 4):
+        src.append("    " + " ".join("{%s}," % ", ".join("%.1ff" % x for x in v) for v in values[i:i + 4]))
+    src.append("};")
+    total += 2 * 2048 + 81 * 16
 
     hdr.append("")
     hdr += structs

@@ -6,8 +6,8 @@
 #include <stdint.h>
 #include "rovaz/mpa.h"
 
-// Polyphase synthesis history: per channel two banks of 17 rows x 16 columns
-// (a ring of 16 time slots), and the ring position of each channel.
+// Polyphase synthesis history: per channel two banks of 16 columns (a ring of
+// 16 time slots) of 17 values each, and the ring position of each channel.
 struct mpa_synth_state {
     float synth_history[2][544];
     int32_t synth_phase[2];

@@ -4,36 +4,74 @@
 // matrixing is a 32-point DCT-II (X[n] = sum_k s[k] cos(n(2k+1)pi/64)) done
 // with Lee's factorisation, and since V[0..63] of one slot is made of
 // X[16..31], 0 and -X[16..0] with symmetries, only 33 values per slot are
-// kept. Per channel the history is two banks of 17 rows x 16 columns; the
-// columns are a ring of 16 slots. Even columns of the window bank hold
-// X[16 + r] sets, odd columns X[16 - r] sets, so the window of output j walks
-// row j only.
+// kept. Per channel the history is two banks of 16 columns, a ring of 16
+// slots, each column holding 17 rows one after the other. Even columns of the
+// window bank hold X[16 + r] sets, odd columns X[16 - r] sets, so the window
+// of output j walks row j only.
+//
+// The filterbank runs on four-lane vectors (SSE, NEON). On x86 processors
+// with AVX, chosen per call from the CPU's feature bits, the windowing runs
+// on eight lanes and the DCT is the same code in AVX's three-operand form.
+// Both paths do the same operations per output in the same order: their
+// output is the same to the bit.
 #include "layer12/synthesis.h"
 
 #include <string.h>
 
 #include "core/decoder.h"
 #include "core/frame.h"
+#include "layer12/synthesis_simd.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#define MPA_SYNTH_HAVE_AVX 1
+#else
+#define MPA_SYNTH_HAVE_AVX 0
+#endif
 
 namespace {
 
-constexpr int kBank = 272;  // 17 rows x 16 columns
+constexpr int kBank = 272;    // 16 columns x 17 rows
+constexpr int kColumn = 17;
 
-// Four-lane float vectors (GCC/Clang vector extensions): SSE on x86, NEON on
-// ARM. The ring of 16 columns defeats the auto-vectoriser (it falls back to
-// scalar code at -O3), so the lanes are spelled out.
+// GCC/Clang vector extensions: four lanes map to SSE or NEON, eight to AVX
+// inside functions compiled for it. Values pass by reference so that no
+// eight-lane vector crosses a call boundary of code built without AVX. The
+// unaligned variants load and store at any float address.
 typedef float v4f __attribute__((vector_size(16)));
+typedef float v8f __attribute__((vector_size(32)));
+typedef float v4f_u __attribute__((vector_size(16), aligned(4), may_alias));
+typedef float v8f_u __attribute__((vector_size(32), aligned(4), may_alias));
+
+inline void load(v4f &v, const float *p)
+{
+    v = *(const v4f_u *)p;
+}
+
+inline void load(v8f &v, const float *p)
+{
+    v = *(const v8f_u *)p;
+}
+
+inline void store(float *p, const v4f &v)
+{
+    *(v4f_u *)p = v;
+}
+
+inline void store(float *p, const v8f &v)
+{
+    *(v8f_u *)p = v;
+}
 
 inline v4f load4(const float *p)
 {
     v4f v;
-    memcpy(&v, p, sizeof v);
+    load(v, p);
     return v;
 }
 
 inline void store4(float *p, v4f v)
 {
-    memcpy(p, &v, sizeof v);
+    store(p, v);
 }
 
 inline v4f reverse4(v4f a)
@@ -41,37 +79,23 @@ inline v4f reverse4(v4f a)
     return __builtin_shufflevector(a, a, 3, 2, 1, 0);
 }
 
-// Columns c .. c + 3 of a history row, c even, modulo 16. cb is c rounded
-// down to a multiple of 4, so the loads stay within the row; when c is not a
-// multiple of 4 (kHalf) the window straddles two aligned blocks.
-template <bool kHalf>
-inline v4f columns4(const float *row, int cb, int g)
+// Rows v[0..3] become columns.
+inline void transpose4(v4f *v)
 {
-    const v4f lo = load4(row + ((cb + 4 * g) & 15));
-    if (!kHalf)
-        return lo;
-    const v4f hi = load4(row + ((cb + 4 * g + 4) & 15));
-    return __builtin_shufflevector(lo, hi, 2, 3, 4, 5);
-}
-
-// {sum x0, sum x1, sum x2, sum x3} over lanes; with kAlternate the odd lanes
-// are subtracted.
-template <bool kAlternate>
-inline v4f lane_sums(v4f x0, v4f x1, v4f x2, v4f x3)
-{
-    const v4f t01 = __builtin_shufflevector(x0, x1, 0, 4, 1, 5) +
-                    __builtin_shufflevector(x0, x1, 2, 6, 3, 7);
-    const v4f t23 = __builtin_shufflevector(x2, x3, 0, 4, 1, 5) +
-                    __builtin_shufflevector(x2, x3, 2, 6, 3, 7);
-    const v4f even = __builtin_shufflevector(t01, t23, 0, 1, 4, 5);
-    const v4f odd = __builtin_shufflevector(t01, t23, 2, 3, 6, 7);
-    return kAlternate ? even - odd : even + odd;
+    const v4f t0 = __builtin_shufflevector(v[0], v[1], 0, 4, 1, 5);
+    const v4f t1 = __builtin_shufflevector(v[0], v[1], 2, 6, 3, 7);
+    const v4f t2 = __builtin_shufflevector(v[2], v[3], 0, 4, 1, 5);
+    const v4f t3 = __builtin_shufflevector(v[2], v[3], 2, 6, 3, 7);
+    v[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    v[1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    v[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    v[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
 // 4- and 2-point stages of four 4-point blocks d0..d3, lanes across blocks,
 // with the recombination inside each block and inside each pair of blocks.
-// Writes element k of block j to u[4k + j].
-inline void dct4x4(v4f d0, v4f d1, v4f d2, v4f d3, const float *f, float *u)
+// Element k of block j goes to lane j of z[k].
+inline void dct4x4(v4f d0, v4f d1, v4f d2, v4f d3, const float *f, v4f *z)
 {
     const v4f t0 = __builtin_shufflevector(d0, d1, 0, 4, 1, 5);
     const v4f t1 = __builtin_shufflevector(d0, d1, 2, 6, 3, 7);
@@ -93,64 +117,107 @@ inline void dct4x4(v4f d0, v4f d1, v4f d2, v4f d3, const float *f, float *u)
     z0 += __builtin_shufflevector(z2, zero, 4, 1, 4, 3);
     z2 += __builtin_shufflevector(z1, zero, 4, 1, 4, 3);
     z1 += __builtin_shufflevector(z3, zero, 4, 1, 4, 3);
-    store4(u, z0);
-    store4(u + 4, z1);
-    store4(u + 8, z2);
-    store4(u + 12, z3);
+    z[0] = z0;
+    z[1] = z1;
+    z[2] = z2;
+    z[3] = z3;
 }
 
-// Windowing of one slot from the window bank h, window column c = cb (+ 2
-// when kHalf). Term m of row j meets column c + m: the slot m steps back.
+// Windowing of one slot from the window bank h, window column c (even).
+// Term m of row j meets column c + m: the slot m steps back.
 //   out[j]      = sum_m (-1)^m W_j[m] H[j][c + m]      j = 0..15
 //   out[32 - j] = sum_m W_j[15 - m] H[j][c + m]        j = 1..15
 //   out[16]     = -sum_n W_16[n] H[16][c + 2n + 1]
-// Lane k of a row's partial sums carries the terms m = k (mod 4); the lanes
-// of four rows are summed together. The sums stay in single precision: the
+// mpa_synthesis_window_terms holds, per term m, the weights of rows 0..15 in
+// the direct sums and of rows 1..16 in the mirrored ones, so that the lanes
+// of a vector are consecutive rows of one column: no horizontal sums, and
+// every output is the same products summed in the same order whatever the
+// lane count and the ring position. Even and odd terms are summed apart, then
+// added, to halve the dependency chains. Sums stay in single precision: the
 // error against a double-precision filter stays near 0.015 at full scale,
-// far below the rounding of 16-bit output.
-template <bool kHalf>
-void window(const float *h, int cb, float *out)
+// far below the rounding of 16-bit output. The column is a template argument
+// so that every load has a fixed offset.
+template <class V, int c, int kSide>
+__attribute__((always_inline)) inline void window_side(const float *h, float *out)
 {
-    const float *w = mpa_synthesis_window;
-    v4f direct[16], mirror[17];
-    for (int j = 0; j < 16; j++) {
-        const float *row = h + 16 * j;
-        const float *wr = w + 16 * j;
-        v4f a = {0.0f, 0.0f, 0.0f, 0.0f};
-        v4f b = {0.0f, 0.0f, 0.0f, 0.0f};
+    constexpr int kLanes = sizeof(V) / sizeof(float);
 #pragma GCC unroll 4
-        for (int g = 0; g < 4; g++) {
-            const v4f v = columns4<kHalf>(row, cb, g);
-            a += v * load4(wr + 4 * g);
-            b += v * reverse4(load4(wr + 12 - 4 * g));
+    for (int k = 0; k < 16 / kLanes; k++) {
+        const int row = kSide + kLanes * k;
+        const float *w = &mpa_synthesis_window_terms[0][16 * kSide + kLanes * k];
+        V even, odd, x, y;
+#pragma GCC unroll 16
+        for (int m = 0; m < 16; m++) {
+            load(x, h + kColumn * ((c + m) & 15) + row);
+            load(y, w + 32 * m);
+            if (m == 0)
+                even = x * y;
+            else if (m == 1)
+                odd = x * y;
+            else if (m & 1)
+                odd += x * y;
+            else
+                even += x * y;
         }
-        direct[j] = a;
-        mirror[j] = b;
+        V s = even + odd;
+        if (kSide == 0) {
+            store(out + kLanes * k, s);
+        } else {
+            // Row j of the mirrored sums is output 32 - j.
+            if constexpr (kLanes == 4)
+                s = __builtin_shufflevector(s, s, 3, 2, 1, 0);
+            else
+                s = __builtin_shufflevector(s, s, 7, 6, 5, 4, 3, 2, 1, 0);
+            store(out + 32 - kLanes * (k + 1), s);
+        }
     }
-    {
-        // Row 16: only odd columns (odd m) carry values.
-        const float *row = h + 16 * 16;
-        const v4f v0 = columns4<kHalf>(row, cb, 0), v1 = columns4<kHalf>(row, cb, 1);
-        const v4f v2 = columns4<kHalf>(row, cb, 2), v3 = columns4<kHalf>(row, cb, 3);
-        mirror[16] = -(__builtin_shufflevector(v0, v1, 1, 3, 5, 7) * load4(w + 256) +
-                       __builtin_shufflevector(v2, v3, 1, 3, 5, 7) * load4(w + 260));
-    }
-    for (int j = 0; j < 16; j += 4)
-        store4(out + j, lane_sums<true>(direct[j], direct[j + 1], direct[j + 2], direct[j + 3]));
-    for (int j = 16; j < 32; j += 4)
-        store4(out + j, lane_sums<false>(mirror[32 - j], mirror[31 - j], mirror[30 - j],
-                                         mirror[29 - j]));
 }
 
-}  // namespace
+// Direct sums from row 0, mirrored ones from row 1.
+template <class V, int c>
+__attribute__((always_inline)) inline void window(const float *h, float *out)
+{
+    window_side<V, c, 0>(h, out);
+    window_side<V, c, 1>(h, out);
+}
+
+// One function per window column. Inside one function GCC would hoist the
+// window loads that all columns share and spill them.
+typedef void (*window_fn)(const float *h, float *out);
+
+template <int c>
+void window_plain(const float *h, float *out)
+{
+    window<v4f, c>(h, out);
+}
+
+constexpr window_fn kWindowPlain[8] = {
+    window_plain<0>, window_plain<2>, window_plain<4>,  window_plain<6>,
+    window_plain<8>, window_plain<10>, window_plain<12>, window_plain<14>,
+};
+
+#if MPA_SYNTH_HAVE_AVX
+template <int c>
+__attribute__((target("avx"))) void window_avx(const float *h, float *out)
+{
+    window<v8f, c>(h, out);
+}
+
+constexpr window_fn kWindowAvx[8] = {
+    window_avx<0>, window_avx<2>, window_avx<4>,  window_avx<6>,
+    window_avx<8>, window_avx<10>, window_avx<12>, window_avx<14>,
+};
+#endif
 
 // Lee's recursive DCT-II. An N-point stage turns a block x[0..N-1] into sums
 // x[i] + x[N-1-i] and differences (x[i] - x[N-1-i]) / (2cos((2i+1)pi/2N)),
 // i < N/2. The N-point DCT of the block is then the N/2-point DCT A of the
 // sums at even outputs, and B[n] + B[n + 1] (B[N/2] = 0) at odd outputs, B
 // being the N/2-point DCT of the differences. Five stages of 16
-// multiplications, fully unrolled.
-void mpa_dct32(float *in, float *col_lo, float *col_hi)
+// multiplications, fully unrolled. The outputs go down col_lo and col_hi as
+// mpa_dct32 says, with a stride of kStride floats.
+template <int kStride>
+__attribute__((always_inline)) inline void dct32(const float *in, float *col_lo, float *col_hi)
 {
     const float *f = mpa_dct_factors;
 
@@ -177,98 +244,156 @@ void mpa_dct32(float *in, float *col_lo, float *col_hi)
 
     // Each d is one 4-point block. The 4- and 2-point stages and the
     // recombinations within 8-point blocks run on transposed groups of four
-    // blocks. Outputs of every block stay in bit-reversed order, so that
-    // position i holds X[bitrev5(i)]; u keeps the groups transposed.
-    float u[32];
-    dct4x4(d0, d1, d2, d3, f, u);
-    dct4x4(d4, d5, d6, d7, f, u + 16);
-#define T(i) u[((i) & 16) | (((i) & 3) << 2) | (((i) >> 2) & 3)]
-    // 16-point recombinations, B[n] += B[n + 1] in bit-reversed positions
-    // (ascending n reads B[n + 1] before it changes).
-#define R16(b) T(b + 8) += T(b + 12); T(b + 12) += T(b + 10); T(b + 10) += T(b + 14); \
-               T(b + 14) += T(b + 9); T(b + 9) += T(b + 13); T(b + 13) += T(b + 11); \
-               T(b + 11) += T(b + 15);
-    R16(0) R16(16)
-#undef R16
-    // 32 points.
-    T(16) += T(24); T(24) += T(20); T(20) += T(28); T(28) += T(18);
-    T(18) += T(26); T(26) += T(22); T(22) += T(30); T(30) += T(17);
-    T(17) += T(25); T(25) += T(21); T(21) += T(29); T(29) += T(19);
-    T(19) += T(27); T(27) += T(23); T(23) += T(31);
+    // blocks, which gives the 8-point DCTs E0 of (d0, d1), E1 of (d2, d3), E2
+    // of (d4, d5) and E3 of (d6, d7) as z[0] = {E0[0], E0[1], E1[0], E1[1]},
+    // z[1] the same at [4], [5], z[2] at [2], [3], z[3] at [6], [7]; z[4..7]
+    // likewise for E2 and E3.
+    v4f z[8];
+    dct4x4(d0, d1, d2, d3, f, z);
+    dct4x4(d4, d5, d6, d7, f, z + 4);
+    const v4f e0l = __builtin_shufflevector(z[0], z[2], 0, 1, 4, 5);
+    const v4f e0h = __builtin_shufflevector(z[1], z[3], 0, 1, 4, 5);
+    const v4f e1l = __builtin_shufflevector(z[0], z[2], 2, 3, 6, 7);
+    const v4f e1h = __builtin_shufflevector(z[1], z[3], 2, 3, 6, 7);
+    const v4f e2l = __builtin_shufflevector(z[4], z[6], 0, 1, 4, 5);
+    const v4f e2h = __builtin_shufflevector(z[5], z[7], 0, 1, 4, 5);
+    const v4f e3l = __builtin_shufflevector(z[4], z[6], 2, 3, 6, 7);
+    const v4f e3h = __builtin_shufflevector(z[5], z[7], 2, 3, 6, 7);
 
-    // X[k] is at T(bitrev5(k)).
-    col_lo[0 * 16] = T(1);    // X[16]
-    col_lo[1 * 16] = T(30);   // X[15]
-    col_lo[2 * 16] = T(14);   // X[14]
-    col_lo[3 * 16] = T(22);   // X[13]
-    col_lo[4 * 16] = T(6);    // X[12]
-    col_lo[5 * 16] = T(26);   // X[11]
-    col_lo[6 * 16] = T(10);   // X[10]
-    col_lo[7 * 16] = T(18);   // X[9]
-    col_lo[8 * 16] = T(2);    // X[8]
-    col_lo[9 * 16] = T(28);   // X[7]
-    col_lo[10 * 16] = T(12);  // X[6]
-    col_lo[11 * 16] = T(20);  // X[5]
-    col_lo[12 * 16] = T(4);   // X[4]
-    col_lo[13 * 16] = T(24);  // X[3]
-    col_lo[14 * 16] = T(8);   // X[2]
-    col_lo[15 * 16] = T(16);  // X[1]
-    col_lo[16 * 16] = T(0);   // X[0]
-    col_hi[0 * 16] = T(1);    // X[16]
-    col_hi[1 * 16] = T(17);   // X[17]
-    col_hi[2 * 16] = T(9);    // X[18]
-    col_hi[3 * 16] = T(25);   // X[19]
-    col_hi[4 * 16] = T(5);    // X[20]
-    col_hi[5 * 16] = T(21);   // X[21]
-    col_hi[6 * 16] = T(13);   // X[22]
-    col_hi[7 * 16] = T(29);   // X[23]
-    col_hi[8 * 16] = T(3);    // X[24]
-    col_hi[9 * 16] = T(19);   // X[25]
-    col_hi[10 * 16] = T(11);  // X[26]
-    col_hi[11 * 16] = T(27);  // X[27]
-    col_hi[12 * 16] = T(7);   // X[28]
-    col_hi[13 * 16] = T(23);  // X[29]
-    col_hi[14 * 16] = T(15);  // X[30]
-    col_hi[15 * 16] = T(31);  // X[31]
-#undef T
+    // 16- and 32-point recombinations. With E[8] = 0, for m = 0..7:
+    //   X[4m] = E0[m]                    X[4m + 1] = E2[m] + (E3[m] + E3[m + 1])
+    //   X[4m + 2] = E1[m] + E1[m + 1]    X[4m + 3] = (E3[m] + E3[m + 1]) + E2[m + 1]
+    // Lane m of each sum, then transposed.
+    const v4f zero = {0.0f, 0.0f, 0.0f, 0.0f};
+#define NEXT(lo, hi) __builtin_shufflevector(lo, hi, 1, 2, 3, 4)
+    const v4f s3l = e3l + NEXT(e3l, e3h), s3h = e3h + NEXT(e3h, zero);
+    v4f x[8] = {
+        e0l, e2l + s3l, e1l + NEXT(e1l, e1h), s3l + NEXT(e2l, e2h),
+        e0h, e2h + s3h, e1h + NEXT(e1h, zero), s3h + NEXT(e2h, zero),
+    };
+#undef NEXT
+    transpose4(x);
+    transpose4(x + 4);
+
+    // x[i] = X[4i .. 4i + 3].
+    if (kStride == 1) {
+        col_lo[0] = x[4][0];  // X[16]
+        for (int i = 0; i < 4; i++) {
+            store4(col_lo + 13 - 4 * i, reverse4(x[i]));
+            store4(col_hi + 4 * i, x[4 + i]);
+        }
+    } else {
+        float X[32];
+        for (int i = 0; i < 8; i++)
+            store4(X + 4 * i, x[i]);
+        for (int r = 0; r <= 16; r++)
+            col_lo[r * kStride] = X[16 - r];
+        for (int r = 0; r < 16; r++)
+            col_hi[r * kStride] = X[16 + r];
+    }
+}
+
+void dct32_plain(const float *in, float *col_lo, float *col_hi)
+{
+    dct32<1>(in, col_lo, col_hi);
+}
+
+#if MPA_SYNTH_HAVE_AVX
+// The same four-lane code; AVX's three-operand instructions save the copies.
+__attribute__((target("avx"))) void dct32_avx(const float *in, float *col_lo, float *col_hi)
+{
+    dct32<1>(in, col_lo, col_hi);
+}
+#endif
+
+// Synthesises count slots of one channel: slot s from in + s * in_stride
+// (32 subband samples, read before out is written, so in may be out) into
+// out + 32 s. The ring position and the path are handled once per call.
+template <bool kAvx>
+void synthesize_slots(const float *in, int in_stride, float *out, int count, int channel,
+                      mpa_synth_state *state)
+{
+    float *bank0 = state->synth_history[channel];
+    float *bank1 = bank0 + kBank;
+    int p = state->synth_phase[channel];
+    for (int s = 0; s < count; s++, in += in_stride, out += 32) {
+        const int q = (p - 1) & 15;
+        float *h, *col_lo, *col_hi;
+        int c;
+        if (p & 1) {
+            col_lo = bank0 + kColumn * p;
+            col_hi = bank1 + kColumn * q;
+            h = bank1;
+            c = q;
+        } else {
+            col_lo = bank1 + kColumn * q;
+            col_hi = bank0 + kColumn * p;
+            h = bank0;
+            c = p;
+        }
+        col_hi[16] = 0.0f;  // row 16 of an X[16 + r] column: weight 0, kept finite
+#if MPA_SYNTH_HAVE_AVX
+        if (kAvx) {
+            dct32_avx(in, col_lo, col_hi);
+            kWindowAvx[c >> 1](h, out);
+        } else
+#endif
+        {
+            dct32_plain(in, col_lo, col_hi);
+            kWindowPlain[c >> 1](h, out);
+        }
+        p = q;
+    }
+    state->synth_phase[channel] = p;
+}
+
+void synthesize(const float *in, int in_stride, float *out, int count, int channel,
+                mpa_synth_state *state, int path)
+{
+    if (path == MPA_SYNTH_AVX)
+        synthesize_slots<true>(in, in_stride, out, count, channel, state);
+    else
+        synthesize_slots<false>(in, in_stride, out, count, channel, state);
+}
+
+}  // namespace
+
+void mpa_dct32(float *in, float *col_lo, float *col_hi)
+{
+    dct32<16>(in, col_lo, col_hi);
+}
+
+int mpa_synth_best_path(void)
+{
+#if MPA_SYNTH_HAVE_AVX
+    if (__builtin_cpu_supports("avx"))
+        return MPA_SYNTH_AVX;
+#endif
+    return MPA_SYNTH_PLAIN;
 }
 
 int mpa_synthesize(float *samples, int channel, mpa_synth_state *state)
 {
-    const int p = state->synth_phase[channel];
-    const int q = (p - 1) & 15;
-    state->synth_phase[channel] = q;
-
-    float *bank0 = state->synth_history[channel];
-    float *bank1 = bank0 + kBank;
-    const float *h;
-    int c;
-    if (p & 1) {
-        mpa_dct32(samples, bank0 + p, bank1 + q);
-        h = bank1;
-        c = q;
-    } else {
-        mpa_dct32(samples, bank1 + q, bank0 + p);
-        h = bank0;
-        c = p;
-    }
-    if (c & 2)
-        window<true>(h, c & 12, samples);
-    else
-        window<false>(h, c, samples);
+    synthesize(samples, 32, samples, 1, channel, state, mpa_synth_best_path());
     return 0;
+}
+
+int mpa_synthesize_path(float *samples, int channel, mpa_synth_state *state, int path)
+{
+    synthesize(samples, 32, samples, 1, channel, state, path);
+    return 0;
+}
+
+void mpa_synthesize_slots(float *slots, int count, int channel, mpa_synth_state *state)
+{
+    synthesize(slots, 32, slots, count, channel, state, mpa_synth_best_path());
 }
 
 void mpa_layer12_synthesize(mpa_frame_ctx *ctx, int mode)
 {
     const int slots = mode == 1 ? 12 : 36;
     const int channels = ctx->decoder->header.n_channels;
-    for (int ch = 0; ch < channels; ch++) {
-        float *pcm = ctx->pcm + 1152 * ch;
-        const float *in = ctx->samples + 32 * ch;
-        for (int s = 0; s < slots; s++) {
-            memcpy(pcm + 32 * s, in + 64 * s, 32 * sizeof(float));
-            mpa_synthesize(pcm + 32 * s, ch, ctx->synth);
-        }
-    }
+    const int path = mpa_synth_best_path();
+    for (int ch = 0; ch < channels; ch++)
+        synthesize(ctx->samples + 32 * ch, 64, ctx->pcm + 1152 * ch, slots, ch, ctx->synth, path);
 }

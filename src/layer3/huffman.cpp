@@ -6,6 +6,8 @@
 // from the same peek, consume by shifting and refill two bytes at a time.
 #include "layer3/huffman.h"
 
+#include <string.h>
+
 #include "core/bitstream.h"
 #include "layer3/huffman_tables.h"
 
@@ -18,6 +20,9 @@ static inline void mpa_huff_consume(mpa_bitstream *r, unsigned n)
 
 // Tables without linbits: code and sign bits fit in one 16-bit peek (the
 // lookups keep one-step codes to 14 bits; longer ones consume a prefix first).
+// Whether a value is zero is as good as random, so both values are written
+// and the sign bits taken without branches: a zero value takes no sign bit
+// and entry 0 of mpa_pow43_signed is +0.
 template <class T>
 static inline void mpa_huff_pairs_plain(mpa_frame_ctx *ctx, float **cursor, int pairs)
 {
@@ -27,33 +32,27 @@ static inline void mpa_huff_pairs_plain(mpa_frame_ctx *ctx, float **cursor, int 
 
     for (; out < stop; out += 2) {
         if (T::zero_bit && (int32_t)r.cache < 0) {  // code 1: (0, 0)
+            out[0] = out[1] = 0.0f;
             mpa_huff_consume(&r, 1);
             continue;
         }
         const unsigned e = T::lookup(&r);
         const unsigned x = (e >> T::x_shift) & T::magnitude_mask;
         const unsigned y = (e >> T::y_shift) & T::magnitude_mask;
-        unsigned len = e & 15;
-        uint32_t s = r.cache << len;  // the sign bits follow the code
-        if (x) {
-            out[0] = T::magnitude_mask == 1 ? mpa_unit_signed[s >> 31]
-                                            : mpa_pow43_signed[2 * x + (s >> 31)];
-            s <<= 1;
-            len++;
-        }
-        if (y) {
-            out[1] = T::magnitude_mask == 1 ? mpa_unit_signed[s >> 31]
-                                            : mpa_pow43_signed[2 * y + (s >> 31)];
-            len++;
-        }
-        mpa_huff_consume(&r, len);
+        const unsigned x_signed = x != 0, y_signed = y != 0;
+        const unsigned len = e & 15;
+        const uint32_t s = r.cache << len;  // the sign bits follow the code
+        out[0] = mpa_pow43_signed[2 * x + ((s >> 31) & x_signed)];
+        out[1] = mpa_pow43_signed[2 * y + ((s << x_signed) >> 31 & y_signed)];
+        mpa_huff_consume(&r, len + x_signed + y_signed);
     }
     *ctx->bits = r;
     *cursor = out;
 }
 
 // One value of a linbits table, read after its code: magnitude 15 is followed
-// by linbits bits and the sign, read together; smaller ones by the sign alone.
+// by linbits bits and the sign, read together; smaller non-zero ones by the
+// sign alone, zero by nothing (without a branch, as above).
 static inline float mpa_huff_linbits_value(mpa_bitstream *r, unsigned magnitude, int linbits)
 {
     if (magnitude == 15) {
@@ -62,8 +61,9 @@ static inline float mpa_huff_linbits_value(mpa_bitstream *r, unsigned magnitude,
         const float f = mpa_pow43[15 + (v >> 1)];
         return (v & 1) ? -f : f;
     }
-    const uint32_t sign = r->cache >> 31;
-    mpa_huff_consume(r, 1);
+    const unsigned is_signed = magnitude != 0;
+    const uint32_t sign = (r->cache >> 31) & is_signed;
+    mpa_huff_consume(r, is_signed);
     return mpa_pow43_signed[2 * magnitude + sign];
 }
 
@@ -78,17 +78,27 @@ static inline void mpa_huff_pairs_linbits(mpa_frame_ctx *ctx, float **cursor, in
 
     for (; out < stop; out += 2) {
         if (T::zero_bit && (int32_t)r.cache < 0) {
+            out[0] = out[1] = 0.0f;
             mpa_huff_consume(&r, 1);
             continue;
         }
         const unsigned e = T::lookup(&r);
         const unsigned x = (e >> T::x_shift) & T::magnitude_mask;
         const unsigned y = (e >> T::y_shift) & T::magnitude_mask;
-        mpa_huff_consume(&r, e & 15);
-        if (x)
-            out[0] = mpa_huff_linbits_value(&r, x, linbits);
-        if (y)
-            out[1] = mpa_huff_linbits_value(&r, y, linbits);
+        const unsigned len = e & 15;
+        if (x < 15 && y < 15) {
+            // No linbits: code (the lookups keep it to 14 bits) and signs
+            // fit one 16-bit peek, taken as in the tables without linbits.
+            const unsigned x_signed = x != 0, y_signed = y != 0;
+            const uint32_t s = r.cache << len;
+            out[0] = mpa_pow43_signed[2 * x + ((s >> 31) & x_signed)];
+            out[1] = mpa_pow43_signed[2 * y + ((s << x_signed) >> 31 & y_signed)];
+            mpa_huff_consume(&r, len + x_signed + y_signed);
+            continue;
+        }
+        mpa_huff_consume(&r, len);
+        out[0] = mpa_huff_linbits_value(&r, x, linbits);
+        out[1] = mpa_huff_linbits_value(&r, y, linbits);
     }
     *ctx->bits = r;
     *cursor = out;
@@ -96,6 +106,7 @@ static inline void mpa_huff_pairs_linbits(mpa_frame_ctx *ctx, float **cursor, in
 
 void mpa_huff_pairs_0(mpa_frame_ctx *, float **cursor, int pairs, int)
 {
+    memset(*cursor, 0, 2 * (size_t)pairs * sizeof(float));
     *cursor += 2 * pairs;
 }
 
@@ -133,41 +144,22 @@ void mpa_huff_pairs_24(mpa_frame_ctx *ctx, float **cursor, int pairs, int linbit
     mpa_huff_pairs_linbits<mpa_huff_code_24>(ctx, cursor, pairs, linbits);
 }
 
-// Count1 quadruples. Table A: code 1 is (0, 0, 0, 0), other codes are looked
-// up by their top 6 bits. Table B: 4-bit codes whose inverted bits are the
-// flags. Flags and up to four signs fit in one 10-bit peek.
-template <bool TableA>
-static inline int mpa_huff_quads(mpa_frame_ctx *ctx, float **cursor, int budget, float *end)
+// Count1 quadruples: one lookup by the top 10 bits of the cache gives the
+// four signed values (zeros included) and the bits of code and signs.
+static inline int mpa_huff_quads(mpa_frame_ctx *ctx, float **cursor, int budget, float *end,
+                                 int table)
 {
+    const uint16_t *lookup = mpa_huff_count1[table];
     mpa_bitstream r = *ctx->bits;
     float *out = *cursor;
     int result = 0;
-    const int min_budget = TableA ? 0 : 3;
+    // Table B's codes are 4 bits: fewer bits than that end the data.
+    const int min_budget = table == 0 ? 0 : 3;
 
     while (budget > min_budget && end - out >= 4) {
-        const uint32_t c = r.cache;
-        unsigned flags, len;
-        if (TableA) {
-            if ((int32_t)c < 0) {
-                flags = 0;
-                len = 1;
-            } else {
-                const unsigned e = mpa_huff_count1_a[c >> 26];
-                flags = e >> 4;
-                len = e & 7;
-            }
-        } else {
-            flags = (~c >> 28) & 15;
-            len = 4;
-        }
-        uint32_t s = c << len;
-        for (int k = 0; k < 4; k++) {  // v, w, x, y
-            if (flags & (8u >> k)) {
-                out[k] = mpa_unit_signed[s >> 31];
-                s <<= 1;
-                len++;
-            }
-        }
+        const unsigned e = lookup[r.cache >> 22];
+        const unsigned len = e & 15;
+        memcpy(out, mpa_huff_quad_values[e >> 4], 4 * sizeof(float));
         out += 4;
         budget -= (int)len;
         if (budget < 0) {  // ran past the granule's end: the caller drops it
@@ -183,12 +175,12 @@ static inline int mpa_huff_quads(mpa_frame_ctx *ctx, float **cursor, int budget,
 
 int mpa_huff_quads_a(mpa_frame_ctx *ctx, float **cursor, int budget, float *end)
 {
-    return mpa_huff_quads<true>(ctx, cursor, budget, end);
+    return mpa_huff_quads(ctx, cursor, budget, end, 0);
 }
 
 int mpa_huff_quads_b(mpa_frame_ctx *ctx, float **cursor, int budget, float *end)
 {
-    return mpa_huff_quads<false>(ctx, cursor, budget, end);
+    return mpa_huff_quads(ctx, cursor, budget, end, 1);
 }
 
 const mpa_huff_pairs_fn mpa_huff_pair_decoders[32] = {
@@ -240,6 +232,13 @@ void mpa_layer3_regions(mpa_granule_info *info)
 int mpa_layer3_huffman(mpa_granule_info *info, mpa_frame_ctx *ctx, float *spectrum,
                        int part2_bits)
 {
+    int lines;
+    return mpa_layer3_huffman_lines(info, ctx, spectrum, part2_bits, &lines);
+}
+
+int mpa_layer3_huffman_lines(mpa_granule_info *info, mpa_frame_ctx *ctx, float *spectrum,
+                             int part2_bits, int *lines)
+{
     mpa_bitstream *bits = ctx->bits;
     mpa_layer3_regions(info);
 
@@ -247,6 +246,7 @@ int mpa_layer3_huffman(mpa_granule_info *info, mpa_frame_ctx *ctx, float *spectr
     mpa_bitstream saved;
     mpa_bits_copy(&saved, bits);
     float *cursor = spectrum;
+    *lines = 576;
 
     // The end is checked once per region: a region that overruns is noticed
     // after it has been decoded (the reader yields zeros past its buffer).
@@ -265,5 +265,6 @@ int mpa_layer3_huffman(mpa_granule_info *info, mpa_frame_ctx *ctx, float *spectr
         cursor -= 4;  // the quadruple that ran past the end is dropped
         cursor[0] = cursor[1] = cursor[2] = cursor[3] = 0.0f;
     }
+    *lines = (int)(cursor - spectrum);
     return 0;
 }

@@ -16,14 +16,14 @@ extern const float mpa_unit_signed[2];
 extern const uint8_t mpa_linbits[32];
 
 // Decodes `pairs` value pairs of one big-value region from ctx->bits and
-// advances *cursor by two lines per pair; zero values are not written.
+// advances *cursor by two lines per pair, writing each line (zeros as +0).
 // linbits is read only by the decoders of tables 16..31.
 typedef void (*mpa_huff_pairs_fn)(mpa_frame_ctx *ctx, float **cursor, int pairs, int linbits);
 
-// Decodes count1 quadruples while budget bits remain and four lines are left
-// before end. Returns -1 when the last quadruple needed more bits than the
-// budget held (its bits are not consumed, its lines are written and *cursor
-// is after it), else 0.
+// Decodes count1 quadruples (all four lines written, zeros included) while
+// budget bits remain and four lines are left before end. Returns -1 when the
+// last quadruple needed more bits than the budget held (its bits are not
+// consumed, its lines are written and *cursor is after it), else 0.
 typedef int (*mpa_huff_quads_fn)(mpa_frame_ctx *ctx, float **cursor, int budget, float *end);
 
 void mpa_huff_pairs_0(mpa_frame_ctx *ctx, float **cursor, int pairs, int linbits);
@@ -45,6 +45,12 @@ void mpa_huff_pairs_16(mpa_frame_ctx *ctx, float **cursor, int pairs, int linbit
 void mpa_huff_pairs_24(mpa_frame_ctx *ctx, float **cursor, int pairs, int linbits);
 int mpa_huff_quads_a(mpa_frame_ctx *ctx, float **cursor, int budget, float *end);
 int mpa_huff_quads_b(mpa_frame_ctx *ctx, float **cursor, int budget, float *end);
+
+// mpa_layer3_huffman that also reports in *lines where the decoded lines end:
+// every line below is written, the lines from there on are not. 576 when it
+// returns 1.
+int mpa_layer3_huffman_lines(mpa_granule_info *info, mpa_frame_ctx *ctx, float *spectrum,
+                             int part2_bits, int *lines);
 
 // Pair decoders by table_select, quadruple decoders by count1table_select.
 extern const mpa_huff_pairs_fn mpa_huff_pair_decoders[32];

@@ -53,10 +53,11 @@ extern const uint16_t mpa_huff24_b[355];
 extern const uint16_t mpa_huff24_c[330];
 extern const uint16_t mpa_huff24_d[44];
 
-// Count1 table A, codes beginning 0, by the top 6 bits: flags of v, w, x, y in
-// bits 7-4, code length in bits 2-0. Table B needs no lookup: its codes are
-// 4 bits and the flags are the code inverted.
-extern const uint8_t mpa_huff_count1_a[32];
+// Count1 tables A and B by the top 10 bits of the cache: the row of
+// mpa_huff_quad_values in bits 15-4, code and sign bits taken in bits 3-0.
+extern const uint16_t mpa_huff_count1[2][1024];
+// The 81 quadruples of -1, 0 and +1 (v, w, x, y).
+alignas(16) extern const float mpa_huff_quad_values[81][4];
 
 // Table 1: 4 codes of up to 3 bits; (0, 0) is the single bit 1.
 struct mpa_huff_code_1 {

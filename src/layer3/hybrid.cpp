@@ -5,38 +5,85 @@
 // produce one value of every symmetric pair of the IMDCT output; the mirrored
 // values and the start, stop and short window shapes cost one multiplication
 // by a ratio each. No separate windowing pass exists.
+//
+// The kernels are written once for a value type T: float for the single
+// subband entry points, and a four-lane vector holding four neighbouring
+// subbands for the granule path. The lanes of a result are then already the
+// four subbands of one time slot, so the polyphase filterbank is fed without
+// a separate transposition, and the per-lane arithmetic is the scalar one.
+// On x86 processors with AVX the granule path is the same code in AVX's
+// three-operand form. Subbands above the granule's last non-zero line are
+// not transformed: their output is their overlap.
 #include "layer3/hybrid.h"
 
+#include <string.h>
+
 #include "layer12/synthesis.h"
+#include "layer12/synthesis_simd.h"
 #include "layer3/layer3.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#define MPA_HYBRID_HAVE_AVX 1
+#else
+#define MPA_HYBRID_HAVE_AVX 0
+#endif
 
 namespace {
 
+// Four-lane float vectors (GCC/Clang vector extensions): SSE on x86, NEON on ARM.
+typedef float v4f __attribute__((vector_size(16)));
+typedef float v2f __attribute__((vector_size(8)));
+
+inline v4f load4(const float *p)
+{
+    v4f v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void store4(float *p, v4f v)
+{
+    memcpy(p, &v, sizeof v);
+}
+
+inline v4f reverse4(v4f a)
+{
+    return __builtin_shufflevector(a, a, 3, 2, 1, 0);
+}
+
+inline v2f load2(const float *p)
+{
+    v2f v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
 // T[m] = sum_j q[j] cos(j (2m + 1) pi / 18), m = 0..8: even and odd partials,
 // 10 multiplications.
-inline void dct9(const float *q, float *t)
+template <class T>
+inline void dct9(const T *q, T *t)
 {
     const float *c = mpa_imdct9_cos;  // c[6] = 1/2
-    const float a1 = q[0] + q[6] * c[6];
-    const float a2 = (q[2] + q[4]) * c[2];
-    const float a3 = (q[8] - q[4]) * c[8];
-    const float a4 = (q[2] + q[8]) * c[4];
-    const float d06 = q[0] - q[6];
-    const float e = q[4] + q[8] - q[2];
-    const float A0 = a1 + a2 + a3;
-    const float A1 = d06 - e * c[6];
-    const float A2 = a1 - a2 + a4;
-    const float A3 = a1 - a3 - a4;
-    const float A4 = d06 + e;
+    const T a1 = q[0] + q[6] * c[6];
+    const T a2 = (q[2] + q[4]) * c[2];
+    const T a3 = (q[8] - q[4]) * c[8];
+    const T a4 = (q[2] + q[8]) * c[4];
+    const T d06 = q[0] - q[6];
+    const T e = q[4] + q[8] - q[2];
+    const T A0 = a1 + a2 + a3;
+    const T A1 = d06 - e * c[6];
+    const T A2 = a1 - a2 + a4;
+    const T A3 = a1 - a3 - a4;
+    const T A4 = d06 + e;
 
-    const float b1 = (q[1] + q[5]) * c[1];
-    const float b2 = q[3] * c[3];
-    const float b3 = (q[7] - q[5]) * c[7];
-    const float b4 = (q[1] + q[7]) * c[5];
-    const float B0 = b1 + b2 + b3;
-    const float B1 = (q[1] - q[5] - q[7]) * c[3];
-    const float B2 = b3 + b4 - b2;
-    const float B3 = b1 - b2 - b4;
+    const T b1 = (q[1] + q[5]) * c[1];
+    const T b2 = q[3] * c[3];
+    const T b3 = (q[7] - q[5]) * c[7];
+    const T b4 = (q[1] + q[7]) * c[5];
+    const T B0 = b1 + b2 + b3;
+    const T B1 = (q[1] - q[5] - q[7]) * c[3];
+    const T B2 = b3 + b4 - b2;
+    const T B3 = b1 - b2 - b4;
 
     t[0] = A0 + B0;
     t[8] = A0 - B0;
@@ -49,154 +96,114 @@ inline void dct9(const float *q, float *t)
     t[4] = A4;
 }
 
-// Twiddle of the odd-half transform, butterfly and the output factors (window
-// and the 1 / (2 cos) left over from the adjacent sums) for outputs m, 17 - m.
-template <int m>
-inline void output_pair(float *out, const float *t, const float *w)
-{
-    const float u = w[m] * mpa_imdct36_twiddle[m];
-    out[m] = mpa_imdct36_post[m] * (t[m] + u);
-    out[17 - m] = mpa_imdct36_post[17 - m] * (u - t[m]);
-}
-
-// Twelve windowed values of one short window from its kernel output.
-inline void short_window(float *z, const float *s)
-{
-    const float *d = mpa_short_ratio;
-    z[0] = -s[3];
-    z[1] = -s[4];
-    z[2] = -s[5];
-    z[3] = d[2] * s[5];
-    z[4] = d[1] * s[4];
-    z[5] = d[0] * s[3];
-    z[6] = d[0] * s[2];
-    z[7] = d[1] * s[1];
-    z[8] = d[2] * s[0];
-    z[9] = s[0];
-    z[10] = s[1];
-    z[11] = s[2];
-}
-
-// Butterflies at the lowest `boundaries` subband boundaries.
-void alias_butterflies(float *x, int boundaries)
-{
-    const float *cs = mpa_alias_cs;
-    const float *ca = mpa_alias_ca;
-    for (int b = 0; b < boundaries; ++b) {
-        float *lo = x + 18 * b + 17;
-        float *up = x + 18 * b + 18;
-        for (int i = 0; i < 8; ++i) {
-            const float l = lo[-i];
-            const float u = up[i];
-            lo[-i] = l * cs[i] - u * ca[i];
-            up[i] = u * cs[i] + l * ca[i];
-        }
-    }
-}
-
-}  // namespace
-
-void mpa_imdct36(float *out, const float *in)
+// 18-point kernel: out[m] = -sin(|2m - 17| pi / 72) * sum_k in[k] cos((2m + 1)(2k + 1) pi / 72).
+template <class T>
+inline void imdct36(T *out, const T *in)
 {
     // Adjacent sums u[k] = in[k] + in[k - 1], split into even (q) and odd
     // (p) halves; v[j] = p[j] + p[j - 1] turns the odd half into a second
     // 9-point cosine transform.
-    float q[9], v[9], t[9], w[9];
+    T q[9], p[9], v[9], t[9], w[9];
     q[0] = in[0];
-    q[1] = in[2] + in[1];
-    q[2] = in[4] + in[3];
-    q[3] = in[6] + in[5];
-    q[4] = in[8] + in[7];
-    q[5] = in[10] + in[9];
-    q[6] = in[12] + in[11];
-    q[7] = in[14] + in[13];
-    q[8] = in[16] + in[15];
-    const float p0 = in[1] + in[0];
-    const float p1 = in[3] + in[2];
-    const float p2 = in[5] + in[4];
-    const float p3 = in[7] + in[6];
-    const float p4 = in[9] + in[8];
-    const float p5 = in[11] + in[10];
-    const float p6 = in[13] + in[12];
-    const float p7 = in[15] + in[14];
-    const float p8 = in[17] + in[16];
-    v[0] = p0;
-    v[1] = p1 + p0;
-    v[2] = p2 + p1;
-    v[3] = p3 + p2;
-    v[4] = p4 + p3;
-    v[5] = p5 + p4;
-    v[6] = p6 + p5;
-    v[7] = p7 + p6;
-    v[8] = p8 + p7;
+    for (int j = 1; j < 9; j++)
+        q[j] = in[2 * j] + in[2 * j - 1];
+    for (int j = 0; j < 9; j++)
+        p[j] = in[2 * j + 1] + in[2 * j];
+    v[0] = p[0];
+    for (int j = 1; j < 9; j++)
+        v[j] = p[j] + p[j - 1];
 
     dct9(q, t);
     dct9(v, w);
 
-    output_pair<0>(out, t, w);
-    output_pair<1>(out, t, w);
-    output_pair<2>(out, t, w);
-    output_pair<3>(out, t, w);
-    output_pair<4>(out, t, w);
-    output_pair<5>(out, t, w);
-    output_pair<6>(out, t, w);
-    output_pair<7>(out, t, w);
-    output_pair<8>(out, t, w);
+    // Twiddle of the odd-half transform, butterfly and the output factors
+    // (window and the 1 / (2 cos) left over from the adjacent sums).
+    for (int m = 0; m < 9; m++) {
+        const T u = w[m] * mpa_imdct36_twiddle[m];
+        out[m] = (t[m] + u) * mpa_imdct36_post[m];
+        out[17 - m] = (u - t[m]) * mpa_imdct36_post[17 - m];
+    }
 }
 
-void mpa_imdct12(float *out, const float *in)
+// 6-point kernel on in[0], in[3], ..., in[15]:
+// out[m] = -sin(|2m - 5| pi / 24) * sum_k in[3k] cos((2m + 1)(2k + 1) pi / 24).
+template <class T>
+inline void imdct12(T *out, const T *in)
 {
     const float *c = mpa_imdct9_cos;  // c[3] = cos(pi / 6), c[6] = 1/2
     const float *tw = mpa_imdct12_twiddle;
     const float *g = mpa_imdct12_post;
 
-    const float q0 = in[0];
-    const float q1 = in[6] + in[3];
-    const float q2 = in[12] + in[9];
-    const float p0 = in[3] + in[0];
-    const float p1 = in[9] + in[6];
-    const float p2 = in[15] + in[12];
-    const float v1 = p1 + p0;
-    const float v2 = p2 + p1;
+    const T q0 = in[0];
+    const T q1 = in[6] + in[3];
+    const T q2 = in[12] + in[9];
+    const T p0 = in[3] + in[0];
+    const T p1 = in[9] + in[6];
+    const T p2 = in[15] + in[12];
+    const T v1 = p1 + p0;
+    const T v2 = p2 + p1;
 
-    const float tq = q0 + q2 * c[6];
-    const float sq = q1 * c[3];
-    const float tv = p0 + v2 * c[6];
-    const float sv = v1 * c[3];
+    const T tq = q0 + q2 * c[6];
+    const T sq = q1 * c[3];
+    const T tv = p0 + v2 * c[6];
+    const T sv = v1 * c[3];
 
-    const float t0 = tq + sq, t1 = q0 - q2, t2 = tq - sq;
-    const float u0 = (tv + sv) * tw[0];
-    const float u1 = (p0 - v2) * tw[1];
-    const float u2 = (tv - sv) * tw[2];
+    const T t0 = tq + sq, t1 = q0 - q2, t2 = tq - sq;
+    const T u0 = (tv + sv) * tw[0];
+    const T u1 = (p0 - v2) * tw[1];
+    const T u2 = (tv - sv) * tw[2];
 
-    out[0] = g[0] * (t0 + u0);
-    out[5] = g[5] * (u0 - t0);
-    out[1] = g[1] * (t1 + u1);
-    out[4] = g[4] * (u1 - t1);
-    out[2] = g[2] * (t2 + u2);
-    out[3] = g[3] * (u2 - t2);
+    out[0] = (t0 + u0) * g[0];
+    out[5] = (u0 - t0) * g[5];
+    out[1] = (t1 + u1) * g[1];
+    out[4] = (u1 - t1) * g[4];
+    out[2] = (t2 + u2) * g[2];
+    out[3] = (u2 - t2) * g[3];
 }
 
-void mpa_layer3_imdct_subband(float *out, const float *in, float *overlap, int block_type)
+// Twelve windowed values of one short window from its kernel output.
+template <class T>
+inline void short_window(T *z, const T *s)
+{
+    const float *d = mpa_short_ratio;
+    z[0] = -s[3];
+    z[1] = -s[4];
+    z[2] = -s[5];
+    z[3] = s[5] * d[2];
+    z[4] = s[4] * d[1];
+    z[5] = s[3] * d[0];
+    z[6] = s[2] * d[0];
+    z[7] = s[1] * d[1];
+    z[8] = s[0] * d[2];
+    z[9] = s[0];
+    z[10] = s[1];
+    z[11] = s[2];
+}
+
+// IMDCT, window and overlap-add of one subband, or of one subband per lane.
+// io reads the overlap (ov), replaces it (keep) and takes the 18 outputs
+// (emit); every overlap value is read before any is replaced.
+template <class T, class IO>
+__attribute__((always_inline)) inline void imdct_window(IO &io, const T *in, int block_type)
 {
     if (block_type == 2) {
         // Three 12-point windows at offsets 6, 12 and 18 of the 36 outputs.
-        float s[6], z0[12], z1[12], z2[12];
-        mpa_imdct12(s, in);
+        T s[6], z0[12], z1[12], z2[12];
+        imdct12(s, in);
         short_window(z0, s);
-        mpa_imdct12(s, in + 1);
+        imdct12(s, in + 1);
         short_window(z1, s);
-        mpa_imdct12(s, in + 2);
+        imdct12(s, in + 2);
         short_window(z2, s);
         for (int i = 0; i < 6; ++i) {
-            out[i] = overlap[i];
-            out[6 + i] = overlap[6 + i] + z0[i];
-            out[12 + i] = overlap[12 + i] + z0[6 + i] + z1[i];
+            io.emit(i, io.ov(i));
+            io.emit(6 + i, io.ov(6 + i) + z0[i]);
+            io.emit(12 + i, io.ov(12 + i) + z0[6 + i] + z1[i]);
         }
         for (int i = 0; i < 6; ++i) {
-            overlap[i] = z1[6 + i] + z2[i];
-            overlap[6 + i] = z2[6 + i];
-            overlap[12 + i] = 0.0f;
+            io.keep(i, z1[6 + i] + z2[i]);
+            io.keep(6 + i, z2[6 + i]);
+            io.keep(12 + i, T{});
         }
         return;
     }
@@ -204,40 +211,179 @@ void mpa_layer3_imdct_subband(float *out, const float *in, float *overlap, int b
     // k[9 + i] = -w[i] y[i] and k[j] = w[27 + j] y[27 + j] (i, j = 0..8); the
     // IMDCT output y is odd-symmetric in its first half and even-symmetric in
     // its second, so every other window value is a ratio times one of these.
-    float k[18];
-    mpa_imdct36(k, in);
+    T k[18];
+    imdct36(k, in);
     const float *C = mpa_long_ratio;
     const float *R = mpa_switch_ratio;
 
     if (block_type == 3) {
         // Stop window: zeros, the rising short-window half, ones.
         for (int i = 0; i < 6; ++i)
-            out[i] = overlap[i];
+            io.emit(i, io.ov(i));
         for (int i = 6; i < 9; ++i)
-            out[i] = overlap[i] - R[17 - i] * k[9 + i];
+            io.emit(i, io.ov(i) - k[9 + i] * R[17 - i]);
         for (int i = 9; i < 18; ++i)
-            out[i] = overlap[i] + R[17 - i] * k[26 - i];
+            io.emit(i, io.ov(i) + k[26 - i] * R[17 - i]);
     } else {
         for (int i = 0; i < 9; ++i)
-            out[i] = overlap[i] - k[9 + i];
+            io.emit(i, io.ov(i) - k[9 + i]);
         for (int i = 9; i < 18; ++i)
-            out[i] = overlap[i] + C[17 - i] * k[26 - i];
+            io.emit(i, io.ov(i) + k[26 - i] * C[17 - i]);
     }
 
     if (block_type == 1) {
         // Start window: ones, the falling short-window half, zeros.
         for (int q = 0; q < 9; ++q)
-            overlap[q] = R[q] * k[8 - q];
+            io.keep(q, k[8 - q] * R[q]);
         for (int q = 9; q < 12; ++q)
-            overlap[q] = R[q] * k[q - 9];
+            io.keep(q, k[q - 9] * R[q]);
         for (int q = 12; q < 18; ++q)
-            overlap[q] = 0.0f;
+            io.keep(q, T{});
     } else {
         for (int q = 0; q < 9; ++q)
-            overlap[q] = C[q] * k[8 - q];
+            io.keep(q, k[8 - q] * C[q]);
         for (int q = 9; q < 18; ++q)
-            overlap[q] = k[q - 9];
+            io.keep(q, k[q - 9]);
     }
+}
+
+// Kernel I/O on arrays: one subband's overlap and output, or four lanes held
+// locally.
+template <class T>
+struct array_io {
+    T *out;
+    T *overlap;
+    T ov(int t) const { return overlap[t]; }
+    void keep(int t, T v) { overlap[t] = v; }
+    void emit(int t, T v) { out[t] = v; }
+};
+
+// Kernel I/O of a group of four subbands in place: the group's overlap store
+// (18 slots of four lanes) and its place in the time slots, output[32 t].
+// Frequency inversion negates the odd subbands (lanes 1 and 3) in odd slots.
+struct group_io {
+    float *out;
+    float *overlap;
+    v4f ov(int t) const { return load4(overlap + 4 * t); }
+    void keep(int t, v4f v) { store4(overlap + 4 * t, v); }
+    void emit(int t, v4f v)
+    {
+        const v4f invert = {1.0f, -1.0f, 1.0f, -1.0f};
+        store4(out + 32 * t, (t & 1) ? v * invert : v);
+    }
+};
+
+// Butterflies at the lowest `boundaries` subband boundaries: lines 17 - i
+// of one subband with lines 18 + i, i = 0..7, four at a time.
+void alias_butterflies(float *x, int boundaries)
+{
+    const v4f cs0 = load4(mpa_alias_cs), cs1 = load4(mpa_alias_cs + 4);
+    const v4f ca0 = load4(mpa_alias_ca), ca1 = load4(mpa_alias_ca + 4);
+    for (int b = 0; b < boundaries; ++b) {
+        float *lo = x + 18 * b + 10;  // lines 10..17, i descending
+        float *up = x + 18 * b + 18;  // lines 18..25, i ascending
+        const v4f l0 = reverse4(load4(lo + 4)), l1 = reverse4(load4(lo));
+        const v4f u0 = load4(up), u1 = load4(up + 4);
+        store4(lo + 4, reverse4(l0 * cs0 - u0 * ca0));
+        store4(lo, reverse4(l1 * cs1 - u1 * ca1));
+        store4(up, u0 * cs0 + l0 * ca0);
+        store4(up + 4, u1 * cs1 + l1 * ca1);
+    }
+}
+
+// The 18 lines of subbands 4g .. 4g + 3 (lines points at subband 4g),
+// transposed: lane i of x[k] is line k of subband 4g + i.
+__attribute__((always_inline)) inline void load_group(const float *lines, v4f *x)
+{
+    for (int k = 0; k < 16; k += 4) {
+        const v4f r0 = load4(lines + k), r1 = load4(lines + 18 + k);
+        const v4f r2 = load4(lines + 36 + k), r3 = load4(lines + 54 + k);
+        const v4f t0 = __builtin_shufflevector(r0, r1, 0, 4, 1, 5);
+        const v4f t1 = __builtin_shufflevector(r0, r1, 2, 6, 3, 7);
+        const v4f t2 = __builtin_shufflevector(r2, r3, 0, 4, 1, 5);
+        const v4f t3 = __builtin_shufflevector(r2, r3, 2, 6, 3, 7);
+        x[k] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+        x[k + 1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+        x[k + 2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+        x[k + 3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+    }
+    // Lines 16 and 17: pairs, since the last subband ends the spectrum.
+    const v4f a = __builtin_shufflevector(load2(lines + 16), load2(lines + 34), 0, 1, 2, 3);
+    const v4f b = __builtin_shufflevector(load2(lines + 52), load2(lines + 70), 0, 1, 2, 3);
+    x[16] = __builtin_shufflevector(a, b, 0, 2, 4, 6);
+    x[17] = __builtin_shufflevector(a, b, 1, 3, 5, 7);
+}
+
+// IMDCT of the eight groups of four subbands into the 18 time slots at
+// output; groups from `active` on have all-zero input and pass their overlap.
+// long_subbands is 0 or 2.
+__attribute__((always_inline)) inline void imdct_groups(const float *spectrum, float *overlap,
+                                                        float *output, int block_type,
+                                                        int long_subbands, int active)
+{
+    for (int g = 0; g < 8; g++, overlap += 72, output += 4) {
+        group_io io = {output, overlap};
+        if (g >= active) {
+            // All-zero input: the output is the overlap, the new overlap zero.
+            for (int t = 0; t < 18; t++) {
+                io.emit(t, io.ov(t));
+                io.keep(t, v4f{});
+            }
+            continue;
+        }
+        v4f x[18];
+        load_group(spectrum + 72 * g, x);
+        const int type = 4 * g < long_subbands ? 0 : block_type;
+        if (type == block_type || 4 * g + 4 <= long_subbands) {
+            imdct_window(io, x, type);
+            continue;
+        }
+        // Mixed block: lanes 0 and 1 long, 2 and 3 short.
+        v4f ov_long[18], ov_short[18], out_long[18], out_short[18];
+        for (int t = 0; t < 18; t++)
+            ov_long[t] = ov_short[t] = io.ov(t);
+        array_io<v4f> long_io = {out_long, ov_long}, short_io = {out_short, ov_short};
+        imdct_window(long_io, x, 0);
+        imdct_window(short_io, x, block_type);
+        for (int t = 0; t < 18; t++) {
+            io.emit(t, __builtin_shufflevector(out_long[t], out_short[t], 0, 1, 6, 7));
+            io.keep(t, __builtin_shufflevector(ov_long[t], ov_short[t], 0, 1, 6, 7));
+        }
+    }
+}
+
+void imdct_groups_plain(const float *spectrum, float *overlap, float *output, int block_type,
+                        int long_subbands, int active)
+{
+    imdct_groups(spectrum, overlap, output, block_type, long_subbands, active);
+}
+
+#if MPA_HYBRID_HAVE_AVX
+// The same four-lane code; AVX's three-operand instructions save most copies.
+__attribute__((target("avx"))) void imdct_groups_avx(const float *spectrum, float *overlap,
+                                                      float *output, int block_type,
+                                                      int long_subbands, int active)
+{
+    imdct_groups(spectrum, overlap, output, block_type, long_subbands, active);
+}
+#endif
+
+}  // namespace
+
+void mpa_imdct36(float *out, const float *in)
+{
+    imdct36(out, in);
+}
+
+void mpa_imdct12(float *out, const float *in)
+{
+    imdct12(out, in);
+}
+
+void mpa_layer3_imdct_subband(float *out, const float *in, float *overlap, int block_type)
+{
+    array_io<float> io = {out, overlap};
+    imdct_window(io, in, block_type);
 }
 
 void mpa_layer3_alias_reduce(float *spectrum)
@@ -245,40 +391,41 @@ void mpa_layer3_alias_reduce(float *spectrum)
     alias_butterflies(spectrum, 31);
 }
 
-void mpa_layer3_polyphase_feed(mpa_frame_ctx *ctx, const float (*work)[18], float *output,
-                               int channel)
-{
-    // Frequency inversion: odd subbands change sign in odd time slots.
-    for (int t = 0; t < 18; t += 2) {
-        float *even = output + 32 * t;
-        float *odd = even + 32;
-        for (int sb = 0; sb < 32; sb += 2) {
-            even[sb] = work[sb][t];
-            even[sb + 1] = work[sb + 1][t];
-            odd[sb] = work[sb][t + 1];
-            odd[sb + 1] = -work[sb + 1][t + 1];
-        }
-        mpa_synthesize(even, channel, ctx->synth);
-        mpa_synthesize(odd, channel, ctx->synth);
-    }
-}
-
 int mpa_layer3_hybrid(mpa_frame_ctx *ctx, float *spectrum, float *output, int block_type,
                       int long_subbands, int channel)
+{
+    return mpa_layer3_hybrid_lines(ctx, spectrum, output, block_type, long_subbands, channel, 576);
+}
+
+int mpa_layer3_hybrid_lines(mpa_frame_ctx *ctx, float *spectrum, float *output, int block_type,
+                            int long_subbands, int channel, int lines)
 {
     if (channel != 0 && channel != 1)
         return 0;
 
+    // Subbands above `lines` hold zeros: butterflies there would give zeros,
+    // and their IMDCT is zero, so they only pass their overlap on. The
+    // butterfly at the top non-zero subband still reaches one subband up.
+    int nonzero = (lines + 17) / 18;
+    nonzero = nonzero < 0 ? 0 : (nonzero > 32 ? 32 : nonzero);
     // Short subbands are not alias reduced; a mixed block only at the
     // boundary between its two long subbands.
-    alias_butterflies(spectrum, block_type != 2 ? 31 : (long_subbands == 2 ? 1 : 0));
+    const int boundaries = block_type != 2 ? 31 : (long_subbands == 2 ? 1 : 0);
+    const int reduced = boundaries < nonzero ? boundaries : nonzero;
+    alias_butterflies(spectrum, reduced);
+    if (reduced > 0 && reduced == nonzero)
+        nonzero++;
+    const int active = (nonzero + 3) / 4;
 
-    float work[32][18];
+    // Overlap store of a channel: per group of four subbands, 18 slots of four lanes.
     float *overlap = ctx->imdct_overlap + 576 * channel;
-    for (int sb = 0; sb < 32; ++sb)
-        mpa_layer3_imdct_subband(work[sb], spectrum + 18 * sb, overlap + 18 * sb,
-                                 sb < long_subbands ? 0 : block_type);
+#if MPA_HYBRID_HAVE_AVX
+    if (__builtin_cpu_supports("avx"))
+        imdct_groups_avx(spectrum, overlap, output, block_type, long_subbands, active);
+    else
+#endif
+        imdct_groups_plain(spectrum, overlap, output, block_type, long_subbands, active);
 
-    mpa_layer3_polyphase_feed(ctx, work, output, channel);
+    mpa_synthesize_slots(output, 18, channel, ctx->synth);
     return -1;
 }

@@ -34,9 +34,12 @@ void mpa_imdct36(float *out, const float *in);
 // out[m] = -sin(|2m - 5| pi / 24) * sum_k in[3k] cos((2m + 1)(2k + 1) pi / 24).
 void mpa_imdct12(float *out, const float *in);
 
-// Reorders the 32 x 18 work rows into 18 time slots of output[32 * t + sb],
-// negating odd subbands in odd slots, and runs each slot through mpa_synthesize.
-void mpa_layer3_polyphase_feed(mpa_frame_ctx *ctx, const float (*work)[18], float *output,
-                               int channel);
+// mpa_layer3_hybrid for a spectrum whose lines from `lines` on are zero: the
+// subbands above it are not transformed, only their overlap is passed on.
+// The output is that of lines = 576 up to the sign of zero values.
+// long_subbands is 0 or 2.
+// The overlap store holds, per group of four subbands, 18 slots of four lanes.
+int mpa_layer3_hybrid_lines(mpa_frame_ctx *ctx, float *spectrum, float *output, int block_type,
+                            int long_subbands, int channel, int lines);
 
 #endif

@@ -3,13 +3,14 @@
 // list entry is scaled by one gain from mpa_gain_table.
 #include "layer3/requantize.h"
 
-#include <cstring>
+#include <string.h>
 
 #include "layer3/layer3.h"
 
 void mpa_layer3_apply_gains(float *spectrum, const int16_t *exponents, const uint8_t *widths,
                             int count)
 {
+    typedef float v4f __attribute__((vector_size(16)));
     float *p = spectrum;
     for (int b = 0; b < count; b++) {
         // Small global gains with large scale factors go below 0; entry 0
@@ -17,20 +18,41 @@ void mpa_layer3_apply_gains(float *spectrum, const int16_t *exponents, const uin
         int e = exponents[b];
         e = e < 0 ? 0 : (e > 255 ? 255 : e);
         const float g = mpa_gain_table[e];
-        const int w = widths[b];
-        for (int i = 0; i < w; i++)
-            p[i] *= g;
-        p += w;
+        // Widths are even: groups of four, then at most one pair.
+        const v4f g4 = {g, g, g, g};
+        const int quads = widths[b] >> 2;
+        for (int i = 0; i < quads; i++, p += 4) {
+            v4f v;
+            memcpy(&v, p, sizeof v);
+            v *= g4;
+            memcpy(p, &v, sizeof v);
+        }
+        if (widths[b] & 2) {
+            p[0] *= g;
+            p[1] *= g;
+            p += 2;
+        }
     }
 }
 
 void mpa_layer3_requantize(const mpa_granule_info *info, const uint8_t *scalefactors,
                            float *spectrum)
 {
+    mpa_layer3_requantize_lines(info, scalefactors, spectrum, 576);
+}
+
+void mpa_layer3_requantize_lines(const mpa_granule_info *info, const uint8_t *scalefactors,
+                                 float *spectrum, int lines)
+{
     int16_t exponents[39];
     const int gg = info->global_gain;
     const int shift = info->scalefac_scale + 1;
     const int count = info->band_count;
+
+    // Entries that start at or above `lines` hold zeros and stay zero.
+    int used = 0;
+    for (int covered = 0; used < count && covered < lines; used++)
+        covered += info->band_widths[used];
 
     if (info->block_kind == MPA_BLOCK_LONG) {
         if (info->preflag) {
@@ -56,7 +78,7 @@ void mpa_layer3_requantize(const mpa_granule_info *info, const uint8_t *scalefac
             exponents[b + 2] = (int16_t)(sub2 - (scalefactors[b + 2] << shift));
         }
     }
-    mpa_layer3_apply_gains(spectrum, exponents, info->band_widths, count);
+    mpa_layer3_apply_gains(spectrum, exponents, info->band_widths, used);
 }
 
 void mpa_reorder_band(const float *source, float *destination, int width)
@@ -94,5 +116,5 @@ void mpa_layer3_reorder(const uint8_t *widths, int short_band_count, int band_co
         dst += 3 * width;
     }
     // The long part of a mixed block stays where it is.
-    std::memcpy(spectrum + long_lines, scratch, (size_t)(dst - scratch) * sizeof(float));
+    memcpy(spectrum + long_lines, scratch, (size_t)(dst - scratch) * sizeof(float));
 }
