@@ -3,8 +3,11 @@
 #include <string.h>
 
 #include "core/crc.h"
+#include "layer3/huffman.h"
+#include "layer3/hybrid.h"
 #include "layer3/layer3.h"
 #include "layer3/layer3_decode.h"
+#include "layer3/requantize.h"
 
 namespace {
 
@@ -71,6 +74,24 @@ int read_side_info(mpa_bitstream *b, const mpa_header *h, side_info *si)
         }
     }
     return status;
+}
+
+// Short-block reordering moves lines only within their short band: the bands
+// above the non-zero lines need none, and *lines rises to the end of the band
+// it falls in. Returns how many short bands to reorder.
+int short_bands_to_reorder(const mpa_granule_info *g, int *lines)
+{
+    const uint8_t *w = g->band_widths;
+    const int long_entries = g->band_count - 3 * g->short_band_count;
+    int end = 0;
+    for (int e = 0; e < long_entries; e++)
+        end += w[e];
+    int bands = 0;
+    for (; bands < g->short_band_count && end < *lines; bands++)
+        end += 3 * w[long_entries + 3 * bands];
+    if (end > *lines)
+        *lines = end;
+    return bands;
 }
 
 // Appends a damaged frame's main data to the reservoir so that the frames
@@ -198,6 +219,10 @@ int mpa_layer3_decode(mpa_frame_ctx *ctx, int bytes_before, int header_status)
             memcpy(main_data, frame_start - mdb, (size_t)mdb);
             prefix = mdb;
         } else {
+            // What is kept is the frame's tail, so all of the frame must be
+            // there; and a frame reported consumed must lie in the input.
+            if (avail < own_bits)
+                return MPA_ERR_FRAME_TRUNCATED;
             // The frame reaches back beyond what is known: it cannot be
             // decoded; keep what follows its audio data for the next frame.
             // A partial reservoir keeps its own bytes, so nothing before the
@@ -230,6 +255,9 @@ int mpa_layer3_decode(mpa_frame_ctx *ctx, int bytes_before, int header_status)
 
         // 12. Scale factors, Huffman decoding and requantisation per granule.
         uint8_t *scf = ctx->scalefactor_index;
+        // Per [channel][granule]: the lines from here on are zero. The stages
+        // after the Huffman decoding skip them; their output stays the same.
+        int lines[2][2] = {{576, 576}, {576, 576}};
         for (int gr = 0; gr < granules; gr++) {
             for (int ch = 0; ch < nch; ch++) {
                 mpa_granule_info *g = &si.granule[ch][gr];
@@ -237,19 +265,21 @@ int mpa_layer3_decode(mpa_frame_ctx *ctx, int bytes_before, int header_status)
                 float *spectrum = ctx->spectrum + ch * 1152 + gr * 576;
                 if (gr == 1)
                     memcpy(sf, sf - 39, 39);
-                memset(spectrum, 0, 576 * sizeof(float));
                 mpa_layer3_granule_bands(ctx, g);
                 const int p0 = mpa_bits_position(&md);
                 if (h->id)
                     mpa_layer3_scalefactors_mpeg1(g, si.scfsi[ch], &md, sf, gr);
                 else
                     mpa_layer3_scalefactors_lsf(ctx, g, sf, ch);
-                if (mpa_layer3_huffman(g, ctx, spectrum, mpa_bits_position(&md) - p0) != 0) {
+                if (mpa_layer3_huffman_lines(g, ctx, spectrum, mpa_bits_position(&md) - p0,
+                                             &lines[ch][gr]) != 0) {
                     ctx->bits = b;
                     status = MPA_ERROR;
                     goto error_exit;
                 }
-                mpa_layer3_requantize(g, sf, spectrum);
+                // The Huffman decoding wrote the lines below its end.
+                memset(spectrum + lines[ch][gr], 0, (576 - (size_t)lines[ch][gr]) * sizeof(float));
+                mpa_layer3_requantize_lines(g, sf, spectrum, lines[ch][gr]);
                 const int skip = p0 + g->part2_3_length - mpa_bits_position(&md);
                 if (skip != 0)
                     mpa_bits_skip(&md, skip);
@@ -271,10 +301,13 @@ int mpa_layer3_decode(mpa_frame_ctx *ctx, int bytes_before, int header_status)
         if (h->mode == 1 && h->mode_extension != 0) {
             float *left = ctx->spectrum;
             float *right = ctx->spectrum + 1152;
-            if (h->mode_extension == 2) {
-                mpa_layer3_ms_stereo(left, right, granules * 576);
-            } else {
-                for (int gr = 0; gr < granules; gr++)
+            for (int gr = 0; gr < granules; gr++) {
+                // Each channel takes values from the other.
+                const int n = lines[0][gr] > lines[1][gr] ? lines[0][gr] : lines[1][gr];
+                lines[0][gr] = lines[1][gr] = n;
+                if (h->mode_extension == 2)
+                    mpa_layer3_ms_stereo(left + gr * 576, right + gr * 576, n);
+                else
                     mpa_layer3_intensity_stereo(ctx, &si.granule[1][gr], left + gr * 576, right + gr * 576,
                                                 scf + 78 + gr * 39);
             }
@@ -285,10 +318,14 @@ int mpa_layer3_decode(mpa_frame_ctx *ctx, int bytes_before, int header_status)
             for (int ch = 0; ch < nch; ch++) {
                 const mpa_granule_info *g = &si.granule[ch][gr];
                 float *spectrum = ctx->spectrum + ch * 1152 + gr * 576;
-                if (g->block_kind != MPA_BLOCK_LONG)
-                    mpa_layer3_reorder(g->band_widths, g->short_band_count, g->band_count, spectrum);
-                mpa_layer3_hybrid(ctx, spectrum, ctx->pcm + 1152 * ch + 576 * gr, g->block_type,
-                                  2 * g->mixed_block_flag, ch);
+                int n = lines[ch][gr];
+                if (g->block_kind != MPA_BLOCK_LONG) {
+                    const int bands = short_bands_to_reorder(g, &n);
+                    const int long_entries = g->band_count - 3 * g->short_band_count;
+                    mpa_layer3_reorder(g->band_widths, bands, long_entries + 3 * bands, spectrum);
+                }
+                mpa_layer3_hybrid_lines(ctx, spectrum, ctx->pcm + 1152 * ch + 576 * gr, g->block_type,
+                                        2 * g->mixed_block_flag, ch, n);
             }
         }
         return MPA_OK;
