@@ -165,38 +165,31 @@ ROVAZ_JNI jboolean JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nConvert
     jbyteArray output, jint output_offset, jint /*ignored*/, jintArray consumed,
     jintArray produced, jint preceding_bytes, jintArray needed)
 {
-    const bool counters = has_element(env, consumed) && has_element(env, produced) &&
-                          has_element(env, needed);
-    if (counters) {
-        set_first(env, produced, 0);
-        set_first(env, consumed, 0);
-        set_first(env, needed, 0);
-    }
-    if (!counters || !input || !output)
+    // The counters are written once, at the end: every path, also a refusal,
+    // leaves them with this call's values (0 unless set below).
+    if (!has_element(env, consumed) || !has_element(env, produced) || !has_element(env, needed))
         return JNI_FALSE;
-    const jint input_array_length = env->GetArrayLength(input);
-    const jint output_array_length = env->GetArrayLength(output);
-    if (!in_range(input_array_length, input_offset, input_length) ||
-        !in_range(output_array_length, output_offset, 0) || preceding_bytes < 0 ||
-        preceding_bytes > input_offset)
-        return JNI_FALSE;
-
-    mpa_decoder *dec = mpa_handle_acquire(handle);
-    if (!dec)
-        return JNI_FALSE;
-
     ConvertResult r;
-    void *in = env->GetPrimitiveArrayCritical(input, nullptr);
-    void *out = in ? env->GetPrimitiveArrayCritical(output, nullptr) : nullptr;
-    if (in && out) {
-        convert(dec, static_cast<const uint8_t *>(in) + input_offset, input_length, preceding_bytes,
-                static_cast<uint8_t *>(out) + output_offset, output_array_length - output_offset, &r);
+    const bool arguments_ok =
+        input && output &&
+        in_range(env->GetArrayLength(input), input_offset, input_length) &&
+        in_range(env->GetArrayLength(output), output_offset, 0) && preceding_bytes >= 0 &&
+        preceding_bytes <= input_offset;
+    mpa_decoder *dec = arguments_ok ? mpa_handle_acquire(handle) : nullptr;
+    if (dec) {
+        const jint output_room = env->GetArrayLength(output) - output_offset;
+        void *in = env->GetPrimitiveArrayCritical(input, nullptr);
+        void *out = in ? env->GetPrimitiveArrayCritical(output, nullptr) : nullptr;
+        if (in && out) {
+            convert(dec, static_cast<const uint8_t *>(in) + input_offset, input_length, preceding_bytes,
+                    static_cast<uint8_t *>(out) + output_offset, output_room, &r);
+        }
+        if (out)
+            env->ReleasePrimitiveArrayCritical(output, out, 0);
+        if (in)
+            env->ReleasePrimitiveArrayCritical(input, in, JNI_ABORT);
+        mpa_handle_release(handle);
     }
-    if (out)
-        env->ReleasePrimitiveArrayCritical(output, out, 0);
-    if (in)
-        env->ReleasePrimitiveArrayCritical(input, in, JNI_ABORT);
-    mpa_handle_release(handle);
 
     if (r.pcm_status != MPA_OK) {
         std::printf("Conversion Error !!!! %d\n", r.pcm_status);
