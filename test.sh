@@ -19,4 +19,6 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
 (cd build && ctest --output-on-failure -j"$jobs") || status=1
 (cd build-asan && ctest --output-on-failure -j"$jobs" -LE slow) || status=1
+# A short libFuzzer run of each target (clang, ASan, UBSan); fuzz/run.sh 1200 is the long one.
+fuzz/run.sh "${FUZZ_SMOKE_SECONDS:-20}" || status=1
 exit $status

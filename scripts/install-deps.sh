@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the tools need, if missing.
 set -euo pipefail
 packages=(g++ cmake make pkg-config libgtest-dev default-jdk-headless junit4 lame twolame sox
-          libmpg123-dev libmad0-dev)
+          libmpg123-dev libmad0-dev clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
