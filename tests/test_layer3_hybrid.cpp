@@ -114,11 +114,11 @@ TEST(Layer3Hybrid, GranulesMatchReferencePipeline)
     std::vector<double> ref_overlap(576, 0.0);
     for (const config &cf : configs) {
         SCOPED_TRACE(testing::Message() << "block type " << cf.type << ", long " << cf.long_subbands);
-        std::vector<float> spec = random_lines(rng, 576, 2000.0f);
-        std::vector<double> lines(spec.begin(), spec.end());
-        const std::vector<float> before = spec;
+        std::vector<float> spectrum = random_lines(rng, 576, 2000.0f);
+        std::vector<double> lines(spectrum.begin(), spectrum.end());
+        const std::vector<float> before = spectrum;
         float out[576], want[576];
-        EXPECT_EQ(mpa_layer3_hybrid(&f.ctx, spec.data(), out, cf.type, cf.long_subbands, 1), -1);
+        EXPECT_EQ(mpa_layer3_hybrid(&f.ctx, spectrum.data(), out, cf.type, cf.long_subbands, 1), -1);
 
         for (int b = 0; b < (cf.type != 2 ? 31 : cf.long_subbands == 2 ? 1 : 0); b++)
             for (int i = 0; i < 8; i++) {
@@ -128,12 +128,12 @@ TEST(Layer3Hybrid, GranulesMatchReferencePipeline)
                 lines[18 * b + 18 + i] = up * cs + lo * ca;
             }
         for (int i = 0; i < 576; i++) {
-            EXPECT_NEAR(spec[i], lines[i], 1e-3) << i;
-            EXPECT_TRUE((i >= cf.first_changed && i <= cf.last_changed) || spec[i] == before[i]) << i;
+            EXPECT_NEAR(spectrum[i], lines[i], 1e-3) << i;
+            EXPECT_TRUE((i >= cf.first_changed && i <= cf.last_changed) || spectrum[i] == before[i]) << i;
         }
         for (int sb = 0; sb < 32; sb++) {
             double z[36];
-            reference_subband(sb < cf.long_subbands ? 0 : cf.type, spec.data() + 18 * sb, z);
+            reference_subband(sb < cf.long_subbands ? 0 : cf.type, spectrum.data() + 18 * sb, z);
             for (int t = 0; t < 18; t++) {
                 // Slot t, subband sb; odd subbands are negated in odd slots.
                 const double v = ref_overlap[18 * sb + t] + z[t];
@@ -157,20 +157,20 @@ TEST(Layer3Hybrid, ZeroInZeroOutAndChannelTwoRefused)
 {
     hybrid_ctx f;
     for (int type : {0, 2}) {
-        float spec[576] = {}, out[576];
+        float spectrum[576] = {}, out[576];
         memset(out, 0xff, sizeof out);
-        mpa_layer3_hybrid(&f.ctx, spec, out, type, 0, 0);
+        mpa_layer3_hybrid(&f.ctx, spectrum, out, type, 0, 0);
         for (int i = 0; i < 576; i++)
             EXPECT_TRUE(out[i] == 0.0f && f.dec->imdct_overlap[0][i] == 0.0f) << i;
     }
     std::mt19937 rng(2);
-    std::vector<float> spec = random_lines(rng, 576, 10.0f), out(576, 3.0f);
-    const std::vector<float> before = spec;
+    std::vector<float> spectrum = random_lines(rng, 576, 10.0f), out(576, 3.0f);
+    const std::vector<float> before = spectrum;
     for (float &v : f.dec->imdct_overlap[1])
         v = 1.0f;
     const mpa_decoder saved = *f.dec;
-    EXPECT_EQ(mpa_layer3_hybrid(&f.ctx, spec.data(), out.data(), 0, 0, 2), 0);
-    EXPECT_TRUE(spec == before);
+    EXPECT_EQ(mpa_layer3_hybrid(&f.ctx, spectrum.data(), out.data(), 0, 0, 2), 0);
+    EXPECT_TRUE(spectrum == before);
     EXPECT_TRUE(out == std::vector<float>(576, 3.0f));
     EXPECT_EQ(memcmp(&saved, f.dec, sizeof saved), 0);
 }
