@@ -170,14 +170,14 @@ ROVAZ_JNI jboolean JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nConvert
     if (!has_element(env, consumed) || !has_element(env, produced) || !has_element(env, needed))
         return JNI_FALSE;
     ConvertResult r;
+    const jint output_length = output ? env->GetArrayLength(output) : 0;
     const bool arguments_ok =
-        input && output &&
-        in_range(env->GetArrayLength(input), input_offset, input_length) &&
-        in_range(env->GetArrayLength(output), output_offset, 0) && preceding_bytes >= 0 &&
+        input && output && in_range(env->GetArrayLength(input), input_offset, input_length) &&
+        in_range(output_length, output_offset, 0) && preceding_bytes >= 0 &&
         preceding_bytes <= input_offset;
     mpa_decoder *dec = arguments_ok ? mpa_handle_acquire(handle) : nullptr;
     if (dec) {
-        const jint output_room = env->GetArrayLength(output) - output_offset;
+        const jint output_room = output_length - output_offset;
         void *in = env->GetPrimitiveArrayCritical(input, nullptr);
         void *out = in ? env->GetPrimitiveArrayCritical(output, nullptr) : nullptr;
         if (in && out) {
