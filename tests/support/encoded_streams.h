@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "rovaz/mpa.h"
 #include "stream_decoder.h"
 
@@ -255,6 +257,25 @@ inline Snr snr_against_source(const std::vector<int16_t> &source, const std::vec
             r.db = db;
     }
     return r;
+}
+
+// The checks every encoder stream shares: each frame decoded, nothing
+// skipped or discarded, and the header fields the encoder was asked for.
+inline void expect_clean_decode(const Decoded &d, const std::vector<uint8_t> &bytes, int layer_bits,
+                                int rate, int mode, int bit_rate, bool crc)
+{
+    EXPECT_EQ(d.decoded, (long)frame_spans(bytes).size());
+    EXPECT_EQ(d.skipped, 0);
+    EXPECT_EQ(d.without_output, 0);
+    EXPECT_EQ(d.discarded, 0);
+    ASSERT_GT(d.decoded, 0);
+    EXPECT_TRUE(d.uniform);
+    EXPECT_EQ(d.first.layer_bits, layer_bits);
+    EXPECT_EQ(d.first.id, rate >= 32000 ? 1 : 0);
+    EXPECT_EQ(d.first.sampling_rate, rate);
+    EXPECT_TRUE(d.modes & (1u << mode)) << "modes seen " << d.modes;
+    EXPECT_EQ(d.first.bit_rate, bit_rate);
+    EXPECT_EQ(d.first.protection_bit, crc ? 0 : 1);
 }
 
 }  // namespace mpa_test
