@@ -48,11 +48,19 @@ TEST(DecoderInstance, ResetBuildsDegroupingTables)
     EXPECT_EQ(std::memcmp(i.dec->grouping_3[1], g3_1, 4), 0);
     EXPECT_EQ(std::memcmp(i.dec->grouping_3[3], g3_3, 4), 0);
     EXPECT_EQ(std::memcmp(i.dec->grouping_3[26], g3_26, 4), 0);
-    for (int c = 0; c < 729; c++) {
-        ASSERT_EQ(i.dec->grouping_9[c][0], c % 9);
-        ASSERT_EQ(i.dec->grouping_9[c][1], c / 9 % 9);
-        ASSERT_EQ(i.dec->grouping_9[c][2], c / 81);
-        ASSERT_EQ(i.dec->grouping_9[c][3], 0);
+    // Reset copies precomputed tables; they must be what the builder writes,
+    // and the builder must follow the formula.
+    const struct { int n; const uint8_t (*table)[4]; } tables[] = {
+        {3, i.dec->grouping_3}, {5, i.dec->grouping_5}, {9, i.dec->grouping_9}};
+    for (const auto &t : tables) {
+        uint8_t built[729][4];
+        mpa_build_grouping_table(built, t.n);
+        for (int c = 0; c < t.n * t.n * t.n; c++) {
+            const uint8_t expected[4] = {(uint8_t)(c % t.n), (uint8_t)(c / t.n % t.n),
+                                         (uint8_t)(c / (t.n * t.n)), 0};
+            ASSERT_EQ(std::memcmp(built[c], expected, 4), 0) << t.n << " levels, entry " << c;
+            ASSERT_EQ(std::memcmp(t.table[c], expected, 4), 0) << t.n << " levels, entry " << c;
+        }
     }
     EXPECT_EQ(i.dec->reservoir_fill, 0);
     EXPECT_EQ(i.dec->header.layer_bits, 0);

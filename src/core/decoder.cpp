@@ -1,5 +1,6 @@
 // Decoder instance life cycle.
 #include "core/decoder.h"
+#include "core/grouping_tables.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -22,9 +23,11 @@ int mpa_decoder_reset(mpa_decoder *dec)
     if (!dec)
         return MPA_ERR_NULL_ARG;
     std::memset(dec, 0, sizeof(*dec));
-    mpa_build_grouping_table(dec->grouping_9, 9);
-    mpa_build_grouping_table(dec->grouping_3, 3);
-    mpa_build_grouping_table(dec->grouping_5, 5);
+    // The tables are what mpa_build_grouping_table writes for 9, 3 and 5
+    // levels; copying the precomputed ones makes opening a stream cheap.
+    std::memcpy(dec->grouping_9, mpa_grouping_9_initial, sizeof(dec->grouping_9));
+    std::memcpy(dec->grouping_3, mpa_grouping_3_initial, sizeof(dec->grouping_3));
+    std::memcpy(dec->grouping_5, mpa_grouping_5_initial, sizeof(dec->grouping_5));
     return MPA_OK;
 }
 
