@@ -127,7 +127,7 @@ void convert(mpa_decoder *dec, const uint8_t *input, jint input_length, jint pre
     if (output_room < MPA_MAX_FRAME_PCM_BYTES && frame_output_bytes(dec, input, input_length) > output_room)
         return;
 
-    float pcm[MPA_PCM_BUFFER_FLOATS];
+    alignas(64) float pcm[MPA_PCM_BUFFER_FLOATS];
     int consumed = 0, needed = 0;
     const int status = mpa_decode_step(dec, pcm, input, input_length, preceding, &consumed, &needed);
     if (status == MPA_ERR_RESERVOIR_SHORT) {
@@ -158,17 +158,12 @@ void convert(mpa_decoder *dec, const uint8_t *input, jint input_length, jint pre
     r->ok = true;
 }
 
-}  // namespace
-
-ROVAZ_JNI jboolean JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nConvert(
-    JNIEnv *env, jobject, jint handle, jbyteArray input, jint input_offset, jint input_length,
-    jbyteArray output, jint output_offset, jint /*ignored*/, jintArray consumed,
-    jintArray produced, jint preceding_bytes, jintArray needed)
+// The work of a decode call once the counter arrays are known to be usable:
+// checks the data arguments, lends the instance, pins the arrays, decodes one
+// frame and prints the conversion diagnostic.
+ConvertResult convert_call(JNIEnv *env, jint handle, jbyteArray input, jint input_offset,
+                           jint input_length, jbyteArray output, jint output_offset, jint preceding_bytes)
 {
-    // The counters are written once, at the end: every path, also a refusal,
-    // leaves them with this call's values (0 unless set below).
-    if (!has_element(env, consumed) || !has_element(env, produced) || !has_element(env, needed))
-        return JNI_FALSE;
     ConvertResult r;
     const jint output_length = output ? env->GetArrayLength(output) : 0;
     const bool arguments_ok =
@@ -195,8 +190,40 @@ ROVAZ_JNI jboolean JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nConvert
         std::printf("Conversion Error !!!! %d\n", r.pcm_status);
         std::fflush(stdout);
     }
+    return r;
+}
+
+}  // namespace
+
+ROVAZ_JNI jboolean JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nConvert(
+    JNIEnv *env, jobject, jint handle, jbyteArray input, jint input_offset, jint input_length,
+    jbyteArray output, jint output_offset, jint /*ignored*/, jintArray consumed,
+    jintArray produced, jint preceding_bytes, jintArray needed)
+{
+    // The counters are written once, at the end: every path, also a refusal,
+    // leaves them with this call's values (0 unless set by the decode).
+    if (!has_element(env, consumed) || !has_element(env, produced) || !has_element(env, needed))
+        return JNI_FALSE;
+    const ConvertResult r =
+        convert_call(env, handle, input, input_offset, input_length, output, output_offset, preceding_bytes);
     set_first(env, produced, r.produced);
     set_first(env, consumed, r.consumed);
     set_first(env, needed, r.needed);
     return r.ok ? JNI_TRUE : JNI_FALSE;
+}
+
+// nConvert without the counter arrays, for the Java class's own nConvert,
+// which checks and fills the arrays itself: six JNI calls fewer per frame.
+// The result packs the counters (consumed and needed are never both set):
+//   bits 0-30   consumed, or needed when bit 31 is set
+//   bits 32-47  produced
+//   bit 48      the call's boolean result
+ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nConvertFrame(
+    JNIEnv *env, jobject, jint handle, jbyteArray input, jint input_offset, jint input_length,
+    jbyteArray output, jint output_offset, jint preceding_bytes)
+{
+    const ConvertResult r =
+        convert_call(env, handle, input, input_offset, input_length, output, output_offset, preceding_bytes);
+    const uint64_t count = r.needed > 0 ? (uint64_t)r.needed | (1ull << 31) : (uint64_t)r.consumed;
+    return (jlong)(count | ((uint64_t)r.produced << 32) | ((uint64_t)(r.ok ? 1 : 0) << 48));
 }
