@@ -7,8 +7,9 @@
 # Builds build/mpabench (Release), makes the test files once into
 # build/bench-data from a synthesised 60-second piece (lame, twolame, sox),
 # adds the Layer I conformance stream l1-fl6 when the conformance folder is
-# beside the checkout, and runs both benchmarks. BUILD_DIR picks another
-# build folder; JAVA_BENCH=0 skips the Java part.
+# beside the checkout, and runs both benchmarks, pinned to one CPU. BUILD_DIR
+# picks another build folder; JAVA_BENCH=0 skips the Java part; BENCH_CPU
+# picks the CPU.
 set -euo pipefail
 args=("$@")
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -83,10 +84,20 @@ for conformance in "$repo/../shared/conformance" /work/shared/conformance; do
   fi
 done
 
+# Every measurement runs on one CPU: on virtual machines the CPUs can differ
+# in speed by a fifth (a busy neighbour on the host), and a process that
+# lands on another CPU than the one it is compared with skews the ratios.
+# BENCH_CPU picks the CPU (default: the last one); BENCH_CPU= turns pinning off.
+pin=()
+cpu=${BENCH_CPU-$(( $(nproc) - 1 ))}
+if [ -n "$cpu" ] && command -v taskset >/dev/null 2>&1; then
+  pin=(taskset -c "$cpu")
+fi
+
 # ---- native ----
-echo "== native API: $(date -u '+%Y-%m-%d %H:%M UTC'), $(uname -srm), load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "== native API: $(date -u '+%Y-%m-%d %H:%M UTC'), $(uname -srm), load $(cut -d' ' -f1-3 /proc/loadavg)${pin:+, on CPU $cpu}"
 dpkg-query -W -f='${Package} ${Version}\n' libmpg123-0 libmad0 2>/dev/null || true
-"$build/mpabench" --results "$data/native.tsv" "${args[@]}" "${files[@]}"
+"${pin[@]}" "$build/mpabench" --results "$data/native.tsv" "${args[@]}" "${files[@]}"
 
 # ---- Java ----
 if [ "${JAVA_BENCH:-1}" = 0 ]; then
@@ -101,5 +112,6 @@ mkdir -p "$build/bench-java"
 javac -d "$build/bench-java" -cp "$build/rovaz.jar" bench/JavaBench.java
 echo
 echo "== Java (MpegAudio.nConvert): $(java -version 2>&1 | head -1)"
-java -Djava.library.path="$build" -cp "$build/rovaz.jar:$build/bench-java" JavaBench \
+# The JVM and the mpabench runs it starts in between stay on the same CPU.
+"${pin[@]}" java -Djava.library.path="$build" -cp "$build/rovaz.jar:$build/bench-java" JavaBench \
      --mpabench "$build/mpabench" "${files[@]}"
