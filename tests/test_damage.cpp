@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -103,7 +104,9 @@ void check_stream(const mpa_test::TestStream &s, uint32_t seed)
         rng = rng * 1664525u + 1013904223u;
         return (rng >> 8) % n;
     };
-    const int trials = 12;
+    // ROVAZ_DAMAGE_TRIALS sets a longer run (the default keeps the suite quick).
+    const char *env_trials = std::getenv("ROVAZ_DAMAGE_TRIALS");
+    const int trials = env_trials && std::atoi(env_trials) > 0 ? std::atoi(env_trials) : 12;
     for (int t = 0; t < trials; t++) {
         // An excerpt from the middle of the stream, frames renumbered from 0.
         const size_t from = 1 + (all.size() - kExcerpt - 1) * (size_t)t / trials;

@@ -41,22 +41,22 @@ bool StreamDecoder::fill(size_t want)
     return len_ - pos_ >= want;
 }
 
-// A frame that failed inside its own length: skip it whole when its header
-// is confirmed by the next one, else only past the false sync.
+// A frame that failed: step just past its sync word and search again. Even
+// a header that the next sync seems to confirm may be the damaged part (a
+// changed bit-rate field claims a frame of another length, and sync-like
+// bytes often sit where it would end), so skipping the whole claimed frame
+// could swallow good frames; the search from the next byte finds the next
+// real frame, and whatever is left of the damaged one is discarded on the way.
 void StreamDecoder::skip_damaged_frame()
 {
-    const uint8_t *window = buf_.data() + pos_;
-    const int avail = (int)(len_ - pos_);
     mpa_header probe;
     std::memset(&probe, 0, sizeof(probe));
-    const int status = mpa_get_header(&probe, window, avail);
     size_t skip = 1;
-    if (status >= 0) {
-        const int frame = probe.bits_in_frame >> 3;
-        skip = (size_t)probe.header_offset + (status == MPA_OK && frame > 0 ? frame : 1);
-        bytes_discarded_ += probe.header_offset;
-    }
-    pos_ += std::min(skip, len_ - pos_);
+    if (mpa_get_header(&probe, buf_.data() + pos_, (int)(len_ - pos_)) >= 0)
+        skip += (size_t)probe.header_offset;
+    skip = std::min(skip, len_ - pos_);
+    bytes_discarded_ += skip;
+    pos_ += skip;
     frames_skipped_++;
 }
 

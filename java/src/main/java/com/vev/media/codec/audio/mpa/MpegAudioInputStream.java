@@ -263,15 +263,13 @@ public final class MpegAudioInputStream extends InputStream {
     }
 
     /**
-     * Steps over a frame that failed within its own length: whole when the next frame's header
-     * confirms where it ends, else just past its sync word, which may have been a false one.
+     * Steps just past the sync word of a frame that failed and leaves the rest to the next search:
+     * even a header that the next sync seems to confirm may be the damaged part, and skipping the
+     * whole frame it claims could swallow good frames.
      */
     private void skipDamagedFrame(int avail) {
         FrameHeader probe = FrameHeader.find(buf, pos, avail);
-        int skip = 1;
-        if (probe != null) {
-            skip = probe.offset + (probe.confirmed && probe.frameBytes > 0 ? probe.frameBytes : 1);
-        }
+        int skip = probe != null ? probe.offset + 1 : 1;
         pos += Math.min(skip, avail);
         framesSkipped++;
         anyFrame = true;
