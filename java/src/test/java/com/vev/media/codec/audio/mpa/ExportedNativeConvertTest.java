@@ -141,10 +141,10 @@ public class ExportedNativeConvertTest {
                 } else if (a.counters[0] > 0) {
                     pos += a.counters[0];
                     frames += a.counters[1] > 0 ? 1 : 0;
-                } else if (a.counters[2] > call.inputLength) {
+                } else if (a.counters[2] > call.inputLength && call.inputLength < stream.length - pos) {
                     extra = a.counters[2];            // the window was too short: widen the next
                 } else {
-                    break;
+                    break;                            // a frame cut off by the end of the stream
                 }
             }
         } finally {

@@ -25,11 +25,11 @@ final class TestStreams {
         return dir;
     }
 
-    /** A synthesised stereo signal (two tones and a little noise) as a WAV file. */
+    /** A synthesised signal (two tones) as a WAV file; no dither, so the same bytes every run. */
     static Path signal(int rate, int channels, double seconds) throws IOException {
         Path wav = dir().resolve("signal-" + rate + "-" + channels + "-" + seconds + ".wav");
         if (!Files.exists(wav)) {
-            run("sox", "-n", "-r", Integer.toString(rate), "-c", Integer.toString(channels), "-b", "16",
+            run("sox", "-D", "-n", "-r", Integer.toString(rate), "-c", Integer.toString(channels), "-b", "16",
                     wav.toString(), "synth", Double.toString(seconds), "sine", "440", "sine", "1250",
                     "gain", "-6");
         }
