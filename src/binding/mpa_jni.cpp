@@ -5,9 +5,10 @@
 // The binding never trusts its arguments: null arrays, offsets and lengths
 // outside the arrays, and handles that are not open all end in a plain
 // false (nGetHeader, nConvert, nConvertFrame) or 0 (nOpen) without touching
-// memory outside the Java arrays. Arrays are pinned with the critical functions, which let
-// the decoder work on the Java heap directly instead of on a copy of the
-// whole array each call; no JNI call is made while they are held.
+// memory outside the Java arrays. Arrays are pinned with the critical
+// functions, which let the decoder work on the Java heap directly instead of
+// on a copy of the whole array each call; no JNI call is made while they are
+// held.
 #include <jni.h>
 
 #include <cstdio>

@@ -90,29 +90,32 @@ public class ExportedNativeConvertTest {
         int[] produced = {-1};
         int[] needed = {-1};
 
-        Outcome ours(int handle) {
-            byte[] out = output == null ? null : output.clone();
-            int[] c = copy(consumed);
-            int[] p = produced == consumed ? c : copy(produced);
-            int[] n = needed == consumed ? c : copy(needed);
-            boolean r = MpegAudio.nConvert(handle, input, inputOffset, inputLength, out, outputOffset, 0,
-                                           c, p, preceding, n);
-            return new Outcome(r, c, p, n, out);
+        Outcome ours(int handle) throws Exception {
+            return run((out, c, p, n) -> MpegAudio.nConvert(handle, input, inputOffset, inputLength, out,
+                                                            outputOffset, 0, c, p, preceding, n));
         }
 
         Outcome exported(int handle) throws Exception {
-            byte[] out = output == null ? null : output.clone();
-            int[] c = copy(consumed);
-            int[] p = produced == consumed ? c : copy(produced);
-            int[] n = needed == consumed ? c : copy(needed);
-            boolean r = (Boolean) nConvert.invoke(null, handle, input, inputOffset, inputLength, out,
-                                                  outputOffset, 0, c, p, preceding, n);
-            return new Outcome(r, c, p, n, out);
+            return run((out, c, p, n) -> (Boolean) nConvert.invoke(null, handle, input, inputOffset,
+                                                                   inputLength, out, outputOffset, 0, c,
+                                                                   p, preceding, n));
         }
 
-        /** A copy of one counter array; where a call passes one array for several counters, so do the copies. */
-        private static int[] copy(int[] a) {
-            return a == null ? null : a.clone();
+        /** One side's nConvert, given copies of the output and counter arrays. */
+        private interface Side {
+            boolean convert(byte[] out, int[] consumed, int[] produced, int[] needed) throws Exception;
+        }
+
+        /**
+         * Calls one side on copies of the arrays; where the call passes one array for several
+         * counters, so do the copies.
+         */
+        private Outcome run(Side side) throws Exception {
+            byte[] out = output == null ? null : output.clone();
+            int[] c = consumed == null ? null : consumed.clone();
+            int[] p = produced == consumed ? c : produced == null ? null : produced.clone();
+            int[] n = needed == consumed ? c : needed == null ? null : needed.clone();
+            return new Outcome(side.convert(out, c, p, n), c, p, n, out);
         }
     }
 
