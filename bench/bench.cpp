@@ -130,7 +130,7 @@ Outcome decode_rovaz(const Input &in)
         int consumed = 0, needed = 0;
         const int preceding = (int)std::min<size_t>(pos - start, 4096);
         const int status = mpa_decode_step(dec, pcm, data + pos, (int)(in.size - pos), preceding,
-                                           &consumed, &needed);
+                                           MPA_PCM_BUFFER_FLOATS, &consumed, &needed);
         if (status == MPA_OK) {
             const mpa_header *h = mpa_decoder_header(dec);
             const unsigned flags = h->n_channels == 2 ? MPA_PCM_STEREO | MPA_PCM_INTERLEAVED : 0;

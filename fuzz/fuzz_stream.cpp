@@ -156,7 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // frame are many with tiny windows).
         if (pcm_dirty)
             std::memcpy(pcm, nan_block(), MPA_PCM_BUFFER_FLOATS * sizeof(float));
-        const int status = mpa_decode_step(dec, pcm, stream + pos, w, preceding, &consumed, &needed);
+        const int status = mpa_decode_step(dec, pcm, stream + pos, w, preceding, MPA_PCM_BUFFER_FLOATS,
+                                           &consumed, &needed);
         const mpa_header *h = mpa_decoder_header(dec);
 #ifdef ROVAZ_FUZZ_TRACE
         std::fprintf(stderr, "pos %d window %d preceding %d: status %d consumed %d needed %d | layer %d offset %d "

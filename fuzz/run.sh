@@ -3,7 +3,7 @@
 # and runs each for a while: a smoke run by default, longer when asked.
 #
 #   fuzz/run.sh [SECONDS] [TARGET...]    SECONDS per target (default 45);
-#                                        targets: stream header pcm (default all)
+#                                        targets: stream header pcm binding (default all)
 #   fuzz/run.sh 1200                     the long run: 20 minutes each
 #
 # FUZZ_JOBS=2 runs two targets at once (the default runs them one by one).
@@ -16,7 +16,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 seconds=${1:-45}
 shift || true
-targets=${*:-stream header pcm}
+targets=${*:-stream header pcm binding}
 jobs=${FUZZ_JOBS:-1}
 build=${ROVAZ_FUZZ_BUILD:-$root/build-fuzz}
 
@@ -34,7 +34,7 @@ fi
 
 max_len() {
   case $1 in
-    stream) echo 8192 ;;
+    stream|binding) echo 8192 ;;
     header) echo 8192 ;;
     *) echo 9300 ;;   # flags, count and 2 x 1152 floats
   esac
@@ -44,7 +44,9 @@ run_one() {
   local t=$1
   mkdir -p "$build/corpus/$t" "$build/artifacts/$t"
   local dirs=("$build/corpus/$t")
-  for d in "$here/seeds/$t" "$here/regressions/$t" "$build/extra/$t"; do
+  local seeds=$t
+  [ $t = binding ] && seeds=stream   # the same steering bytes and streams
+  for d in "$here/seeds/$seeds" "$here/regressions/$t" "$build/extra/$seeds"; do
     [ -d "$d" ] && dirs+=("$d")
   done
   local dict=()

@@ -20,7 +20,7 @@ using mpa_test::FrameInfo;
 
 using Pcm = std::vector<float>;
 
-std::vector<Pcm> decode_all(const std::vector<uint8_t> &bytes)
+std::vector<Pcm> decode_all(const std::vector<uint8_t> &bytes, long *skipped = nullptr)
 {
     std::vector<Pcm> out;
     StreamDecoder d(memory_reader(bytes.data(), bytes.size()));
@@ -32,6 +32,8 @@ std::vector<Pcm> decode_all(const std::vector<uint8_t> &bytes)
             p.insert(p.end(), pcm + 1152, pcm + 1152 + h.n_samples);
         out.push_back(std::move(p));
     }
+    if (skipped)
+        *skipped = d.frames_skipped();
     return out;
 }
 
@@ -177,6 +179,31 @@ TEST(DamagedFrames, CostOnlyTheirNeighbourhood)
          mpa_test::robustness_streams({"l1-fl1", "l1-fl8", "l2-fl10", "l2-test32", "l3-compl", "l3-he_free",
                                        "l3-hecommon", "l3-test45", "M2L3_bitrate_16_all"}))
         check_stream(s, seed++);
+}
+
+// Bytes inserted inside a frame: its header is no longer confirmed by the
+// next one, so the search from the damaged frame's position lands on the
+// next good frame. Only the damaged frame may be lost.
+TEST(DamagedFrames, InsertedBytesCostOnlyTheirFrame)
+{
+    std::vector<uint8_t> s;
+    ASSERT_TRUE(mpa_test::read_whole_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/sample.mp2", &s));
+    const std::vector<FrameInfo> all = mpa_test::frame_walk(s);  // 44.1 kHz, 192 kbit/s, Layer II
+    ASSERT_GE(all.size(), kExcerpt);
+    const FrameInfo &end = all[kExcerpt - 1];
+    const std::vector<uint8_t> excerpt(s.begin(), s.begin() + (long)(end.offset + end.bytes));
+    const std::vector<Pcm> clean = decode_all(excerpt);
+    ASSERT_EQ(clean.size(), kExcerpt);
+    for (uint8_t fill : {0x00, 0x55, 0xFF}) {
+        std::vector<uint8_t> damaged = excerpt;
+        damaged.insert(damaged.begin() + (long)(all[kAt].offset + 100), 20, fill);
+        long skipped = 0;
+        const Damage damage = compare(clean, decode_all(damaged, &skipped));
+        EXPECT_LE(damage.lost, 1) << (int)fill;
+        EXPECT_LE(skipped, 1) << (int)fill;
+        EXPECT_GE(damage.first_changed + 1, kAt);
+        EXPECT_LE(damage.clean_again, kAt + 2);
+    }
 }
 
 }  // namespace

@@ -113,10 +113,15 @@ TEST(FrameDriver, ProtectedFrameIsReadAfterItsCrcWord)
     EXPECT_EQ(mpa_decode_frame(i.dec, pcm, frame.data(), (int)frame.size(), 0), MPA_ERR_CRC);
 }
 
+int step(mpa_decoder *dec, const uint8_t *input, int len, int *consumed, int *needed)
+{
+    static float pcm[MPA_PCM_BUFFER_FLOATS];
+    return mpa_decode_step(dec, pcm, input, len, 0, MPA_PCM_BUFFER_FLOATS, consumed, needed);
+}
+
 TEST(StreamStep, ReportsNeededBytesAndSkippedGarbage)
 {
     Instance i;
-    static float pcm[MPA_PCM_BUFFER_FLOATS];
     std::vector<uint8_t> stream(37, 0x11);  // garbage first
     const std::vector<uint8_t> frame = silent_layer1_frame();
     for (int k = 0; k < 3; k++)
@@ -125,21 +130,21 @@ TEST(StreamStep, ReportsNeededBytesAndSkippedGarbage)
     int consumed = -1, needed = -1;
     // Only part of the first frame: what is asked for covers the bytes
     // before the header and the whole frame.
-    EXPECT_EQ(mpa_decode_step(i.dec, pcm, stream.data(), 37 + 100, 0, &consumed, &needed), MPA_ERR_NEED_DATA);
+    EXPECT_EQ(step(i.dec, stream.data(), 37 + 100, &consumed, &needed), MPA_ERR_NEED_DATA);
     EXPECT_EQ(consumed, 0);
     EXPECT_EQ(needed, 37 + 208);
-    EXPECT_EQ(mpa_decode_step(i.dec, pcm, stream.data(), needed, 0, &consumed, &needed), MPA_OK);
+    EXPECT_EQ(step(i.dec, stream.data(), needed, &consumed, &needed), MPA_OK);
     EXPECT_EQ(consumed, 37 + 208);
     mpa_decoder_reset(i.dec);
 
-    EXPECT_EQ(mpa_decode_step(i.dec, pcm, stream.data(), (int)stream.size(), 0, &consumed, &needed), MPA_OK);
+    EXPECT_EQ(step(i.dec, stream.data(), (int)stream.size(), &consumed, &needed), MPA_OK);
     EXPECT_EQ(consumed, 37 + 208);
     EXPECT_EQ(needed, 0);
     EXPECT_EQ(mpa_decoder_header(i.dec)->header_offset, 37);
 
     // The last frame, exactly: taken by the continuation rule.
     const uint8_t *last = stream.data() + stream.size() - frame.size();
-    EXPECT_EQ(mpa_decode_step(i.dec, pcm, last, (int)frame.size(), 0, &consumed, &needed), MPA_OK);
+    EXPECT_EQ(step(i.dec, last, (int)frame.size(), &consumed, &needed), MPA_OK);
     EXPECT_EQ(consumed, 208);
 }
 

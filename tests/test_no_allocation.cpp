@@ -162,7 +162,8 @@ long decode_stream(mpa_decoder *dec, const std::vector<uint8_t> &s, float *pcm, 
     while (pos < len) {
         int consumed = 0, needed = 0;
         const int preceding = pos < 4096 ? pos : 4096;
-        const int status = mpa_decode_step(dec, pcm, s.data() + pos, len - pos, preceding, &consumed, &needed);
+        const int status = mpa_decode_step(dec, pcm, s.data() + pos, len - pos, preceding, MPA_PCM_BUFFER_FLOATS,
+                                           &consumed, &needed);
         if (status == MPA_OK) {
             const mpa_header *h = mpa_decoder_header(dec);
             uint8_t *dest[2] = {out, nullptr};

@@ -44,6 +44,8 @@ public:
 private:
     bool fill(size_t want);
     void skip_damaged_frame();
+    bool resynchronise();
+    bool window_starts_with_successor() const;
     void skip_to_first_header();
 
     Reader read_;
@@ -54,6 +56,9 @@ private:
     size_t stream_start_ = 0;  // first header of the stream, or 0 once compacted past it
     bool started_ = false;     // a frame has been decoded or consumed
     bool eof_ = false;
+    bool resync_ = false;      // the next frame must start a run of frames
+    bool check_successor_ = false;  // a frame was consumed: is its successor where it ended?
+    uint8_t last_frame_byte1_ = 0;  // second header byte of that frame
     long frames_decoded_ = 0;
     long frames_skipped_ = 0;
     long frames_without_output_ = 0;

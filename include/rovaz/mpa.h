@@ -22,7 +22,10 @@ enum {
     MPA_ERR_FRAME_TRUNCATED = -4,
     MPA_ERR_NULL_ARG = -5,
     MPA_ERR_NO_HEADER = -7,
-    MPA_ERR_RESERVOIR_SHORT = -9
+    MPA_ERR_RESERVOIR_SHORT = -9,
+    /* The frame's PCM does not fit the room the caller gave; nothing was
+     * decoded or written and the instance is as it was. */
+    MPA_ERR_OUTPUT_ROOM = -10
 };
 
 /* Flags of mpa_output_pcm. */
@@ -76,6 +79,12 @@ int mpa_decoder_reset(mpa_decoder *dec);
 void mpa_decoder_close(mpa_decoder *dec);
 /* The header of the frame decoded (or parsed) last. */
 const mpa_header *mpa_decoder_header(const mpa_decoder *dec);
+/* Makes the next header search start afresh, as at the start of a stream:
+ * the last frame's header is no longer the stream that a frame at the start
+ * of the data continues (nor, in free format, the length it is tried with
+ * first). The decoding history (filterbank, overlap, bit reservoir) stays.
+ * For stream drivers resynchronising after damage. */
+int mpa_decoder_restart_search(mpa_decoder *dec);
 
 /* Finds, confirms and parses the first frame header in data[0..len). */
 int mpa_get_header(mpa_header *hdr, const uint8_t *data, int len);
@@ -88,12 +97,21 @@ int mpa_decode_frame(mpa_decoder *dec, float *pcm, const uint8_t *data, int len,
 
 /* Converts count samples per channel of a decoded frame to integer PCM. */
 int mpa_output_pcm(unsigned flags, const float *pcm, uint8_t *const dest[2], int count);
+/* mpa_output_pcm into destinations of dest_room bytes each: when count samples
+ * do not fit, MPA_ERR_OUTPUT_ROOM and nothing is written. On success *written
+ * (may be null) is the number of bytes written to each destination. */
+int mpa_output_pcm_bounded(unsigned flags, const float *pcm, uint8_t *const dest[2], int count,
+                           int dest_room, int *written);
 
 /* One step of a frame-by-frame stream decode, exactly as the Java binding's
  * nConvert drives the decoder: finds and decodes one frame of
- * input[0..input_len), retrying once with the frame length when the first
- * attempt ran out of data. Results:
+ * input[0..input_len), retrying the same frame once on the input cut at its
+ * end when the first attempt ran out of data. sample_room is how many samples
+ * (all channels together) the caller's output takes: a frame with more is
+ * refused before anything is decoded. Results:
  *   MPA_OK: a frame is in pcm; *consumed covers skipped bytes and the frame.
+ *   MPA_ERR_OUTPUT_ROOM: the frame found needs more than sample_room; the
+ *     instance is unchanged, its header included.
  *   MPA_ERR_NEED_DATA: *needed holds the bytes from the start of input that the
  *     frame needs (skipped bytes before its header plus the frame); nothing consumed.
  *   MPA_ERR_RESERVOIR_SHORT: the frame was consumed without output.
@@ -101,7 +119,7 @@ int mpa_output_pcm(unsigned flags, const float *pcm, uint8_t *const dest[2], int
  *   (a frame that fails within its own length after the retry gives MPA_ERROR).
  * The header of the frame is available through mpa_decoder_header. */
 int mpa_decode_step(mpa_decoder *dec, float *pcm, const uint8_t *input, int input_len,
-                    int preceding_bytes, int *consumed, int *needed);
+                    int preceding_bytes, int sample_room, int *consumed, int *needed);
 
 #ifdef __cplusplus
 }

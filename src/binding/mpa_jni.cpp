@@ -1,6 +1,7 @@
 // Native methods of com.vev.media.codec.audio.mpa.MpegAudio: the four JNI
-// methods nOpen, nClose, nGetHeader and nConvert, and nConvertFrame, the
-// leaner form of nConvert that rovaz's own Java class calls.
+// methods nOpen, nClose, nGetHeader and nConvert, and two that only rovaz's
+// own Java class calls: nConvertFrame, the leaner form of nConvert, and
+// nRestartSearch.
 //
 // The binding never trusts its arguments: null arrays, offsets and lengths
 // outside the arrays, and handles that are not open all end in a plain
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frame_convert.h"
 #include "handle_table.h"
 #include "rovaz/mpa.h"
 #include "set_int_field.h"
@@ -103,71 +105,13 @@ ROVAZ_JNI jboolean JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nGetHead
 
 namespace {
 
-struct ConvertResult {
-    jint consumed = 0;
-    jint produced = 0;
-    jint needed = 0;
-    bool ok = false;
-    int pcm_status = MPA_OK;
-};
-
-// Output bytes the next frame of input needs, or 0 when no header is found.
-// The search runs on a copy of the instance's header so that it finds
-// exactly the frame the decode will find.
-int frame_output_bytes(const mpa_decoder *dec, const uint8_t *input, int length)
-{
-    mpa_header probe = *mpa_decoder_header(dec);
-    if (mpa_get_header(&probe, input, length) < 0)
-        return 0;
-    return probe.n_samples * probe.n_channels * 2;
-}
-
-void convert(mpa_decoder *dec, const uint8_t *input, jint input_length, jint preceding,
-             uint8_t *output, jint output_room, ConvertResult *r)
-{
-    // A frame whose PCM would not fit the output array is refused before
-    // the instance's state moves on. Room for the largest frame needs no look.
-    if (output_room < MPA_MAX_FRAME_PCM_BYTES && frame_output_bytes(dec, input, input_length) > output_room)
-        return;
-
-    alignas(64) float pcm[MPA_PCM_BUFFER_FLOATS];
-    int consumed = 0, needed = 0;
-    const int status = mpa_decode_step(dec, pcm, input, input_length, preceding, &consumed, &needed);
-    if (status == MPA_ERR_RESERVOIR_SHORT) {
-        r->consumed = consumed;
-        r->ok = true;
-        return;
-    }
-    if (status == MPA_ERR_NEED_DATA && needed > 0) {
-        r->needed = needed;
-        r->ok = true;
-        return;
-    }
-    if (status != MPA_OK)
-        return;
-
-    const mpa_header *h = mpa_decoder_header(dec);
-    uint8_t *dest[2] = {output, nullptr};
-    if (h->n_channels == 2) {
-        r->produced = h->n_samples * 4;
-        r->pcm_status = mpa_output_pcm(MPA_PCM_STEREO | MPA_PCM_INTERLEAVED, pcm, dest, h->n_samples);
-    } else {
-        r->produced = h->n_samples * 2;
-        r->pcm_status = mpa_output_pcm(0, pcm, dest, h->n_samples);
-    }
-    if (r->pcm_status != MPA_OK)
-        return;
-    r->consumed = consumed;
-    r->ok = true;
-}
-
 // The work of a decode call once the counter arrays are known to be usable:
 // checks the data arguments, lends the instance, pins the arrays, decodes one
 // frame and prints the conversion diagnostic.
-ConvertResult convert_call(JNIEnv *env, jint handle, jbyteArray input, jint input_offset,
+mpa_convert_result convert_call(JNIEnv *env, jint handle, jbyteArray input, jint input_offset,
                            jint input_length, jbyteArray output, jint output_offset, jint preceding_bytes)
 {
-    ConvertResult r;
+    mpa_convert_result r;
     const jint output_length = output ? env->GetArrayLength(output) : 0;
     const bool arguments_ok =
         input && output && in_range(env->GetArrayLength(input), input_offset, input_length) &&
@@ -179,8 +123,8 @@ ConvertResult convert_call(JNIEnv *env, jint handle, jbyteArray input, jint inpu
         void *in = env->GetPrimitiveArrayCritical(input, nullptr);
         void *out = in ? env->GetPrimitiveArrayCritical(output, nullptr) : nullptr;
         if (in && out) {
-            convert(dec, static_cast<const uint8_t *>(in) + input_offset, input_length, preceding_bytes,
-                    static_cast<uint8_t *>(out) + output_offset, output_room, &r);
+            mpa_convert_frame(dec, static_cast<const uint8_t *>(in) + input_offset, input_length,
+                              preceding_bytes, static_cast<uint8_t *>(out) + output_offset, output_room, &r);
         }
         if (out)
             env->ReleasePrimitiveArrayCritical(output, out, 0);
@@ -207,7 +151,7 @@ ROVAZ_JNI jboolean JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nConvert
     // leaves them with this call's values (0 unless set by the decode).
     if (!has_element(env, consumed) || !has_element(env, produced) || !has_element(env, needed))
         return JNI_FALSE;
-    const ConvertResult r =
+    const mpa_convert_result r =
         convert_call(env, handle, input, input_offset, input_length, output, output_offset, preceding_bytes);
     set_first(env, produced, r.produced);
     set_first(env, consumed, r.consumed);
@@ -225,8 +169,19 @@ ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nConvertFra
     JNIEnv *env, jobject, jint handle, jbyteArray input, jint input_offset, jint input_length,
     jbyteArray output, jint output_offset, jint preceding_bytes)
 {
-    const ConvertResult r =
+    const mpa_convert_result r =
         convert_call(env, handle, input, input_offset, input_length, output, output_offset, preceding_bytes);
     const uint64_t count = r.needed > 0 ? (uint64_t)r.needed | (1ull << 31) : (uint64_t)r.consumed;
     return (jlong)(count | ((uint64_t)r.produced << 32) | ((uint64_t)(r.ok ? 1 : 0) << 48));
+}
+
+// After damage, rovaz's Java stream makes the decoder's next header search
+// start afresh (the frame methods never do this themselves).
+ROVAZ_JNI void JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nRestartSearch(JNIEnv *, jobject, jint handle)
+{
+    mpa_decoder *dec = mpa_handle_acquire(handle);
+    if (dec) {
+        mpa_decoder_restart_search(dec);
+        mpa_handle_release(handle);
+    }
 }

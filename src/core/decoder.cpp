@@ -49,6 +49,14 @@ void mpa_decoder_close(mpa_decoder *dec)
     std::free(dec);
 }
 
+int mpa_decoder_restart_search(mpa_decoder *dec)
+{
+    if (!dec)
+        return MPA_ERR_NULL_ARG;
+    std::memset(&dec->header, 0, sizeof(dec->header));
+    return MPA_OK;
+}
+
 const mpa_header *mpa_decoder_header(const mpa_decoder *dec)
 {
     return dec ? &dec->header : nullptr;

@@ -15,7 +15,15 @@ int mpa_decode_frame(mpa_decoder *dec, float *pcm, const uint8_t *data, int len,
     const int header_status = mpa_get_header(&dec->header, data, len);
     if (header_status < 0)
         return header_status;
+    return mpa_decode_parsed_frame(dec, pcm, data, len, preceding_bytes, header_status);
+}
+
+int mpa_decode_parsed_frame(mpa_decoder *dec, float *pcm, const uint8_t *data, int len,
+                            int preceding_bytes, int header_status)
+{
     const mpa_header *h = &dec->header;
+    if (h->header_offset < 0 || h->header_offset > len - 4)
+        return MPA_ERROR;  // not a header parsed from these bytes
     if (len - h->header_offset < 21)
         return MPA_ERR_NEED_DATA;
     // A Layer I or II frame is decoded only when all of it is there: its

@@ -30,6 +30,13 @@ struct mpa_frame_ctx {
     const uint8_t (*grouping[4])[4];  // {null, grouping_9, grouping_3, grouping_5}
 };
 
+// Decodes the frame whose header dec->header already holds, parsed from
+// data[0..len) by mpa_get_header with header_status (0 or 1): the second half
+// of mpa_decode_frame, for callers that must decode exactly the frame they
+// looked at.
+int mpa_decode_parsed_frame(mpa_decoder *dec, float *pcm, const uint8_t *data, int len,
+                            int preceding_bytes, int header_status);
+
 int mpa_layer1_decode(mpa_frame_ctx *ctx);
 int mpa_layer2_decode(mpa_frame_ctx *ctx);
 int mpa_layer3_decode(mpa_frame_ctx *ctx, int bytes_before, int header_status);

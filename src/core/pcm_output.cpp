@@ -201,6 +201,24 @@ void mpa_store_s32_dup(const float *src, uint8_t *dst, int count)
     }
 }
 
+int mpa_output_pcm_bounded(unsigned flags, const float *pcm, uint8_t *const dest[2], int count,
+                           int dest_room, int *written)
+{
+    const pcm_format &fmt = kFormats[(flags & MPA_PCM_FORMAT_MASK) >> 1];
+    if (count > kChannelFloats)
+        count = kChannelFloats;
+    if (count < 0)
+        count = 0;
+    // Interleaved output holds two values per sample period, also from one channel.
+    const long long bytes = (long long)count * fmt.bytes * ((flags & MPA_PCM_INTERLEAVED) ? 2 : 1);
+    if (bytes > dest_room)
+        return MPA_ERR_OUTPUT_ROOM;
+    const int status = mpa_output_pcm(flags, pcm, dest, count);
+    if (written)
+        *written = status == MPA_OK ? (int)bytes : 0;
+    return status;
+}
+
 int mpa_output_pcm(unsigned flags, const float *pcm, uint8_t *const dest[2], int count)
 {
     const bool stereo = (flags & MPA_PCM_STEREO) != 0;

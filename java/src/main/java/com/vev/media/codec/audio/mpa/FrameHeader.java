@@ -204,6 +204,47 @@ final class FrameHeader {
         return new FrameHeader(d, p, firstUnconfirmed, frame, false);
     }
 
+    /**
+     * Whether a frame at d[p] starts a run of frames that false syncs in audio data rarely imitate: its
+     * next two headers follow where the frame lengths say, with the same version, layer and sampling
+     * rate. A run that reaches {@code end}, the end of the data, counts.
+     */
+    static boolean startsFrameRun(byte[] d, int p, int end) {
+        if (end - p < 4 || !isCandidate(d, p)) {
+            return false;
+        }
+        int at = p + frameLength(d, p, end);
+        if (at == p) {
+            return false;
+        }
+        for (int k = 0; k < 2; k++) {
+            if (at + 4 > end) {
+                return true;
+            }
+            boolean sameStream = ((d[at + 1] ^ d[p + 1]) & 0x0E) == 0 && ((d[at + 2] ^ d[p + 2]) & 0x0C) == 0;
+            if (!isCandidate(d, at) || !sameStream) {
+                return false;
+            }
+            if (k == 0) {
+                int n = frameLength(d, at, end);
+                if (n == 0) {
+                    return false;
+                }
+                at += n;
+            }
+        }
+        return true;
+    }
+
+    /** Length of the frame at candidate d[p]; 0 for a free-format frame whose successor is not in d[p..end). */
+    private static int frameLength(byte[] d, int p, int end) {
+        if ((d[p + 2] & 0xF0) != 0) {
+            return fixedFrameBytes(d, p);
+        }
+        FrameHeader f = find(d, p, end - p);
+        return f != null && f.offset == 0 && f.confirmed ? f.frameBytes : 0;
+    }
+
     /** "MPEG-1 Layer III" and the like. */
     String describe() {
         return (id == 1 ? "MPEG-1" : "MPEG-2") + " Layer " + (layer() == 1 ? "I" : layer() == 2 ? "II" : "III");

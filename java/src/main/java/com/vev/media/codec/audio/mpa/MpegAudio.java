@@ -105,6 +105,20 @@ public final class MpegAudio implements AutoCloseable {
         return needed[0];
     }
 
+    /**
+     * Makes the next {@link #decode} search for its frame afresh, as at the start of a stream: the last
+     * frame's header is no longer the stream that a frame at the start of the input continues. For the
+     * stream driver after damage; the decoding history stays.
+     */
+    void restartSearch() {
+        ensureOpen();
+        try {
+            nRestartSearch(handle);
+        } finally {
+            Reference.reachabilityFence(this);
+        }
+    }
+
     /** True until {@link #close()}. */
     public boolean isOpen() {
         return handle != 0;
@@ -179,6 +193,8 @@ public final class MpegAudio implements AutoCloseable {
      * The native half of {@link #nConvert}, without the counter arrays: bits 0-30 hold consumed
      * (needed when bit 31 is set), bits 32-47 produced, bit 48 the result.
      */
+    private static native void nRestartSearch(int handle);
+
     private static native long nConvertFrame(int handle, byte[] input, int inputOffset, int inputLength,
                                              byte[] output, int outputOffset, int precedingBytes);
 }

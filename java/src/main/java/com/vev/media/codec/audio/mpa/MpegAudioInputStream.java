@@ -35,6 +35,8 @@ public final class MpegAudioInputStream extends InputStream {
     // Bytes the window reaches past its start while the input lasts: more than two frames of any
     // layer, so that a frame is always seen with the next frame's header and side information.
     private static final int LOOKAHEAD = 8192;
+    // Three frames of the longest kind: how far ahead FrameHeader.startsFrameRun looks.
+    private static final int RUN_REACH = 3 * 1732;
     private static final boolean NATIVE_BIG_ENDIAN = ByteOrder.nativeOrder() == ByteOrder.BIG_ENDIAN;
 
     private final InputStream in;
@@ -50,6 +52,9 @@ public final class MpegAudioInputStream extends InputStream {
     private long streamStart;  // stream offset of the first frame's header
     private boolean started;   // a frame was decoded or consumed
     private FrameHeader last;  // header of the frame the decoder parsed last
+    private boolean resync;    // the next frame must start a run of frames
+    private boolean checkSuccessor;  // a frame was consumed: is its successor where it ended?
+    private byte lastByte1;    // second header byte of that frame
 
     private final byte[] pcm = new byte[MpegAudio.MAX_FRAME_PCM_BYTES];
     private final byte[] out = new byte[MpegAudio.MAX_FRAME_PCM_BYTES];
@@ -213,6 +218,16 @@ public final class MpegAudioInputStream extends InputStream {
                 skipToFirstHeader();
                 fill(want);
             }
+            if (checkSuccessor) {
+                resync = !windowStartsWithSuccessor();
+                checkSuccessor = false;
+            }
+            if (resync && !resynchronise()) {
+                if (pos == len && eof) {
+                    return false;
+                }
+                continue;
+            }
             int avail = len - pos;
             if (avail == 0) {
                 return false;
@@ -224,6 +239,10 @@ public final class MpegAudioInputStream extends InputStream {
             }
             boolean ok = decoder.decode(buf, pos, avail, precedingBytes(), pcm, 0);
             int consumed = decoder.consumed();
+            if (ok && consumed > 0 && h != null) {
+                lastByte1 = buf[pos + h.offset + 1];
+                checkSuccessor = true;
+            }
             if (ok && decoder.produced() > 0) {
                 started = true;
                 long frameStart = h != null ? base + pos + h.offset : -1;
@@ -256,23 +275,56 @@ public final class MpegAudioInputStream extends InputStream {
                 }
                 want = LOOKAHEAD;
             } else {
-                skipDamagedFrame(avail);
+                skipDamagedFrame(h, avail);
                 want = LOOKAHEAD;
             }
         }
     }
 
     /**
-     * Steps just past the sync word of a frame that failed and leaves the rest to the next search:
-     * even a header that the next sync seems to confirm may be the damaged part, and skipping the
-     * whole frame it claims could swallow good frames.
+     * Steps just past the sync word of the frame that failed, h, and resynchronises. Not the whole frame
+     * its header claims: a damaged bit-rate field claims a frame of another length, and sync-like bytes
+     * often sit where it would end. Not past the first header a fresh search finds either: the failed
+     * frame itself may be unconfirmed, and that search would land on the next good frame.
      */
-    private void skipDamagedFrame(int avail) {
-        FrameHeader probe = FrameHeader.find(buf, pos, avail);
-        int skip = probe != null ? probe.offset + 1 : 1;
-        pos += Math.min(skip, avail);
+    private void skipDamagedFrame(FrameHeader h, int avail) {
+        pos += Math.min(h.offset + 1, avail);
         framesSkipped++;
         anyFrame = true;
+        resync = true;
+    }
+
+    /** Whether the window starts with the header that confirms the frame just consumed, or the stream ended. */
+    private boolean windowStartsWithSuccessor() {
+        if (len - pos < 2) {
+            return eof;
+        }
+        return buf[pos] == (byte) 0xFF && ((buf[pos + 1] ^ lastByte1) & 0xFE) == 0;
+    }
+
+    /**
+     * After a damaged frame, or a frame taken without a successor where one should be (a cut frame
+     * accepted as continuing the stream), the next frame must start a run of frames: false headers in
+     * audio data confirm each other often enough by the decoder's two-byte check. Bytes before the run
+     * are discarded (they stay before the window: what is left of a damaged frame is main data that
+     * later frames may reach back for), and the decoder searches the run afresh, so that the last
+     * frame's header, damaged or of another length, does not make it take the run's first frame as its
+     * continuation. False when more input is needed or the stream is done.
+     */
+    private boolean resynchronise() {
+        int avail = len - pos;
+        int decidable = eof ? avail : Math.max(0, avail - RUN_REACH);
+        for (int i = 0; i < decidable; i++) {
+            if (buf[pos + i] == (byte) 0xFF && FrameHeader.startsFrameRun(buf, pos + i, len)) {
+                pos += i;
+                resync = false;
+                last = null;
+                decoder.restartSearch();
+                return true;
+            }
+        }
+        pos += decidable;
+        return false;
     }
 
     /**

@@ -234,6 +234,34 @@ public class MpegAudioInputStreamTest {
     }
 
     @Test
+    public void bytesInsertedInAFrameCostOnlyThatFrame() throws Exception {
+        // 24 frames of 44.1 kHz 192 kbit/s Layer II (626 or 627 bytes), 20 bytes inserted 100 bytes into
+        // the ninth: its header is no longer confirmed, and the frames after it must all be found.
+        byte[] mp2 = TestStreams.twolame(44100, 2, 1.0, "-b", "192");
+        int[] starts = new int[25];
+        for (int k = 0; k < 24; k++) {
+            MpegAudioHeader h = MpegAudio.header(Arrays.copyOfRange(mp2, starts[k], starts[k] + 1400), 1400);
+            starts[k + 1] = starts[k] + h.headerOffset + h.frameBytes();
+        }
+        byte[] clean = Arrays.copyOf(mp2, starts[24]);
+        for (byte fill : new byte[] {0, 0x55, (byte) 0xFF}) {
+            byte[] inserted = new byte[20];
+            Arrays.fill(inserted, fill);
+            int at = starts[8] + 100;
+            byte[] damaged = concat(Arrays.copyOf(clean, at), inserted, Arrays.copyOfRange(clean, at, clean.length));
+            try (MpegAudioInputStream s = new MpegAudioInputStream(new ByteArrayInputStream(damaged), false)) {
+                byte[] pcm = s.readAllBytes();
+                assertTrue("fill " + fill + ": " + pcm.length / 4608 + " frames", pcm.length >= 23 * 4608);
+                assertTrue(s.getFramesSkipped() <= 1);
+            }
+            byte[] tool = nativeTool(damaged);
+            if (tool != null) {
+                assertArrayEquals(tool, decode(damaged, false));
+            }
+        }
+    }
+
+    @Test
     public void lameTagTrimsToTheSourceSignal() throws Exception {
         for (String[] opts : new String[][] {{"-b", "128"}, {"-V", "4"}, {"-b", "64", "-m", "m"}}) {
             int rate = opts.length > 2 ? 24000 : 44100;
