@@ -15,10 +15,18 @@
 // Slots live in fixed chunks that are never moved or freed, so a lock-free
 // reader can always look at the slot a handle names, even while another
 // thread is adding chunks.
+//
+// A handle is 31 bits (Java ints, kept positive): a 16-bit slot index and a
+// 15-bit generation. A stale handle names a live instance again only when
+// its slot comes back with the same generation, after 2^15 reuses. Slots are
+// reused as late as possible: every index is issued once before any is
+// reused, and then the one freed longest ago comes first. With L instances
+// open, a handle value therefore returns only after (65,535 - L) x 32,768
+// opens, about 2^31 (two billion) when few are open at once.
 
 namespace {
 
-constexpr int kIndexBits = 20;                       // up to 2^20 - 1 live instances
+constexpr int kIndexBits = 16;                       // up to 2^16 - 1 live instances
 constexpr uint32_t kIndexMask = (1u << kIndexBits) - 1;
 constexpr uint32_t kGenerationMask = (1u << (31 - kIndexBits)) - 1;  // keeps handles positive
 constexpr uint32_t kChunkBits = 10;
@@ -49,7 +57,7 @@ struct Table {
     std::mutex mutex;
     std::atomic<Slot *> chunks[kChunkCount] = {};
     std::atomic<uint32_t> issued{0};  // slots 1..issued exist; index 0 is never issued
-    std::deque<uint32_t> free;        // oldest freed first, so a slot is reused late
+    std::deque<uint32_t> free;        // oldest freed first
 };
 
 Table &table()
@@ -95,14 +103,14 @@ int32_t mpa_handle_register(mpa_decoder *dec)
 {
     Table &t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
-    uint32_t index;
-    if (!t.free.empty()) {
+    uint32_t index = t.issued.load(std::memory_order_relaxed) + 1;
+    if (index > kIndexMask) {
+        // Every index has been issued: reuse the slot freed longest ago.
+        if (t.free.empty())
+            return 0;
         index = t.free.front();
         t.free.pop_front();
     } else {
-        index = t.issued.load(std::memory_order_relaxed) + 1;
-        if (index > kIndexMask)
-            return 0;
         std::atomic<Slot *> &chunk = t.chunks[(index - 1) >> kChunkBits];
         if (!chunk.load(std::memory_order_relaxed)) {
             Slot *fresh = new (std::nothrow) Slot[kChunkSize];
