@@ -1,12 +1,16 @@
 // Decoder instance life cycle, the frame driver and the stream step.
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/decoder.h"
 #include "rovaz/mpa.h"
 #include "support/bitwriter.h"
+#include "support/robustness_streams.h"
 
 namespace {
 
@@ -146,6 +150,39 @@ TEST(StreamStep, ReportsNeededBytesAndSkippedGarbage)
     const uint8_t *last = stream.data() + stream.size() - frame.size();
     EXPECT_EQ(step(i.dec, last, (int)frame.size(), &consumed, &needed), MPA_OK);
     EXPECT_EQ(consumed, 208);
+}
+
+// A whole file of hundreds of megabytes handed over as the data after each
+// frame (as a Java caller holding the file in one array does): the frames
+// decode as they do in a window of their own. The bytes past the stream are
+// untouched zero pages.
+TEST(StreamStep, HugeWindowDecodesLikeASmallOne)
+{
+    std::vector<uint8_t> mp3;
+    ASSERT_TRUE(mpa_test::read_whole_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/sample.mp3", &mp3));
+    for (const std::vector<uint8_t> &stream : {mpa_test::layer1_stream(3, true), mp3}) {
+        const size_t huge = (size_t)600 << 20;
+        void *map = mmap(nullptr, huge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        ASSERT_NE(map, MAP_FAILED);
+        uint8_t *bytes = static_cast<uint8_t *>(map);
+        const size_t head = std::min<size_t>(stream.size(), 20000);
+        std::memcpy(bytes, stream.data(), head);
+        Instance big, small;
+        static float pcm_big[MPA_PCM_BUFFER_FLOATS], pcm_small[MPA_PCM_BUFFER_FLOATS];
+        size_t pos = 0;
+        for (int frame = 0; frame < 3; frame++) {
+            int consumed = 0, needed = 0, small_consumed = 0;
+            const int preceding = (int)pos;
+            ASSERT_EQ(mpa_decode_step(big.dec, pcm_big, bytes + pos, (int)(huge - pos), preceding,
+                                      MPA_PCM_BUFFER_FLOATS, &consumed, &needed), MPA_OK) << frame;
+            ASSERT_EQ(mpa_decode_step(small.dec, pcm_small, bytes + pos, 4000, preceding, MPA_PCM_BUFFER_FLOATS,
+                                      &small_consumed, &needed), MPA_OK) << frame;
+            EXPECT_EQ(consumed, small_consumed);
+            EXPECT_EQ(std::memcmp(pcm_big, pcm_small, sizeof(pcm_big)), 0);
+            pos += (size_t)consumed;
+        }
+        munmap(map, huge);
+    }
 }
 
 }  // namespace

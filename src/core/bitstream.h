@@ -39,11 +39,16 @@ static inline void mpa_bits_refill(mpa_bitstream *b)
     }
 }
 
+// How much a reader covers at most: bit counts stay far inside 32 bits, also
+// when a caller hands over a whole file of hundreds of megabytes as the data
+// after a frame. A frame and the next header are a few kilobytes.
+enum { MPA_BITS_MAX_BYTES = 1 << 24 };
+
 static inline void mpa_bits_init(mpa_bitstream *b, const uint8_t *p, int len)
 {
     b->start = p;
     b->ptr = p;
-    b->end = p + (len > 0 ? len : 0);
+    b->end = p + (len <= 0 ? 0 : len < MPA_BITS_MAX_BYTES ? len : MPA_BITS_MAX_BYTES);
     b->cache = (mpa_bits_byte_at(b, p) << 24) | (mpa_bits_byte_at(b, p + 1) << 16) |
                (mpa_bits_byte_at(b, p + 2) << 8) | mpa_bits_byte_at(b, p + 3);
     b->ptr = p + 4;
