@@ -94,6 +94,22 @@ public class HostileArgumentsTest {
     }
 
     @Test
+    public void aFrameThatFailsWithinItsLengthIsNotSwappedForAnotherOne() {
+        // An MPEG-1 Layer II header (4,608 bytes of PCM), then an MPEG-2 Layer III mono frame at 61
+        // (1,152 bytes) asking for more main data than it holds, confirmed by the header at 97. Cut at
+        // the Layer III frame's end, a fresh search would find the Layer II header first.
+        byte[] in = new byte[101];
+        byte[] layer3 = {(byte) 0xFF, (byte) 0xF3, 0x18, (byte) 0xC0, 0x00, 0x7F, (byte) 0xF8};
+        System.arraycopy(new byte[] {(byte) 0xFF, (byte) 0xFD, 0x14, 0x00}, 0, in, 0, 4);
+        System.arraycopy(layer3, 0, in, 61, layer3.length);
+        System.arraycopy(layer3, 0, in, 97, 4);
+        byte[] out = guarded(3 * 1152);
+        assertFalse(convert(handle, in, 0, in.length, 0, out, 1152));
+        assertEquals(0, produced[0] | consumed[0] | needed[0]);
+        assertGuardsIntact(out, 0, 0);
+    }
+
+    @Test
     public void layerThreeTakesEarlierDataOnlyFromThePrecedingBytes() throws Exception {
         byte[] mp3 = TestStreams.lame(44100, 2, 2.0, "-b", "128");
         // A frame that reaches back into the frames before it.
