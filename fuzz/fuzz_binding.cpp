@@ -150,9 +150,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             pos += 1;
         } else {
             // Damage or no header: past the frame's sync, or to the window's end.
-            const mpa_header *h = mpa_decoder_header(dec);
-            pos += r.status == MPA_ERR_NO_HEADER ? (w > 3 ? w - 3 : w)
-                                                 : (h->header_offset >= 0 && h->header_offset < w ? h->header_offset + 1 : 1);
+            const int at = mpa_decoder_header(dec)->header_offset;
+            if (r.status == MPA_ERR_NO_HEADER)
+                pos += w > 3 ? w - 3 : w;
+            else
+                pos += at >= 0 && at < w ? at + 1 : 1;
         }
     }
     std::free(before);

@@ -162,7 +162,8 @@ TEST(StreamStep, HugeWindowDecodesLikeASmallOne)
     ASSERT_TRUE(mpa_test::read_whole_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/sample.mp3", &mp3));
     for (const std::vector<uint8_t> &stream : {mpa_test::layer1_stream(3, true), mp3}) {
         const size_t huge = (size_t)600 << 20;
-        void *map = mmap(nullptr, huge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        void *map =
+            mmap(nullptr, huge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         ASSERT_NE(map, MAP_FAILED);
         uint8_t *bytes = static_cast<uint8_t *>(map);
         const size_t head = std::min<size_t>(stream.size(), 20000);
@@ -175,8 +176,8 @@ TEST(StreamStep, HugeWindowDecodesLikeASmallOne)
             const int preceding = (int)pos;
             ASSERT_EQ(mpa_decode_step(big.dec, pcm_big, bytes + pos, (int)(huge - pos), preceding,
                                       MPA_PCM_BUFFER_FLOATS, &consumed, &needed), MPA_OK) << frame;
-            ASSERT_EQ(mpa_decode_step(small.dec, pcm_small, bytes + pos, 4000, preceding, MPA_PCM_BUFFER_FLOATS,
-                                      &small_consumed, &needed), MPA_OK) << frame;
+            ASSERT_EQ(mpa_decode_step(small.dec, pcm_small, bytes + pos, 4000, preceding,
+                                      MPA_PCM_BUFFER_FLOATS, &small_consumed, &needed), MPA_OK) << frame;
             EXPECT_EQ(consumed, small_consumed);
             EXPECT_EQ(std::memcmp(pcm_big, pcm_small, sizeof(pcm_big)), 0);
             pos += (size_t)consumed;

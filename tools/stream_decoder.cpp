@@ -74,8 +74,9 @@ bool starts_frame_run(const uint8_t *d, size_t len, size_t i)
     for (int k = 0; k < 2; k++) {
         if (at + 4 > len)
             return true;
-        if (!header_at(d + at, len - at, k == 0, &h) || h.id != first.id || h.layer_bits != first.layer_bits ||
-            h.sampling_index != first.sampling_index)
+        if (!header_at(d + at, len - at, k == 0, &h))
+            return false;
+        if (h.id != first.id || h.layer_bits != first.layer_bits || h.sampling_index != first.sampling_index)
             return false;
         at += (size_t)(h.bits_in_frame >> 3);
     }
@@ -179,8 +180,8 @@ bool StreamDecoder::next(float *pcm)
             return false;
         int consumed = 0, needed = 0;
         const int preceding = (int)std::min(pos_ - std::min(pos_, stream_start_), kHistory);
-        const int status = mpa_decode_step(dec_, pcm, buf_.data() + pos_, avail, preceding, MPA_PCM_BUFFER_FLOATS,
-                                           &consumed, &needed);
+        const int status = mpa_decode_step(dec_, pcm, buf_.data() + pos_, avail, preceding,
+                                           MPA_PCM_BUFFER_FLOATS, &consumed, &needed);
         if (status == MPA_OK || status == MPA_ERR_RESERVOIR_SHORT) {
             started_ = true;
             last_frame_byte1_ = buf_[pos_ + (size_t)mpa_decoder_header(dec_)->header_offset + 1];

@@ -177,7 +177,8 @@ ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nConvertFra
 
 // After damage, rovaz's Java stream makes the decoder's next header search
 // start afresh (the frame methods never do this themselves).
-ROVAZ_JNI void JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nRestartSearch(JNIEnv *, jobject, jint handle)
+ROVAZ_JNI void JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nRestartSearch(JNIEnv *, jobject,
+                                                                                   jint handle)
 {
     mpa_decoder *dec = mpa_handle_acquire(handle);
     if (dec) {
