@@ -38,7 +38,8 @@ final class TestStreams {
 
     /** Encodes with lame; extra holds lame options. */
     static byte[] lame(int rate, int channels, double seconds, String... extra) throws IOException {
-        Path out = dir().resolve("lame-" + rate + "-" + channels + "-" + String.join("_", extra) + ".mp3");
+        Path out = dir().resolve("lame-" + rate + "-" + channels + "-" + seconds + "-" + String.join("_", extra)
+                + ".mp3");
         if (!Files.exists(out)) {
             List<String> cmd = new ArrayList<>(Arrays.asList("lame", "--quiet"));
             cmd.addAll(Arrays.asList(extra));
@@ -51,7 +52,8 @@ final class TestStreams {
 
     /** Encodes with twolame (Layer II); extra holds twolame options. */
     static byte[] twolame(int rate, int channels, double seconds, String... extra) throws IOException {
-        Path out = dir().resolve("twolame-" + rate + "-" + channels + "-" + String.join("_", extra) + ".mp2");
+        Path out = dir().resolve("twolame-" + rate + "-" + channels + "-" + seconds + "-"
+                + String.join("_", extra) + ".mp2");
         if (!Files.exists(out)) {
             List<String> cmd = new ArrayList<>(Arrays.asList("twolame", "--quiet"));
             cmd.addAll(Arrays.asList(extra));
