@@ -164,7 +164,9 @@ public final class MpegAudioInputStream extends InputStream {
 
     /**
      * Makes the window hold at least want bytes, or all that is left. Reads as much as the buffer
-     * takes, so what the decoder sees depends on the stream alone, not on how it arrives.
+     * takes, so what the decoder sees depends on the stream alone, not on how it arrives. Each read's
+     * bytes are counted as it returns: when a later read fails, those before it stay in the buffer for
+     * a caller that goes on reading after the IOException.
      */
     private void fill(int want) throws IOException {
         if (len - pos >= want || eof) {
@@ -180,14 +182,14 @@ public final class MpegAudioInputStream extends InputStream {
         if (buf.length < pos + want) {
             buf = Arrays.copyOf(buf, pos + want);
         }
-        while (len - pos < want && !eof) {
-            int room = buf.length - len;
-            int got = in.readNBytes(buf, len, room);
-            len += got;
-            if (got < room) {
+        while (len < buf.length) {
+            int got = in.read(buf, len, buf.length - len);
+            if (got < 0) {
                 eof = true;
                 len -= Tags.trailingLength(buf, pos, len);
+                return;
             }
+            len += got;
         }
     }
 
