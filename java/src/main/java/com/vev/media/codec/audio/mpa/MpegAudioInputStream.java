@@ -27,7 +27,9 @@ import java.util.Objects;
  * }</pre>
  *
  * <p>Closing the stream closes the underlying stream and releases the native decoder; a stream that is
- * never closed releases its decoder when it is garbage collected. Not thread-safe.
+ * never closed releases its decoder when it is garbage collected. Not thread-safe, except that
+ * {@link #close()} may be called from another thread to stop a read: a read that close overtakes, and
+ * every read after it, throws an IOException.
  */
 public final class MpegAudioInputStream extends InputStream {
     // Stream bytes kept before the window: where Layer III finds an earlier frame's main data.
@@ -76,7 +78,8 @@ public final class MpegAudioInputStream extends InputStream {
     private long framesDecoded;
     private long framesSkipped;
     private long framesWithoutOutput;
-    private boolean closed;
+    // Set by close, which another thread may call while a read decodes.
+    private volatile boolean closed;
 
     /**
      * Opens a gapless decoding stream: reads up to the first audio frame to learn the format.
@@ -398,7 +401,21 @@ public final class MpegAudioInputStream extends InputStream {
             return 0;
         }
         while (outPos >= outLen) {
-            if (!nextFrame()) {
+            boolean more;
+            try {
+                more = nextFrame();
+            } catch (IllegalStateException e) {
+                if (decoder.isOpen()) {
+                    throw e;
+                }
+                // Only close closes the decoder: it did so while this read was decoding.
+                throw new IOException("stream closed", e);
+            }
+            if (closed) {
+                // What the decoder gave after close (nothing, from a handle already closed) is no end of stream.
+                throw new IOException("stream closed");
+            }
+            if (!more) {
                 return -1;
             }
         }
