@@ -90,8 +90,14 @@ final class TestStreams {
 
     /** Runs main of a class in a fresh JVM with this JVM's class and library paths; returns its stdout. */
     static String runJava(Class<?> main, String... args) throws IOException {
+        return runJava(List.of(), main, args);
+    }
+
+    /** Runs main of a class in a fresh JVM with these options first; returns its output. */
+    static String runJava(List<String> options, Class<?> main, String... args) throws IOException {
         List<String> cmd = new ArrayList<>();
         cmd.add(System.getProperty("java.home") + "/bin/java");
+        cmd.addAll(options);
         cmd.add("-Djava.library.path=" + System.getProperty("java.library.path"));
         cmd.add("-cp");
         cmd.add(System.getProperty("java.class.path"));
