@@ -34,6 +34,9 @@ import javax.sound.sampled.spi.AudioFileReader;
  * at past tags of any length: a file is read again from its start, a URL whose tags are longer than the
  * mark is opened a second time.
  *
+ * <p>When the native library cannot be used, MPEG audio streams are refused (and the reason logged
+ * once), for they could not be decoded.
+ *
  * <p>The {@link AudioFileFormat} carries the property "duration" (Long, microseconds) when an info
  * frame tells it; the {@link AudioFormat} carries "bitrate" (Integer, bit/s) for constant bit rates and
  * "vbr" (Boolean).
@@ -55,6 +58,8 @@ public final class MpegAudioFileReader extends AudioFileReader {
     // Containers whose data may hold MPEG frames but which are not MPEG audio files.
     private static final String[] FOREIGN = {"RIFF", "RIFX", "RF64", "FORM", ".snd", "MThd", "OggS", "fLaC",
         "caff", "wvpk", "MAC ", "FRM8"};
+
+    private static volatile boolean refusalLogged;
 
     /** Used by the service loader. */
     public MpegAudioFileReader() {
@@ -179,7 +184,23 @@ public final class MpegAudioFileReader extends AudioFileReader {
         if (info == null) {
             throw new UnsupportedAudioFileException("not an MPEG audio stream");
         }
+        if (!NativeLoader.isAvailable()) {
+            throw new UnsupportedAudioFileException(refusal());
+        }
         return info;
+    }
+
+    /**
+     * Why MPEG audio is refused when the native library cannot be used. AudioSystem drops what its
+     * readers say, so this is also logged, once.
+     */
+    private static String refusal() {
+        String why = "MPEG audio cannot be decoded without the native library: " + NativeLoader.failure();
+        if (!refusalLogged) {
+            refusalLogged = true;
+            System.getLogger(MpegAudioFileReader.class.getName()).log(System.Logger.Level.WARNING, why);
+        }
+        return why;
     }
 
     private static void discard(InputStream in, long n) throws IOException {

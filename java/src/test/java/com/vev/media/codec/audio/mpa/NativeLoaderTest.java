@@ -123,5 +123,27 @@ public class NativeLoaderTest {
                 + " (found on java.library.path) is version 0.0.0, but this jar needs version " + BuildVersion.VERSION;
         String[] decoder = line(lines, "decoder").split("\n");
         assertTrue(decoder[0], decoder[0].startsWith(expected + ": "));
+        assertEquals(decoder[0], decoder[1]);
+        assertEquals("refused", line(lines, "AudioSystem"));
+        assertEquals("0 0 0", line(lines, "conversions"));
+    }
+
+    @Test
+    public void withoutAUsableLibraryNothingIsClaimedAndEveryUseSaysWhy() throws Exception {
+        // Root writes anywhere: a folder that is not there stands for one that cannot be written.
+        Path missing = TestStreams.dir().resolve("no-such-folder");
+        List<String> lines = probe("-Djava.io.tmpdir=" + missing);
+        assertEquals("refused", line(lines, "AudioSystem"));
+        assertEquals("0 0 0", line(lines, "conversions"));
+        String why = "cannot load librovaz: no librovaz.so on java.library.path (";
+        String extracting = "and extracting the jar's " + NativeLoader.resource() + " into java.io.tmpdir ("
+                + missing + ") failed: java.nio.file.NoSuchFileException: " + missing;
+        String reader = line(lines, "reader");
+        assertTrue(reader, reader.startsWith("MPEG audio cannot be decoded without the native library: " + why));
+        assertTrue(reader, reader.contains(extracting));
+        String[] decoder = line(lines, "decoder").split("\n");
+        assertTrue(decoder[0], decoder[0].startsWith("java.lang.UnsatisfiedLinkError: " + why));
+        assertTrue(decoder[0], decoder[0].contains(extracting));
+        assertEquals(decoder[0], decoder[1]);
     }
 }
