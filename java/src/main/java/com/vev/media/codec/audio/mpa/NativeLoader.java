@@ -26,7 +26,8 @@ final class NativeLoader {
     private static final String LIBRARY = System.mapLibraryName("rovaz");
 
     private static volatile boolean loaded;
-    private static boolean tried;              // guarded by the class
+    // Both guarded by the class.
+    private static boolean tried;
     private static UnsatisfiedLinkError failure;
 
     private NativeLoader() {
