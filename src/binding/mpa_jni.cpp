@@ -1,7 +1,8 @@
 // Native methods of com.vev.media.codec.audio.mpa.MpegAudio: the four JNI
 // methods nOpen, nClose, nGetHeader and nConvert, and two that only rovaz's
 // own Java class calls: nConvertFrame, the leaner form of nConvert, and
-// nRestartSearch.
+// nRestartSearch. NativeLoader.nVersion tells the library's version, which
+// the jar checks against its own before it uses the library.
 //
 // The binding never trusts its arguments: null arrays, offsets and lengths
 // outside the arrays, and handles that are not open all end in a plain
@@ -21,6 +22,10 @@
 #include "set_int_field.h"
 
 #define ROVAZ_JNI extern "C" JNIEXPORT
+
+#ifndef ROVAZ_VERSION
+#error "ROVAZ_VERSION must be defined by the build (the project's version)"
+#endif
 
 namespace {
 
@@ -185,4 +190,9 @@ ROVAZ_JNI void JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nRestartSear
         mpa_decoder_restart_search(dec);
         mpa_handle_release(handle);
     }
+}
+
+ROVAZ_JNI jstring JNICALL Java_com_vev_media_codec_audio_mpa_NativeLoader_nVersion(JNIEnv *env, jclass)
+{
+    return env->NewStringUTF(ROVAZ_VERSION);
 }

@@ -22,7 +22,9 @@ import java.lang.ref.Reference;
  */
 public final class MpegAudio implements AutoCloseable {
     static {
-        NativeLoader.load();
+        // A library that cannot be loaded does not fail the class: the constructor and header() say why,
+        // every time; the native methods called directly throw the JVM's UnsatisfiedLinkError.
+        NativeLoader.isAvailable();
     }
 
     /** Largest number of PCM bytes one frame produces (1152 stereo samples of 16 bits). */
@@ -44,8 +46,10 @@ public final class MpegAudio implements AutoCloseable {
      * Opens a decoder instance.
      *
      * @throws OutOfMemoryError when the native instance cannot be allocated
+     * @throws UnsatisfiedLinkError when the native library cannot be used; the message says why
      */
     public MpegAudio() {
+        NativeLoader.load();
         int h = nOpen(new int[1]);
         if (h == 0) {
             throw new OutOfMemoryError("cannot allocate an MPEG audio decoder instance");
@@ -136,8 +140,11 @@ public final class MpegAudio implements AutoCloseable {
     /**
      * Describes the first MPEG audio frame in {@code data[0 .. length)}, or returns null when there is
      * none. A header is taken even when the data does not hold its successor to confirm it.
+     *
+     * @throws UnsatisfiedLinkError when the native library cannot be used; the message says why
      */
     public static MpegAudioHeader header(byte[] data, int length) {
+        NativeLoader.load();
         if (data == null || length < 4) {
             return null;   // the native method would report this on standard output
         }

@@ -6,6 +6,7 @@ import java.io.FileInputStream;
 import java.io.IOException;
 import java.io.InputStream;
 import java.net.URL;
+import java.util.Arrays;
 import java.util.HashMap;
 import java.util.Map;
 import javax.sound.sampled.AudioFileFormat;
@@ -23,8 +24,18 @@ import javax.sound.sampled.spi.AudioFileReader;
  *
  * <p>A stream is taken for MPEG audio when, after optional ID3v2 tags (and zero padding), it starts
  * with two consecutive frame headers of one stream, or holds three in a row within its first
- * {@value #JUNK_LIMIT} bytes; RIFF, AIFF and other containers are left to their own readers. Streams
- * passed in must support mark and reset; they are reset after the look.
+ * {@value #JUNK_LIMIT} bytes; RIFF, AIFF and other containers are left to their own readers.
+ *
+ * <p>Streams passed in must support mark and reset; they are reset after the look, which reads at most
+ * {@value #MARK_LIMIT} bytes: a stream whose ID3v2 tags are longer (large embedded pictures) is refused
+ * with an {@link UnsupportedAudioFileException}, for the reader cannot look past them and still give the
+ * stream back whole. Holding more for the look would let a length that a file merely declares decide
+ * how much memory the look takes. A {@link File} or {@link URL}, which the reader opens itself, is looked
+ * at past tags of any length: a file is read again from its start, a URL whose tags are longer than the
+ * mark is opened a second time.
+ *
+ * <p>When the native library cannot be used, MPEG audio streams are refused (and the reason logged
+ * once), for they could not be decoded.
  *
  * <p>The {@link AudioFileFormat} carries the property "duration" (Long, microseconds) when an info
  * frame tells it; the {@link AudioFormat} carries "bitrate" (Integer, bit/s) for constant bit rates and
@@ -38,13 +49,17 @@ public final class MpegAudioFileReader extends AudioFileReader {
     /** File type of MPEG Layer I files. */
     public static final AudioFileFormat.Type MP1 = new AudioFileFormat.Type("MP1", "mp1");
 
-    /** Bytes examined after the ID3v2 tag. */
+    /** Bytes examined after the ID3v2 tags. */
     private static final int PROBE = 16384;
+    /** Bytes a stream passed in is marked for: its ID3v2 tags and the probe after them must fit. */
+    static final int MARK_LIMIT = 1 << 20;
     /** How far into the stream the first frame may lie when something else comes first. */
     static final int JUNK_LIMIT = 4096;
     // Containers whose data may hold MPEG frames but which are not MPEG audio files.
     private static final String[] FOREIGN = {"RIFF", "RIFX", "RF64", "FORM", ".snd", "MThd", "OggS", "fLaC",
         "caff", "wvpk", "MAC ", "FRM8"};
+
+    private static volatile boolean refusalLogged;
 
     /** Used by the service loader. */
     public MpegAudioFileReader() {
@@ -59,14 +74,14 @@ public final class MpegAudioFileReader extends AudioFileReader {
     @Override
     public AudioFileFormat getAudioFileFormat(URL url) throws UnsupportedAudioFileException, IOException {
         try (InputStream in = new BufferedInputStream(url.openStream())) {
-            return fileFormat(probe(in));
+            return fileFormat(lookPastTags(in, Long.MAX_VALUE));
         }
     }
 
     @Override
     public AudioFileFormat getAudioFileFormat(File file) throws UnsupportedAudioFileException, IOException {
-        try (InputStream in = new BufferedInputStream(new FileInputStream(file))) {
-            return fileFormat(probe(in));
+        try (InputStream in = new FileInputStream(file)) {
+            return fileFormat(lookPastTags(in, Long.MAX_VALUE));
         }
     }
 
@@ -76,47 +91,116 @@ public final class MpegAudioFileReader extends AudioFileReader {
         return new AudioInputStream(stream, audioFormat(probe(stream)), AudioSystem.NOT_SPECIFIED);
     }
 
+    /**
+     * Looks within the marked bytes like {@link #getAudioInputStream(InputStream)}; when the tags are
+     * longer, reads past them on this connection and gives the stream of a second one.
+     */
     @Override
     public AudioInputStream getAudioInputStream(URL url) throws UnsupportedAudioFileException, IOException {
-        return open(new BufferedInputStream(url.openStream()));
-    }
-
-    @Override
-    public AudioInputStream getAudioInputStream(File file) throws UnsupportedAudioFileException, IOException {
-        return open(new BufferedInputStream(new FileInputStream(file)));
-    }
-
-    private static AudioInputStream open(InputStream in) throws UnsupportedAudioFileException, IOException {
+        InputStream in = new BufferedInputStream(url.openStream());
         try {
-            return new AudioInputStream(in, audioFormat(probe(in)), AudioSystem.NOT_SPECIFIED);
+            MpegStreamInfo info = lookAndReset(in);
+            if (info == null) {
+                info = lookPastTags(in, Long.MAX_VALUE);
+                in.close();
+                in = new BufferedInputStream(url.openStream());
+            }
+            return new AudioInputStream(in, audioFormat(info), AudioSystem.NOT_SPECIFIED);
         } catch (UnsupportedAudioFileException | IOException | RuntimeException e) {
             in.close();
             throw e;
         }
     }
 
-    /** Looks at the start of a stream and resets it; what the stream declares when it is MPEG audio. */
+    /** A regular file is looked at past its tags whatever their length, then read from its start. */
+    @Override
+    public AudioInputStream getAudioInputStream(File file) throws UnsupportedAudioFileException, IOException {
+        FileInputStream in = new FileInputStream(file);
+        try {
+            MpegStreamInfo info;
+            if (file.isFile()) {
+                info = lookPastTags(in, Long.MAX_VALUE);
+                in.getChannel().position(0);
+                return new AudioInputStream(new BufferedInputStream(in), audioFormat(info), AudioSystem.NOT_SPECIFIED);
+            }
+            InputStream buffered = new BufferedInputStream(in);   // a pipe or device: no going back
+            return new AudioInputStream(buffered, audioFormat(probe(buffered)), AudioSystem.NOT_SPECIFIED);
+        } catch (UnsupportedAudioFileException | IOException | RuntimeException e) {
+            in.close();
+            throw e;
+        }
+    }
+
+    /**
+     * Looks at the start of a stream passed in, and resets it; what the stream declares when it is
+     * MPEG audio. Tags longer than the mark allows are refused (see the class description).
+     */
     static MpegStreamInfo probe(InputStream in) throws UnsupportedAudioFileException, IOException {
+        MpegStreamInfo info = lookAndReset(in);
+        if (info == null) {
+            throw new UnsupportedAudioFileException("ID3v2 tags longer than the " + (MARK_LIMIT - PROBE)
+                    + " bytes that this reader looks past in a stream; give it the file or URL instead");
+        }
+        return info;
+    }
+
+    /** Marks the stream, looks past its tags and resets it; null when the tags are longer than the mark allows. */
+    private static MpegStreamInfo lookAndReset(InputStream in) throws UnsupportedAudioFileException, IOException {
         if (!in.markSupported()) {
             throw new IOException("the stream does not support mark and reset");
         }
-        in.mark(Tags.ID3V2_HEADER);
-        byte[] head = in.readNBytes(Tags.ID3V2_HEADER);
-        in.reset();
-        int tag = Tags.id3v2Length(head, 0, head.length);
-        in.mark(tag + PROBE);
-        MpegStreamInfo info;
+        in.mark(MARK_LIMIT);
         try {
-            discard(in, tag);
-            byte[] d = in.readNBytes(PROBE);
-            info = detect(d, d.length, tag);
+            return lookPastTags(in, MARK_LIMIT);
         } finally {
             in.reset();
         }
+    }
+
+    /**
+     * Reads past the ID3v2 tags at the start of in and looks at the {@value #PROBE} bytes after them;
+     * what the stream declares when it is MPEG audio. Reads at most limit bytes, where they are
+     * enough: null when the tags leave too few. The tags' declared lengths only say how far to skip.
+     */
+    private static MpegStreamInfo lookPastTags(InputStream in, long limit)
+            throws UnsupportedAudioFileException, IOException {
+        long tags = 0;
+        byte[] head;
+        for (;;) {
+            head = in.readNBytes(Tags.ID3V2_HEADER);
+            int tag = Tags.id3v2Length(head, 0, head.length);
+            if (tag == 0) {
+                break;
+            }
+            if (tags + tag > limit - PROBE) {
+                return null;
+            }
+            discard(in, tag - head.length);
+            tags += tag;
+        }
+        byte[] d = Arrays.copyOf(head, PROBE);
+        int n = head.length + in.readNBytes(d, head.length, PROBE - head.length);
+        MpegStreamInfo info = detect(d, n, tags);
         if (info == null) {
             throw new UnsupportedAudioFileException("not an MPEG audio stream");
         }
+        if (!NativeLoader.isAvailable()) {
+            throw new UnsupportedAudioFileException(refusal());
+        }
         return info;
+    }
+
+    /**
+     * Why MPEG audio is refused when the native library cannot be used. AudioSystem drops what its
+     * readers say, so this is also logged, once.
+     */
+    private static String refusal() {
+        String why = "MPEG audio cannot be decoded without the native library: " + NativeLoader.failure();
+        if (!refusalLogged) {
+            refusalLogged = true;
+            System.getLogger(MpegAudioFileReader.class.getName()).log(System.Logger.Level.WARNING, why);
+        }
+        return why;
     }
 
     private static void discard(InputStream in, long n) throws IOException {

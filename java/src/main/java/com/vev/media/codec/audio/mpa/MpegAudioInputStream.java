@@ -27,7 +27,9 @@ import java.util.Objects;
  * }</pre>
  *
  * <p>Closing the stream closes the underlying stream and releases the native decoder; a stream that is
- * never closed releases its decoder when it is garbage collected. Not thread-safe.
+ * never closed releases its decoder when it is garbage collected. Not thread-safe, except that
+ * {@link #close()} may be called from another thread to stop a read: a read that close overtakes, and
+ * every read after it, throws an IOException.
  */
 public final class MpegAudioInputStream extends InputStream {
     // Stream bytes kept before the window: where Layer III finds an earlier frame's main data.
@@ -76,7 +78,8 @@ public final class MpegAudioInputStream extends InputStream {
     private long framesDecoded;
     private long framesSkipped;
     private long framesWithoutOutput;
-    private boolean closed;
+    // Set by close, which another thread may call while a read decodes.
+    private volatile boolean closed;
 
     /**
      * Opens a gapless decoding stream: reads up to the first audio frame to learn the format.
@@ -164,7 +167,9 @@ public final class MpegAudioInputStream extends InputStream {
 
     /**
      * Makes the window hold at least want bytes, or all that is left. Reads as much as the buffer
-     * takes, so what the decoder sees depends on the stream alone, not on how it arrives.
+     * takes, so what the decoder sees depends on the stream alone, not on how it arrives. Each read's
+     * bytes are counted as it returns: when a later read fails, those before it stay in the buffer for
+     * a caller that goes on reading after the IOException.
      */
     private void fill(int want) throws IOException {
         if (len - pos >= want || eof) {
@@ -180,14 +185,14 @@ public final class MpegAudioInputStream extends InputStream {
         if (buf.length < pos + want) {
             buf = Arrays.copyOf(buf, pos + want);
         }
-        while (len - pos < want && !eof) {
-            int room = buf.length - len;
-            int got = in.readNBytes(buf, len, room);
-            len += got;
-            if (got < room) {
+        while (len < buf.length) {
+            int got = in.read(buf, len, buf.length - len);
+            if (got < 0) {
                 eof = true;
                 len -= Tags.trailingLength(buf, pos, len);
+                return;
             }
+            len += got;
         }
     }
 
@@ -396,7 +401,21 @@ public final class MpegAudioInputStream extends InputStream {
             return 0;
         }
         while (outPos >= outLen) {
-            if (!nextFrame()) {
+            boolean more;
+            try {
+                more = nextFrame();
+            } catch (IllegalStateException e) {
+                if (decoder.isOpen()) {
+                    throw e;
+                }
+                // Only close closes the decoder: it did so while this read was decoding.
+                throw new IOException("stream closed", e);
+            }
+            if (closed) {
+                // What the decoder gave after close (nothing, from a handle already closed) is no end of stream.
+                throw new IOException("stream closed");
+            }
+            if (!more) {
                 return -1;
             }
         }

@@ -11,7 +11,7 @@ import javax.sound.sampled.spi.FormatConversionProvider;
  * big-endian, at the stream's sampling rate and channel count. Registered as a service, so that
  * {@code AudioSystem.getAudioInputStream(AudioFormat.Encoding.PCM_SIGNED, mpegStream)} finds it.
  * Decoding is gapless (see {@link MpegAudioInputStream}); the PCM stream's frame length is not
- * specified.
+ * specified. When the native library cannot be used, no conversion is offered.
  */
 public final class MpegFormatConversionProvider extends FormatConversionProvider {
     private static final AudioFormat.Encoding PCM = AudioFormat.Encoding.PCM_SIGNED;
@@ -22,12 +22,12 @@ public final class MpegFormatConversionProvider extends FormatConversionProvider
 
     @Override
     public AudioFormat.Encoding[] getSourceEncodings() {
-        return MpegEncoding.all();
+        return NativeLoader.isAvailable() ? MpegEncoding.all() : new AudioFormat.Encoding[0];
     }
 
     @Override
     public AudioFormat.Encoding[] getTargetEncodings() {
-        return new AudioFormat.Encoding[] {PCM};
+        return NativeLoader.isAvailable() ? new AudioFormat.Encoding[] {PCM} : new AudioFormat.Encoding[0];
     }
 
     @Override
@@ -38,7 +38,8 @@ public final class MpegFormatConversionProvider extends FormatConversionProvider
 
     @Override
     public AudioFormat[] getTargetFormats(AudioFormat.Encoding targetEncoding, AudioFormat sourceFormat) {
-        if (!PCM.equals(targetEncoding) || !MpegEncoding.isMpeg(sourceFormat.getEncoding())) {
+        if (!PCM.equals(targetEncoding) || !MpegEncoding.isMpeg(sourceFormat.getEncoding())
+                || !NativeLoader.isAvailable()) {
             return new AudioFormat[0];
         }
         float rate = sourceFormat.getSampleRate();
@@ -61,8 +62,7 @@ public final class MpegFormatConversionProvider extends FormatConversionProvider
     public AudioInputStream getAudioInputStream(AudioFormat.Encoding targetEncoding,
                                                 AudioInputStream sourceStream) {
         if (!isConversionSupported(targetEncoding, sourceStream.getFormat())) {
-            throw new IllegalArgumentException("cannot convert " + sourceStream.getFormat() + " to "
-                    + targetEncoding);
+            throw new IllegalArgumentException(cannotConvert(sourceStream.getFormat(), targetEncoding));
         }
         return decode(sourceStream, pcm(AudioSystem.NOT_SPECIFIED, AudioSystem.NOT_SPECIFIED, false));
     }
@@ -70,10 +70,14 @@ public final class MpegFormatConversionProvider extends FormatConversionProvider
     @Override
     public AudioInputStream getAudioInputStream(AudioFormat targetFormat, AudioInputStream sourceStream) {
         if (!isConversionSupported(targetFormat, sourceStream.getFormat())) {
-            throw new IllegalArgumentException("cannot convert " + sourceStream.getFormat() + " to "
-                    + targetFormat);
+            throw new IllegalArgumentException(cannotConvert(sourceStream.getFormat(), targetFormat));
         }
         return decode(sourceStream, targetFormat);
+    }
+
+    private static String cannotConvert(AudioFormat source, Object target) {
+        String why = NativeLoader.failure();
+        return "cannot convert " + source + " to " + target + (why != null ? ": " + why : "");
     }
 
     private static AudioInputStream decode(AudioInputStream source, AudioFormat target) {

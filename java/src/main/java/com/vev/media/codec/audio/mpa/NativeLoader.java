@@ -3,56 +3,196 @@ package com.vev.media.codec.audio.mpa;
 import java.io.File;
 import java.io.IOException;
 import java.io.InputStream;
+import java.io.OutputStream;
+import java.nio.channels.Channels;
+import java.nio.file.FileSystems;
 import java.nio.file.Files;
 import java.nio.file.Path;
-import java.nio.file.StandardCopyOption;
+import java.nio.file.StandardOpenOption;
+import java.nio.file.attribute.FileAttribute;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.util.EnumSet;
+import java.util.Locale;
 
 /**
- * Loads librovaz: from java.library.path when it is there, else the copy carried inside the jar,
- * extracted once per process to a temporary file.
+ * Loads librovaz, once: the first librovaz.so on java.library.path when there is one, else the copy
+ * carried inside the jar, extracted into a fresh folder that only the owner may enter and deleted,
+ * folder and all, as soon as it is loaded. The library must be of the jar's version.
+ *
+ * <p>A failure is remembered: every later {@link #load()} throws an UnsatisfiedLinkError with the same
+ * message, which says what was tried and why it failed.
  */
 final class NativeLoader {
-    private static boolean loaded;
+    private static final String LIBRARY = System.mapLibraryName("rovaz");
+
+    private static volatile boolean loaded;
+    // Both guarded by the class.
+    private static boolean tried;
+    private static UnsatisfiedLinkError failure;
 
     private NativeLoader() {
     }
 
-    static synchronized void load() {
-        if (loaded) {
-            return;
+    /** Loads the library unless it is loaded; throws, every time, when it cannot be. */
+    static void load() {
+        if (!loaded) {
+            loadOnce();
         }
-        try {
-            System.loadLibrary("rovaz");
-        } catch (UnsatisfiedLinkError notOnPath) {
-            loadFromJar(notOnPath);
-        }
-        loaded = true;
     }
 
-    private static void loadFromJar(UnsatisfiedLinkError notOnPath) {
-        String resource = "/native/" + platform() + "/librovaz.so";
-        try (InputStream in = NativeLoader.class.getResourceAsStream(resource)) {
-            if (in == null) {
-                throw notOnPath;
+    /** Whether the library is loaded, or loads now; never throws for a library that cannot be used. */
+    static boolean isAvailable() {
+        try {
+            load();
+            return true;
+        } catch (UnsatisfiedLinkError e) {
+            return false;
+        }
+    }
+
+    /** Why the library cannot be used (after {@link #isAvailable()} said false), or null. */
+    static synchronized String failure() {
+        return failure == null ? null : failure.getMessage();
+    }
+
+    private static synchronized void loadOnce() {
+        if (!tried) {
+            tried = true;
+            try {
+                loadLibrary();
+                loaded = true;
+            } catch (UnsatisfiedLinkError | RuntimeException e) {
+                failure = e instanceof UnsatisfiedLinkError ? (UnsatisfiedLinkError) e
+                        : (UnsatisfiedLinkError) new UnsatisfiedLinkError("cannot load librovaz: " + e).initCause(e);
             }
-            Path file = Files.createTempFile("librovaz", ".so");
-            File f = file.toFile();
-            f.deleteOnExit();
-            Files.copy(in, file, StandardCopyOption.REPLACE_EXISTING);
-            System.load(f.getAbsolutePath());
+        }
+        if (!loaded) {
+            // A new error each time, for the caller's stack, caused by the first.
+            UnsatisfiedLinkError e = new UnsatisfiedLinkError(failure.getMessage());
+            e.initCause(failure);
+            throw e;
+        }
+    }
+
+    private static void loadLibrary() {
+        String path = System.getProperty("java.library.path", "");
+        for (String dir : path.split(File.pathSeparator, -1)) {
+            File file = new File(dir.isEmpty() ? "." : dir, LIBRARY);
+            if (file.isFile()) {
+                String name = file.getAbsolutePath();
+                try {
+                    System.load(name);
+                } catch (UnsatisfiedLinkError e) {
+                    throw (UnsatisfiedLinkError) new UnsatisfiedLinkError("cannot load librovaz: " + name
+                            + " (found on java.library.path) does not load: " + e.getMessage()).initCause(e);
+                }
+                checkVersion(name + " (found on java.library.path)",
+                        "put the librovaz.so of this jar there, or take it off the path to use the jar's own copy");
+                return;
+            }
+        }
+        loadFromJar("no " + LIBRARY + " on java.library.path (" + path + ")");
+    }
+
+    private static void loadFromJar(String notOnPath) {
+        String resource = resource();
+        Path file;
+        try {
+            file = extract(resource);
         } catch (IOException e) {
-            UnsatisfiedLinkError error = new UnsatisfiedLinkError("cannot extract " + resource + ": " + e);
-            error.addSuppressed(notOnPath);
+            UnsatisfiedLinkError error = new UnsatisfiedLinkError("cannot load librovaz: " + notOnPath
+                    + ", and extracting the jar's " + resource + " into java.io.tmpdir ("
+                    + System.getProperty("java.io.tmpdir") + ") failed: " + e);
+            error.initCause(e);
             throw error;
         }
+        if (file == null) {
+            throw new UnsatisfiedLinkError("cannot load librovaz: " + notOnPath + ", and the jar holds no "
+                    + resource + " for this platform");
+        }
+        try {
+            System.load(file.toString());
+        } finally {
+            delete(file);   // Linux keeps a loaded library mapped after its file is gone
+        }
+        checkVersion("the jar's " + resource, "the jar was assembled from another build");
+    }
+
+    /** Where the jar holds the library for this platform. */
+    static String resource() {
+        return "native/" + platform() + "/" + LIBRARY;
+    }
+
+    /**
+     * Copies a resource of the jar into a new file in a new folder of java.io.tmpdir, both only for the
+     * owner (where the file system has POSIX permissions); null when the jar does not hold it.
+     */
+    static Path extract(String resource) throws IOException {
+        InputStream in = NativeLoader.class.getResourceAsStream("/" + resource);
+        if (in == null) {
+            return null;
+        }
+        Path file = null;
+        try (in) {
+            file = Files.createTempDirectory("rovaz", ownerOnly("rwx------")).resolve(LIBRARY);
+            try (OutputStream out = Channels.newOutputStream(Files.newByteChannel(file,
+                    EnumSet.of(StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE), ownerOnly("rw-------")))) {
+                in.transferTo(out);
+            }
+            return file;
+        } catch (IOException | RuntimeException e) {
+            if (file != null) {
+                delete(file);
+            }
+            throw e;
+        }
+    }
+
+    /** Deletes an extracted file and its folder; at exit when that fails. */
+    static void delete(Path file) {
+        Path dir = file.getParent();
+        try {
+            Files.deleteIfExists(file);
+            Files.deleteIfExists(dir);
+        } catch (IOException e) {
+            // At exit the last registered goes first: the file, then its folder.
+            dir.toFile().deleteOnExit();
+            file.toFile().deleteOnExit();
+        }
+    }
+
+    /** Refuses a loaded library whose version is not the jar's. */
+    private static void checkVersion(String library, String remedy) {
+        String version;
+        try {
+            version = nVersion();
+        } catch (UnsatisfiedLinkError e) {
+            version = null;   // a library older than the version check
+        }
+        if (!BuildVersion.VERSION.equals(version)) {
+            throw new UnsatisfiedLinkError("cannot use librovaz: " + library + " is "
+                    + (version == null ? "of a version that does not tell it" : "version " + version)
+                    + ", but this jar needs version " + BuildVersion.VERSION + ": " + remedy);
+        }
+    }
+
+    /** Owner-only permissions for a new file or folder, where the file system has POSIX permissions. */
+    private static FileAttribute<?>[] ownerOnly(String permissions) {
+        if (!FileSystems.getDefault().supportedFileAttributeViews().contains("posix")) {
+            return new FileAttribute<?>[0];
+        }
+        return new FileAttribute<?>[] {PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString(permissions))};
     }
 
     private static String platform() {
-        String os = System.getProperty("os.name", "").toLowerCase(java.util.Locale.ROOT);
+        String os = System.getProperty("os.name", "").toLowerCase(Locale.ROOT);
         String arch = System.getProperty("os.arch", "");
         if (arch.equals("amd64")) {
             arch = "x86_64";
         }
         return (os.startsWith("linux") ? "linux" : os.replace(' ', '_')) + "-" + arch;
     }
+
+    /** The library's version: the CMake project's version it was built as. */
+    private static native String nVersion();
 }

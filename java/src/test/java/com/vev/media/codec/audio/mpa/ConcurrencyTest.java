@@ -6,10 +6,13 @@ import static org.junit.Assert.assertFalse;
 import static org.junit.Assert.assertNotEquals;
 import static org.junit.Assert.assertTrue;
 
+import java.io.ByteArrayInputStream;
 import java.io.ByteArrayOutputStream;
+import java.io.IOException;
 import java.util.ArrayList;
 import java.util.HashSet;
 import java.util.List;
+import java.util.Random;
 import java.util.Set;
 import java.util.concurrent.Callable;
 import java.util.concurrent.ConcurrentHashMap;
@@ -20,6 +23,7 @@ import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.atomic.AtomicReference;
 import org.junit.Test;
 
 /** Native methods called from many threads at once. */
@@ -185,6 +189,43 @@ public class ConcurrencyTest {
         assertTrue(MpegAudio.nConvert(handle, mp2, 0, mp2.length, new byte[4608], 0, 0, c, p, 0, n));
         assertEquals(4608, p[0]);
         assertTrue(MpegAudio.nClose(handle));
+    }
+
+    @Test
+    public void closingAStreamThatAnotherThreadReadsGivesIOExceptionOnly() throws Exception {
+        byte[] mp3 = TestStreams.lame(44100, 2, 2.0, "-b", "128");
+        Random random = new Random(3);
+        // Decoding the whole stream takes about 0.7 ms: close lands anywhere in it, or after it.
+        for (int round = 0; round < 500; round++) {
+            MpegAudioInputStream s = new MpegAudioInputStream(new ByteArrayInputStream(mp3));
+            AtomicReference<Throwable> thrown = new AtomicReference<>();
+            CountDownLatch reading = new CountDownLatch(1);
+            Thread reader = new Thread(() -> {
+                byte[] b = new byte[1000];
+                try {
+                    // Reads on past the end too: once closed, the stream must say so.
+                    for (;;) {
+                        s.read(b);
+                        reading.countDown();
+                    }
+                } catch (Throwable t) {
+                    thrown.set(t);
+                }
+            });
+            reader.start();
+            reading.await();
+            long until = System.nanoTime() + random.nextInt(800_000);
+            while (System.nanoTime() < until) {
+                Thread.onSpinWait();
+            }
+            s.close();
+            reader.join(60000);
+            assertFalse(reader.isAlive());
+            Throwable t = thrown.get();
+            if (!(t instanceof IOException)) {
+                throw new AssertionError("round " + round + ": " + t, t);
+            }
+        }
     }
 
     @Test

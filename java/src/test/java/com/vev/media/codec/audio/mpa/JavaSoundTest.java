@@ -8,8 +8,12 @@ import static org.junit.Assert.fail;
 import java.io.BufferedInputStream;
 import java.io.ByteArrayInputStream;
 import java.io.File;
+import java.io.FileInputStream;
+import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.InputStream;
+import java.io.OutputStream;
+import java.io.RandomAccessFile;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
@@ -18,6 +22,7 @@ import java.util.List;
 import javax.sound.sampled.AudioFileFormat;
 import javax.sound.sampled.AudioFormat;
 import javax.sound.sampled.AudioInputStream;
+import javax.sound.sampled.AudioSystem;
 import javax.sound.sampled.UnsupportedAudioFileException;
 import org.junit.Test;
 
@@ -108,6 +113,56 @@ public class JavaSoundTest {
         AudioFormat wrongRate = new AudioFormat(44100, 16, 2, true, false);
         assertEquals(false, codec.isConversionSupported(wrongRate, source.getFormat()));
         assertEquals(0, codec.getTargetEncodings(wrongRate).length);
+    }
+
+    /** An ID3v2 header that declares the longest tag there is, 256 MB, which the file holds. */
+    private static final byte[] LONGEST_TAG = {'I', 'D', '3', 4, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
+
+    @Test
+    public void aTagOfAnyDeclaredLengthTakesNoMemoryToLookPast() throws Exception {
+        byte[] mp3 = TestStreams.lame(44100, 2, 1.0, "-b", "128");
+        Path file = Files.createTempFile(TestStreams.dir(), "long-tag", ".mp3");
+        Path pcm = Files.createTempFile(TestStreams.dir(), "long-tag", ".raw");
+        try {
+            try (RandomAccessFile f = new RandomAccessFile(file.toFile(), "rw")) {
+                f.write(LONGEST_TAG);
+                f.seek(Tags.id3v2Length(LONGEST_TAG, 0, LONGEST_TAG.length));   // a hole: quick to write
+                f.write(mp3);
+            }
+            String out = TestStreams.runJava(List.of("-Xmx64m"), LongTagProbe.class, file.toString(),
+                    pcm.toString());
+            assertEquals("MP3\nMPEG1L3\nMPEG1L3\nrefused, reset: 73\n", out.replace("\r", ""));
+            byte[] expected = MpegAudioInputStreamTest.decode(mp3, true);
+            assertArrayEquals(MpegAudioInputStreamTest.concat(expected, expected), Files.readAllBytes(pcm));
+        } finally {
+            Files.delete(file);
+            Files.delete(pcm);
+        }
+    }
+
+    /**
+     * Through AudioSystem: the file's type, then its PCM (args[1]) as a File and as a URL; and through
+     * the reader, the file as a stream, which must come back reset.
+     */
+    public static final class LongTagProbe {
+        public static void main(String[] args) throws Exception {
+            File file = new File(args[0]);
+            System.out.print(AudioSystem.getAudioFileFormat(file).getType() + "\n");
+            try (OutputStream pcm = new FileOutputStream(args[1])) {
+                for (AudioInputStream mpeg : new AudioInputStream[] {
+                    AudioSystem.getAudioInputStream(file), AudioSystem.getAudioInputStream(file.toURI().toURL())}) {
+                    System.out.print(mpeg.getFormat().getEncoding() + "\n");
+                    AudioSystem.getAudioInputStream(AudioFormat.Encoding.PCM_SIGNED, mpeg).transferTo(pcm);
+                }
+            }
+            try (InputStream in = new BufferedInputStream(new FileInputStream(file))) {
+                try {
+                    new MpegAudioFileReader().getAudioInputStream(in);
+                } catch (UnsupportedAudioFileException expected) {
+                    System.out.print("refused, reset: " + in.read() + "\n");
+                }
+            }
+        }
     }
 
     @Test

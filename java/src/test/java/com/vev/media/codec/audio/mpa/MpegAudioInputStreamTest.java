@@ -23,11 +23,16 @@ import org.junit.Test;
 /** Streaming decode: chunking, tags, damage, gapless trimming, and agreement with the native tool. */
 public class MpegAudioInputStreamTest {
 
-    /** Hands out at most {@code chunk} bytes per read, or random amounts up to it when random is set. */
+    /**
+     * Hands out at most {@code chunk} bytes per read, or random amounts up to it when random is set;
+     * with failAt set, the first read from that offset on throws an IOException, and the reads after
+     * it go on where the stream was.
+     */
     static final class Chunked extends InputStream {
         private final byte[] data;
         private final int chunk;
         private final Random random;
+        private int failAt = -1;
         private int pos;
 
         Chunked(byte[] data, int chunk, Random random) {
@@ -36,13 +41,22 @@ public class MpegAudioInputStreamTest {
             this.random = random;
         }
 
+        Chunked failingOnceAt(int offset) {
+            failAt = offset;
+            return this;
+        }
+
         @Override
         public int read() {
             return pos < data.length ? data[pos++] & 0xFF : -1;
         }
 
         @Override
-        public int read(byte[] b, int off, int len) {
+        public int read(byte[] b, int off, int len) throws IOException {
+            if (failAt >= 0 && pos >= failAt) {
+                failAt = -1;
+                throw new IOException("read failed at " + pos);
+            }
             if (pos >= data.length) {
                 return -1;
             }
@@ -132,6 +146,32 @@ public class MpegAudioInputStreamTest {
                 assertArrayEquals("chunk " + chunk, whole, decode(new Chunked(stream, chunk, null), true));
             }
             assertArrayEquals(whole, decode(new Chunked(stream, 3000, new Random(7)), true));
+        }
+    }
+
+    @Test
+    public void readingOnAfterTheSourceFailedLosesNothing() throws Exception {
+        byte[] mp3 = TestStreams.lame(44100, 2, 4.0, "-b", "128");
+        byte[] clean = decode(mp3, true);
+        // Past the first fill, which the constructor makes; 1000 bytes a read, so the failure comes
+        // after a run of reads whose bytes must not be dropped.
+        for (int failAt : new int[] {40_000, 47_500, 61_000}) {
+            ByteArrayOutputStream pcm = new ByteArrayOutputStream();
+            int failures = 0;
+            try (MpegAudioInputStream s = new MpegAudioInputStream(new Chunked(mp3, 1000, null).failingOnceAt(failAt))) {
+                byte[] b = new byte[3000];
+                for (int n = 0; n >= 0; ) {
+                    try {
+                        n = s.read(b);
+                    } catch (IOException expected) {
+                        failures++;
+                        continue;
+                    }
+                    pcm.write(b, 0, Math.max(n, 0));
+                }
+            }
+            assertEquals(1, failures);
+            assertArrayEquals("failure at " + failAt, clean, pcm.toByteArray());
         }
     }
 

@@ -38,7 +38,8 @@ final class TestStreams {
 
     /** Encodes with lame; extra holds lame options. */
     static byte[] lame(int rate, int channels, double seconds, String... extra) throws IOException {
-        Path out = dir().resolve("lame-" + rate + "-" + channels + "-" + String.join("_", extra) + ".mp3");
+        Path out = dir().resolve("lame-" + rate + "-" + channels + "-" + seconds + "-" + String.join("_", extra)
+                + ".mp3");
         if (!Files.exists(out)) {
             List<String> cmd = new ArrayList<>(Arrays.asList("lame", "--quiet"));
             cmd.addAll(Arrays.asList(extra));
@@ -51,7 +52,8 @@ final class TestStreams {
 
     /** Encodes with twolame (Layer II); extra holds twolame options. */
     static byte[] twolame(int rate, int channels, double seconds, String... extra) throws IOException {
-        Path out = dir().resolve("twolame-" + rate + "-" + channels + "-" + String.join("_", extra) + ".mp2");
+        Path out = dir().resolve("twolame-" + rate + "-" + channels + "-" + seconds + "-"
+                + String.join("_", extra) + ".mp2");
         if (!Files.exists(out)) {
             List<String> cmd = new ArrayList<>(Arrays.asList("twolame", "--quiet"));
             cmd.addAll(Arrays.asList(extra));
@@ -88,8 +90,14 @@ final class TestStreams {
 
     /** Runs main of a class in a fresh JVM with this JVM's class and library paths; returns its stdout. */
     static String runJava(Class<?> main, String... args) throws IOException {
+        return runJava(List.of(), main, args);
+    }
+
+    /** Runs main of a class in a fresh JVM with these options first; returns its output. */
+    static String runJava(List<String> options, Class<?> main, String... args) throws IOException {
         List<String> cmd = new ArrayList<>();
         cmd.add(System.getProperty("java.home") + "/bin/java");
+        cmd.addAll(options);
         cmd.add("-Djava.library.path=" + System.getProperty("java.library.path"));
         cmd.add("-cp");
         cmd.add(System.getProperty("java.class.path"));
