@@ -19,10 +19,22 @@ final class TestStreams {
 
     static synchronized Path dir() throws IOException {
         if (dir == null) {
-            dir = Files.createTempDirectory("rovaz-test");
-            dir.toFile().deleteOnExit();
+            Path d = Files.createTempDirectory("rovaz-test");
+            // deleteOnExit removes only empty folders: this one goes with all it holds.
+            Runtime.getRuntime().addShutdownHook(new Thread(() -> deleteTree(d.toFile())));
+            dir = d;
         }
         return dir;
+    }
+
+    private static void deleteTree(File f) {
+        File[] children = f.listFiles();
+        if (children != null) {
+            for (File c : children) {
+                deleteTree(c);
+            }
+        }
+        f.delete();
     }
 
     /** A synthesised signal (two tones) as a WAV file; no dither, so the same bytes every run. */
