@@ -131,14 +131,14 @@ bool StreamDecoder::resynchronise()
     return false;
 }
 
-// Whether the window starts with the header that confirms the frame just
-// consumed, as the decoder's search would have confirmed it, or the input
-// has ended.
-bool StreamDecoder::window_starts_with_successor() const
+// Whether the frame at buf_[start..end) is followed by the header that
+// confirms it, as the decoder's search confirms one, or by the end of the
+// input. The window holds two frames and more while the input lasts.
+bool StreamDecoder::followed_by_successor(size_t start, size_t end) const
 {
-    if (len_ - pos_ < 2)
+    if (len_ - end < 2)
         return eof_;
-    return buf_[pos_] == 0xFF && ((buf_[pos_ + 1] ^ last_frame_byte1_) & 0xFE) == 0;
+    return buf_[end] == 0xFF && ((buf_[end + 1] ^ buf_[start + 1]) & 0xFE) == 0;
 }
 
 // Before the first frame, bytes ahead of its header are not stream data: a
@@ -166,10 +166,6 @@ bool StreamDecoder::next(float *pcm)
             skip_to_first_header();
             fill(want);
         }
-        if (check_successor_) {
-            resync_ = !window_starts_with_successor();
-            check_successor_ = false;
-        }
         if (resync_ && !resynchronise()) {
             if (pos_ == len_ && eof_)
                 return false;
@@ -184,8 +180,8 @@ bool StreamDecoder::next(float *pcm)
                                            MPA_PCM_BUFFER_FLOATS, &consumed, &needed);
         if (status == MPA_OK || status == MPA_ERR_RESERVOIR_SHORT) {
             started_ = true;
-            last_frame_byte1_ = buf_[pos_ + (size_t)mpa_decoder_header(dec_)->header_offset + 1];
-            check_successor_ = true;
+            resync_ = !followed_by_successor(pos_ + (size_t)mpa_decoder_header(dec_)->header_offset,
+                                             pos_ + (size_t)consumed);
         }
         switch (status) {
         case MPA_OK:

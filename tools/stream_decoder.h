@@ -45,7 +45,7 @@ private:
     bool fill(size_t want);
     void skip_damaged_frame();
     bool resynchronise();
-    bool window_starts_with_successor() const;
+    bool followed_by_successor(size_t start, size_t end) const;
     void skip_to_first_header();
 
     Reader read_;
@@ -57,8 +57,6 @@ private:
     bool started_ = false;     // a frame has been decoded or consumed
     bool eof_ = false;
     bool resync_ = false;      // the next frame must start a run of frames
-    bool check_successor_ = false;  // a frame was consumed: is its successor where it ended?
-    uint8_t last_frame_byte1_ = 0;  // second header byte of that frame
     long frames_decoded_ = 0;
     long frames_skipped_ = 0;
     long frames_without_output_ = 0;

@@ -55,8 +55,6 @@ public final class MpegAudioInputStream extends InputStream {
     private boolean started;   // a frame was decoded or consumed
     private FrameHeader last;  // header of the frame the decoder parsed last
     private boolean resync;    // the next frame must start a run of frames
-    private boolean checkSuccessor;  // a frame was consumed: is its successor where it ended?
-    private byte lastByte1;    // second header byte of that frame
 
     private final byte[] pcm = new byte[MpegAudio.MAX_FRAME_PCM_BYTES];
     private final byte[] out = new byte[MpegAudio.MAX_FRAME_PCM_BYTES];
@@ -223,10 +221,6 @@ public final class MpegAudioInputStream extends InputStream {
                 skipToFirstHeader();
                 fill(want);
             }
-            if (checkSuccessor) {
-                resync = !windowStartsWithSuccessor();
-                checkSuccessor = false;
-            }
             if (resync && !resynchronise()) {
                 if (pos == len && eof) {
                     return false;
@@ -245,8 +239,7 @@ public final class MpegAudioInputStream extends InputStream {
             boolean ok = decoder.decode(buf, pos, avail, precedingBytes(), pcm, 0);
             int consumed = decoder.consumed();
             if (ok && consumed > 0 && h != null) {
-                lastByte1 = buf[pos + h.offset + 1];
-                checkSuccessor = true;
+                resync = !followedBySuccessor(pos + h.offset, pos + consumed);
             }
             if (ok && decoder.produced() > 0) {
                 started = true;
@@ -299,12 +292,16 @@ public final class MpegAudioInputStream extends InputStream {
         resync = true;
     }
 
-    /** Whether the window starts with the header that confirms the frame just consumed, or the stream ended. */
-    private boolean windowStartsWithSuccessor() {
-        if (len - pos < 2) {
+    /**
+     * Whether the frame at buf[start .. end) is followed by the header that confirms it, as the decoder's
+     * search confirms one, or by the end of the stream. The window holds two frames and more while the
+     * stream lasts.
+     */
+    private boolean followedBySuccessor(int start, int end) {
+        if (len - end < 2) {
             return eof;
         }
-        return buf[pos] == (byte) 0xFF && ((buf[pos + 1] ^ lastByte1) & 0xFE) == 0;
+        return buf[end] == (byte) 0xFF && ((buf[end + 1] ^ buf[start + 1]) & 0xFE) == 0;
     }
 
     /**
