@@ -74,7 +74,7 @@ struct Walk {
     }
 };
 
-// Samples per channel and channel count of the frame the instance holds.
+// Bytes of 16-bit PCM of the frame the instance holds.
 int frame_pcm_bytes(const mpa_header *h)
 {
     return h->n_samples * h->n_channels * 2;

@@ -283,21 +283,16 @@ public class MpegAudioInputStreamTest {
             MpegAudioHeader h = MpegAudio.header(Arrays.copyOfRange(mp2, starts[k], starts[k] + 1400), 1400);
             starts[k + 1] = starts[k] + h.headerOffset + h.frameBytes();
         }
-        byte[] clean = Arrays.copyOf(mp2, starts[24]);
-        for (byte fill : new byte[] {0, 0x55, (byte) 0xFF}) {
-            byte[] inserted = new byte[20];
-            Arrays.fill(inserted, fill);
-            int at = starts[8] + 100;
-            byte[] damaged = concat(Arrays.copyOf(clean, at), inserted, Arrays.copyOfRange(clean, at, clean.length));
-            try (MpegAudioInputStream s = new MpegAudioInputStream(new ByteArrayInputStream(damaged), false)) {
-                byte[] pcm = s.readAllBytes();
-                assertTrue("fill " + fill + ": " + pcm.length / 4608 + " frames", pcm.length >= 23 * 4608);
-                assertTrue(s.getFramesSkipped() <= 1);
-            }
-            byte[] tool = nativeTool(damaged);
-            if (tool != null) {
-                assertArrayEquals(tool, decode(damaged, false));
-            }
+        int at = starts[8] + 100;
+        byte[] damaged = concat(Arrays.copyOf(mp2, at), new byte[20], Arrays.copyOfRange(mp2, at, starts[24]));
+        try (MpegAudioInputStream s = new MpegAudioInputStream(new ByteArrayInputStream(damaged), false)) {
+            byte[] pcm = s.readAllBytes();
+            assertTrue(pcm.length / 4608 + " frames", pcm.length >= 23 * 4608);
+            assertTrue(s.getFramesSkipped() <= 1);
+        }
+        byte[] tool = nativeTool(damaged);
+        if (tool != null) {
+            assertArrayEquals(tool, decode(damaged, false));
         }
     }
 
