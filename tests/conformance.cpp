@@ -1,6 +1,7 @@
-// Decodes every conformance bitstream of a folder frame by frame and compares
-// the output with the reference PCM (signed 16-bit little-endian,
-// interleaved) at full precision and on the 16-bit path.
+// Decodes every conformance bitstream of a folder through the stream layer
+// and compares the output with the reference PCM (signed 16-bit
+// little-endian, interleaved) at full precision (24-bit output) and on the
+// 16-bit path (rounded to nearest, the stream layer's default).
 //
 //   conformance DIR [NAME...]     exit 0 all pass, 1 a failure, 77 no DIR
 #include <dirent.h>
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "stream_decoder.h"
+#include "rovaz/mpa_stream.h"
 
 namespace {
 
@@ -30,36 +31,49 @@ bool read_file(const std::string &path, std::vector<uint8_t> *out)
 }
 
 struct Decoded {
-    std::vector<double> full;    // 24-bit path in 16-bit units
-    std::vector<int> truncated;  // 16-bit path
+    std::vector<double> full;  // 24-bit output in 16-bit units
+    std::vector<int> s16;      // 16-bit path
     int channels = 0;
-    int frame_samples = 0;       // interleaved samples of one frame
+    int frame_samples = 0;     // interleaved samples of one frame
 };
+
+// The whole stream in one sample format, as the stream layer gives it.
+template <class T>
+std::vector<T> decode_as(const std::vector<uint8_t> &bits, int format, int *channels)
+{
+    mpa_stream_config c;
+    mpa_stream_config_default(&c);
+    c.sample_format = format;
+    // l3-hecommon holds a frame with a reserved emphasis value, which the
+    // reference decoder gives no output for: no concealment in its place.
+    c.drop_damaged = 1;
+    mpa_stream *s = nullptr;
+    std::vector<T> out;
+    if (mpa_stream_open_memory(&s, bits.data(), bits.size(), &c) != MPA_OK)
+        return out;
+    mpa_stream_format f;
+    mpa_stream_get_format(s, &f);
+    *channels = f.channels;
+    T buf[4608];
+    void *dest[2] = {buf, nullptr};
+    size_t n = 0;
+    for (int r; (r = mpa_stream_read(s, dest, sizeof(buf), &n)) == MPA_OK || r == MPA_STREAM_FORMAT_CHANGED;)
+        out.insert(out.end(), buf, buf + n * (size_t)f.channels);
+    mpa_stream_close(s);
+    return out;
+}
 
 Decoded decode(const std::vector<uint8_t> &bits)
 {
     Decoded d;
-    StreamDecoder decoder(memory_reader(bits.data(), bits.size()));
-    static float pcm[MPA_PCM_BUFFER_FLOATS];
-    while (decoder.next(pcm)) {
-        const mpa_header &h = decoder.header();
-        if (d.channels == 0) {
-            d.channels = h.n_channels;
-            d.frame_samples = h.n_samples * h.n_channels;
-        }
-        const unsigned layout = h.n_channels == 2 ? MPA_PCM_STEREO | MPA_PCM_INTERLEAVED : 0;
-        int16_t s16[2304];
-        int32_t s32[2304];
-        uint8_t *d16[2] = {reinterpret_cast<uint8_t *>(s16), nullptr};
-        uint8_t *d32[2] = {reinterpret_cast<uint8_t *>(s32), nullptr};
-        mpa_output_pcm(layout | MPA_PCM_S16, pcm, d16, h.n_samples);
-        mpa_output_pcm(layout | MPA_PCM_S32, pcm, d32, h.n_samples);
-        const int n = h.n_samples * h.n_channels;
-        for (int i = 0; i < n; i++) {
-            d.truncated.push_back(s16[i]);
-            d.full.push_back(s32[i] / 256.0);
-        }
-    }
+    // 24-bit output: full precision, saturated as the reference is.
+    for (int32_t v : decode_as<int32_t>(bits, MPA_SAMPLE_S24_32, &d.channels))
+        d.full.push_back(v / 256.0);
+    for (int16_t v : decode_as<int16_t>(bits, MPA_SAMPLE_S16, &d.channels))
+        d.s16.push_back(v);
+    mpa_header h{};
+    if (mpa_get_header(&h, bits.data(), (int)bits.size()) >= 0)
+        d.frame_samples = h.n_samples * d.channels;
     return d;
 }
 
@@ -79,7 +93,7 @@ size_t bitstream_samples(const std::vector<uint8_t> &bits)
 
 struct Comparison {
     size_t compared = 0;
-    double max_full = 0, rms_full = 0, max16 = 0, psnr = 0;
+    double max_full = 0, rms_full = 0, max16 = 0, rms16 = 0, psnr = 0;
     int skipped_frames = 0;
 };
 
@@ -87,16 +101,19 @@ Comparison compare(const Decoded &d, const std::vector<int16_t> &ref, size_t ski
 {
     Comparison c;
     const size_t n = d.full.size() > skip ? std::min(ref.size(), d.full.size() - skip) : 0;
-    double sum = 0;
+    double sum = 0, sum16 = 0;
     for (size_t i = 0; i < n; i++) {
         const double e = d.full[i + skip] - ref[i];
+        const double e16 = d.s16[i + skip] - ref[i];
         c.max_full = std::max(c.max_full, std::fabs(e));
-        c.max16 = std::max(c.max16, (double)std::abs(d.truncated[i + skip] - ref[i]));
+        c.max16 = std::max(c.max16, std::fabs(e16));
         sum += e * e;
+        sum16 += e16 * e16;
     }
     c.compared = n;
     const double mse = n ? sum / n : 0;
     c.rms_full = std::sqrt(mse);
+    c.rms16 = n ? std::sqrt(sum16 / n) : 0;
     c.psnr = mse > 0 ? 10 * std::log10(32767.0 * 32767.0 / mse) : 999;
     return c;
 }
@@ -122,8 +139,8 @@ int main(int argc, char **argv)
     if (argc > 2)
         names.assign(argv + 2, argv + argc);
 
-    std::printf("%-22s %9s %6s %9s %8s %6s %8s  %s\n", "file", "samples", "align", "max(24)", "rms(24)",
-                "max16", "PSNR", "result");
+    std::printf("%-22s %9s %6s %9s %8s %6s %7s %8s  %s\n", "file", "samples", "align", "max", "rms",
+                "max16", "rms16", "PSNR", "result");
     int failures = 0;
     for (const std::string &name : names) {
         std::vector<uint8_t> bits, ref_bytes;
@@ -152,11 +169,14 @@ int main(int argc, char **argv)
         const size_t decoded_aligned = d.full.size() - std::min(d.full.size(), (size_t)best.skipped_frames * d.frame_samples);
         const size_t expected = std::min(ref.size(), bitstream_samples(bits));
         const bool long_enough = d.frame_samples > 0 && decoded_aligned + (size_t)d.frame_samples >= expected;
-        const bool pass = long_enough && best.max_full <= 1.0 && best.rms_full <= 0.35 && best.max16 <= 2;
+        // Full accuracy on both paths: the 16-bit one rounds, so it meets the
+        // reference's own rounding.
+        const bool pass = long_enough && best.max_full <= 1.0 && best.rms_full <= 0.35 && best.max16 <= 1 &&
+                          best.rms16 <= 0.30;
         if (!pass)
             failures++;
-        std::printf("%-22s %9zu %6d %9.4f %8.4f %6.0f %8.2f  %s%s\n", name.c_str(), best.compared,
-                    best.skipped_frames, best.max_full, best.rms_full, best.max16, best.psnr,
+        std::printf("%-22s %9zu %6d %9.4f %8.4f %6.0f %7.4f %8.2f  %s%s\n", name.c_str(), best.compared,
+                    best.skipped_frames, best.max_full, best.rms_full, best.max16, best.rms16, best.psnr,
                     pass ? "pass" : "FAIL", long_enough ? "" : " (output too short)");
     }
     std::printf("%zu files, %d failed\n", names.size(), failures);

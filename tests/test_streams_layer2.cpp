@@ -1,4 +1,4 @@
-// Layer II streams made by twolame, decoded whole through StreamDecoder and
+// Layer II streams made by twolame, decoded whole through the stream layer and
 // compared with the signal that was encoded.
 #include <gtest/gtest.h>
 

@@ -1,19 +1,22 @@
-// mpainfo: lists the frames of an MPEG audio file, one line each.
+// mpainfo: lists the frames of an MPEG audio file, one line each, or with
+// --summary describes the stream: format, exact length, tags.
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "rovaz/mpa.h"
+#include "rovaz/mpa_stream.h"
 
-int main(int argc, char **argv)
+namespace {
+
+const char *const kModes[] = {"stereo", "joint stereo", "dual channel", "mono"};
+
+int list_frames(const char *path)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: mpainfo FILE\n");
-        return 2;
-    }
-    FILE *f = std::fopen(argv[1], "rb");
+    FILE *f = std::fopen(path, "rb");
     if (!f) {
-        std::perror(argv[1]);
+        std::perror(path);
         return 1;
     }
     std::vector<uint8_t> data;
@@ -23,7 +26,6 @@ int main(int argc, char **argv)
         data.insert(data.end(), block, block + got);
     std::fclose(f);
 
-    static const char *const kModes[] = {"stereo", "joint stereo", "dual channel", "mono"};
     mpa_header h;
     std::memset(&h, 0, sizeof(h));
     size_t pos = 0;
@@ -43,8 +45,77 @@ int main(int argc, char **argv)
         pos = at + (bytes > 0 ? (size_t)bytes : 1);
     }
     if (frames == 0) {
-        std::fprintf(stderr, "mpainfo: no MPEG audio frames in %s\n", argv[1]);
+        std::fprintf(stderr, "mpainfo: no MPEG audio frames in %s\n", path);
         return 1;
     }
     return 0;
+}
+
+// One "key: value" line; line breaks in a value are shown as spaces.
+void line(const std::string &key, std::string value)
+{
+    for (char &c : value)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    std::printf("%s: %s\n", key.c_str(), value.c_str());
+}
+
+int summary(const char *path)
+{
+    mpa_stream *s = nullptr;
+    const int r = mpa_stream_open_file(&s, path, nullptr);
+    if (r != MPA_OK) {
+        std::fprintf(stderr, "mpainfo: %s: %s\n", path,
+                     r == MPA_ERR_NO_STREAM ? "no MPEG audio frames" : "cannot read");
+        return 1;
+    }
+    mpa_stream_format fmt;
+    mpa_stream_info info;
+    mpa_stream_get_format(s, &fmt);
+    if (mpa_stream_get_info(s, &info) != MPA_OK) {
+        std::fprintf(stderr, "mpainfo: %s: cannot read\n", path);
+        mpa_stream_close(s);
+        return 1;
+    }
+    char text[160];
+    std::snprintf(text, sizeof(text), "MPEG-%d Layer %s, %d Hz, %d channel%s (%s), %d kbit/s", fmt.version,
+                  fmt.layer == 1 ? "I" : fmt.layer == 2 ? "II" : "III", fmt.sampling_rate, fmt.source_channels,
+                  fmt.source_channels == 1 ? "" : "s", kModes[fmt.mode & 3], fmt.bit_rate);
+    line("format", fmt.bit_rate == 0 ? std::string(text, std::strlen(text) - std::strlen(", 0 kbit/s")) +
+                                           ", free format"
+                                     : text);
+    line("samples", std::to_string(info.samples));
+    std::snprintf(text, sizeof(text), "%.3f s", info.samples >= 0 ? (double)info.samples / fmt.sampling_rate : -1.0);
+    line("duration", text);
+    line("length", info.length_exact ? "exact" : "estimated");
+    line("frames", std::to_string(info.audio_frames));
+    static const char *const kInfo[] = {"none", "Xing", "Info", "VBRI"};
+    line("info frame", kInfo[info.info_kind & 3]);
+    if (info.encoder[0])
+        line("encoder", info.encoder);
+    if (info.encoder_delay >= 0) {
+        line("encoder delay", std::to_string(info.encoder_delay));
+        line("encoder padding", std::to_string(info.encoder_padding));
+    }
+    line("gapless", info.gapless ? "yes" : "no");
+    for (int i = 0, n = mpa_stream_tag_count(s); i < n; i++) {
+        const char *key, *value;
+        if (mpa_stream_tag(s, i, &key, &value) == MPA_OK)
+            line(key, value);
+    }
+    mpa_stream_close(s);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], "--summary") == 0)
+        return summary(argv[2]);
+    if (argc != 2 || argv[1][0] == '-') {
+        std::fprintf(stderr, "usage: mpainfo [--summary] FILE\n");
+        return 2;
+    }
+    return list_frames(argv[1]);
 }

@@ -16,13 +16,13 @@ void put32(uint8_t *p, uint32_t v)
 
 }  // namespace
 
-bool wav_write_header(FILE *f, int rate, int channels, int bits, uint32_t data_bytes)
+bool wav_write_header(FILE *f, int rate, int channels, int bits, bool float_samples, uint32_t data_bytes)
 {
     uint8_t h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
     const uint32_t block = (uint32_t)(channels * bits / 8);
     put32(h + 4, 36 + data_bytes);
     put32(h + 16, 16);
-    put16(h + 20, 1);  // PCM
+    put16(h + 20, float_samples ? 3 : 1);  // IEEE float or PCM
     put16(h + 22, (uint32_t)channels);
     put32(h + 24, (uint32_t)rate);
     put32(h + 28, (uint32_t)rate * block);

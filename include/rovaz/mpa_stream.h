@@ -97,7 +97,8 @@ typedef struct mpa_stream_info {
     int64_t audio_frames;     /* frames of audio counted by the scan, or -1 before it */
     int64_t frames_decoded;
     int64_t frames_concealed; /* damaged frames replaced by concealment */
-    int64_t frames_dropped;   /* damaged frames given no output (drop_damaged, or extent unknown) */
+    int64_t frames_dropped;   /* damaged frames given no output (drop_damaged) */
+    int64_t frames_silent;    /* Layer III frames whose main data lies before the stream: silence */
     int64_t bytes_skipped;    /* bytes that belong to no frame or tag */
     int32_t crc_ignored;      /* 1: every CRC failed on clean frames, so CRC words are ignored */
     int32_t format_changes;   /* formats after the first one */

@@ -1,7 +1,7 @@
 // Test helper: real MPEG audio streams made at test time. sox synthesises a
 // signal, lame or twolame encodes it in a per-process temporary folder, and
 // the encoded bytes come back cached per process. Also a full stream decode
-// through StreamDecoder and the SNR of its output against the source.
+// through the stream layer and the SNR of its output against the source.
 #ifndef ROVAZ_TESTS_SUPPORT_ENCODED_STREAMS_H
 #define ROVAZ_TESTS_SUPPORT_ENCODED_STREAMS_H
 
@@ -22,7 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "rovaz/mpa.h"
-#include "stream_decoder.h"
+#include "rovaz/mpa_stream.h"
 
 namespace mpa_test {
 
@@ -170,47 +170,69 @@ inline std::vector<FrameSpan> frame_spans(const std::vector<uint8_t> &s)
     return out;
 }
 
-// Everything a StreamDecoder gave for a stream.
+// Everything the stream layer gave for a stream, on the 16-bit scale.
 struct Decoded {
-    std::vector<std::vector<float>> frames;  // per frame: channel-major, n_channels x n_samples
     std::vector<float> interleaved;
-    mpa_header first{};
-    bool uniform = true;  // every frame had the first frame's rate and channels
-    unsigned modes = 0;   // bit m set when a frame of mode m was decoded
-    long decoded = 0, skipped = 0, without_output = 0;
-    long long discarded = 0;
+    std::vector<std::vector<float>> frames;  // per frame of the first format: channel-major
+    mpa_stream_format format{};              // of the first samples
+    mpa_stream_info info{};
+    int status = MPA_OK;                     // of the open, or of the read that ended the stream
 };
 
-inline Decoded decode_stream(const uint8_t *data, size_t size)
+// Decodes data whole with the given configuration (F32 output: the
+// decoder's floats scaled by a power of two, so exactly comparable).
+inline Decoded decode_stream(const uint8_t *data, size_t size, const mpa_stream_config *config = nullptr)
 {
     Decoded d;
-    StreamDecoder sd(memory_reader(data, size));
-    static float pcm[MPA_PCM_BUFFER_FLOATS];
-    while (sd.next(pcm)) {
-        const mpa_header &h = sd.header();
-        if (d.frames.empty())
-            d.first = h;
-        d.uniform = d.uniform && h.sampling_rate == d.first.sampling_rate &&
-                    h.n_channels == d.first.n_channels && h.n_samples == d.first.n_samples;
-        d.modes |= 1u << h.mode;
-        std::vector<float> frame;
-        for (int c = 0; c < h.n_channels; c++)
-            frame.insert(frame.end(), pcm + 1152 * c, pcm + 1152 * c + h.n_samples);
-        for (int s = 0; s < h.n_samples; s++)
-            for (int c = 0; c < h.n_channels; c++)
-                d.interleaved.push_back(pcm[1152 * c + s]);
-        d.frames.push_back(std::move(frame));
+    mpa_stream_config c;
+    mpa_stream_config_default(&c);
+    if (config)
+        c = *config;
+    c.gapless = config ? config->gapless : 0;
+    c.sample_format = MPA_SAMPLE_F32;
+    c.planar = 0;
+    mpa_stream *s = nullptr;
+    d.status = mpa_stream_open_memory(&s, data, size, &c);
+    if (d.status != MPA_OK)
+        return d;
+    mpa_stream_get_format(s, &d.format);
+    std::vector<float> buf(4096);
+    void *dest[2] = {buf.data(), nullptr};
+    int channels = d.format.channels;
+    for (;;) {
+        size_t n = 0;
+        d.status = mpa_stream_read(s, dest, buf.size() * sizeof(float), &n);
+        if (d.status == MPA_STREAM_FORMAT_CHANGED) {
+            mpa_stream_format f;
+            mpa_stream_get_format(s, &f);
+            channels = f.channels;
+            continue;
+        }
+        if (d.status != MPA_OK)
+            break;
+        for (size_t i = 0; i < n * (size_t)channels; i++)
+            d.interleaved.push_back(buf[i] * 32768.0f);
     }
-    d.decoded = sd.frames_decoded();
-    d.skipped = sd.frames_skipped();
-    d.without_output = sd.frames_without_output();
-    d.discarded = sd.bytes_discarded();
+    mpa_stream_get_info(s, &d.info);
+    mpa_stream_close(s);
+    // Frames of the first format, for frame-by-frame comparisons.
+    mpa_header h{};
+    if (d.format.channels > 0 && mpa_get_header(&h, data, (int)size) >= 0 && h.n_samples > 0) {
+        const size_t per = (size_t)h.n_samples * (size_t)d.format.channels;
+        for (size_t at = 0; at + per <= d.interleaved.size(); at += per) {
+            std::vector<float> f(per);
+            for (size_t i = 0; i < (size_t)h.n_samples; i++)
+                for (size_t ch = 0; ch < (size_t)d.format.channels; ch++)
+                    f[ch * h.n_samples + i] = d.interleaved[at + i * d.format.channels + ch];
+            d.frames.push_back(std::move(f));
+        }
+    }
     return d;
 }
 
-inline Decoded decode_stream(const std::vector<uint8_t> &bytes)
+inline Decoded decode_stream(const std::vector<uint8_t> &bytes, const mpa_stream_config *config = nullptr)
 {
-    return decode_stream(bytes.data(), bytes.size());
+    return decode_stream(bytes.data(), bytes.size(), config);
 }
 
 struct Snr {
@@ -264,18 +286,31 @@ inline Snr snr_against_source(const std::vector<int16_t> &source, const std::vec
 inline void expect_clean_decode(const Decoded &d, const std::vector<uint8_t> &bytes, int layer_bits,
                                 int rate, int mode, int bit_rate, bool crc)
 {
-    EXPECT_EQ(d.decoded, (long)frame_spans(bytes).size());
-    EXPECT_EQ(d.skipped, 0);
-    EXPECT_EQ(d.without_output, 0);
-    EXPECT_EQ(d.discarded, 0);
-    ASSERT_GT(d.decoded, 0);
-    EXPECT_TRUE(d.uniform);
-    EXPECT_EQ(d.first.layer_bits, layer_bits);
-    EXPECT_EQ(d.first.id, rate >= 32000 ? 1 : 0);
-    EXPECT_EQ(d.first.sampling_rate, rate);
-    EXPECT_TRUE(d.modes & (1u << mode)) << "modes seen " << d.modes;
-    EXPECT_EQ(d.first.bit_rate, bit_rate);
-    EXPECT_EQ(d.first.protection_bit, crc ? 0 : 1);
+    const std::vector<FrameSpan> spans = frame_spans(bytes);
+    ASSERT_EQ(d.status, MPA_STREAM_END);
+    const long info_frame = d.info.info_kind != MPA_INFO_NONE ? 1 : 0;
+    EXPECT_EQ(d.info.frames_decoded, (long)spans.size() - info_frame);
+    EXPECT_EQ(d.info.audio_frames, (long)spans.size() - info_frame);
+    EXPECT_EQ(d.info.frames_concealed + d.info.frames_silent + d.info.frames_dropped, 0);
+    EXPECT_EQ(d.info.bytes_skipped, 0);
+    EXPECT_EQ(d.info.format_changes, 0);
+    EXPECT_TRUE(d.info.length_exact);
+    EXPECT_EQ(d.info.samples * d.format.channels, (int64_t)d.interleaved.size());
+    EXPECT_EQ(d.format.layer, 4 - layer_bits);
+    EXPECT_EQ(d.format.version, rate >= 32000 ? 1 : 2);
+    EXPECT_EQ(d.format.sampling_rate, rate);
+    unsigned modes = 0;
+    mpa_header first{};
+    for (const FrameSpan &f : spans) {
+        mpa_header h{};
+        mpa_get_header(&h, bytes.data() + f.offset, 4);
+        modes |= 1u << h.mode;
+        if (&f == &spans[0])
+            first = h;
+    }
+    EXPECT_TRUE(modes & (1u << mode)) << "modes seen " << modes;
+    EXPECT_EQ(first.bit_rate, bit_rate);
+    EXPECT_EQ(first.protection_bit, crc ? 0 : 1);
 }
 
 }  // namespace mpa_test
