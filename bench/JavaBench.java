@@ -13,8 +13,9 @@ import java.util.List;
  * Whole-file decodes through MpegAudio.nConvert, frame by frame, as a Java caller holding the file in
  * memory does it: each call starts at the next frame and sees either the rest of the file or a window
  * of it, with up to 4096 bytes of earlier stream offered for the bit reservoir. Prints seconds of audio
- * per CPU second of the decoding thread and the ratio to the native API's figure. That figure comes
- * from mpabench runs alternating with the Java rounds, so that both see the same machine.
+ * per CPU second of the decoding thread and the ratio to the native figure: rovaz's stream layer
+ * (mpa_stream_read) on the same file, from mpabench runs alternating with the Java rounds, so that both
+ * see the same machine.
  *
  * <pre>java -Djava.library.path=build -cp build/rovaz.jar:DIR JavaBench [--mpabench PATH] [--rounds N] FILE...</pre>
  */
@@ -55,7 +56,7 @@ public final class JavaBench {
         return n % 2 == 1 ? s[n / 2] : 0.5 * (s[n / 2 - 1] + s[n / 2]);
     }
 
-    /** rovaz's seconds of audio per CPU second on the file: one round of mpabench's native loop. */
+    /** rovaz's seconds of audio per CPU second on the file: one round of mpabench (the stream layer). */
     private static double nativeRound(String mpabench, String file) throws IOException, InterruptedException {
         Path results = Files.createTempFile("mpabench", ".tsv");
         try {

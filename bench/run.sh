@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Decode-speed benchmark: rovaz beside libmpg123 and libmad, then the same
-# decode through the Java class.
+# Decode-speed benchmark: rovaz beside libmpg123 and libmad, then the exact
+# length, seeking and a full decode on a one-hour file, then the same decode
+# through the Java class.
 #
 #   bench/run.sh [mpabench options]     e.g. bench/run.sh --rounds 9
 #
-# Builds build/mpabench (Release), makes the test files once into
-# build/bench-data from a synthesised 60-second piece (lame, twolame, sox),
-# adds the Layer I conformance stream l1-fl6 when the conformance folder is
-# beside the checkout, and runs both benchmarks, pinned to one CPU. BUILD_DIR
-# picks another build folder; JAVA_BENCH=0 skips the Java part; BENCH_CPU
-# picks the CPU.
+# Builds build/mpabench and build/mpaseekbench (Release), makes the test files
+# once into build/bench-data from a synthesised 60-second piece (lame,
+# twolame, sox), the one-hour file from 60 repeats of it, adds the Layer I
+# conformance stream l1-fl6 when the conformance folder is beside the
+# checkout, and runs the benchmarks, pinned to one CPU. BUILD_DIR picks
+# another build folder; SEEK_BENCH=0 skips the one-hour file and JAVA_BENCH=0
+# the Java part; BENCH_CPU picks the CPU.
 set -euo pipefail
 args=("$@")
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,7 +27,7 @@ for tool in cmake lame twolame sox; do
 done
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target mpabench >/dev/null
+cmake --build "$build" -j2 --target mpabench mpaseekbench >/dev/null
 
 # ---- test files ----
 mkdir -p "$data"
@@ -77,6 +79,15 @@ encode l3-320k-stereo.mp3 lame -b 320 -m s
 encode l3-vbr-V2.mp3 lame -V 2
 encode l3-lsf-24k-64k.mp3 lame --resample 24 -b 64
 encode l2-192k-stereo.mp2 twolame -b 192 -m s
+# One hour of 128 kbit/s Layer III for the seek benchmark (57.6 MB; lame takes
+# a minute or two). On a pipe sox cannot fix up the WAV header and declares
+# 2 GB of data (-V1 keeps its warning about that quiet); lame reads to the end.
+long_file=$data/l3-128k-1h.mp3
+if [ "${SEEK_BENCH:-1}" != 0 ] && [ ! -s "$long_file" ]; then
+  echo "bench: encoding the one-hour file"
+  sox -V1 "$signal" -t wav - repeat 59 | lame --quiet -b 128 -m j - "$long_file.tmp"
+  mv "$long_file.tmp" "$long_file"
+fi
 for conformance in "$repo/../shared/conformance" /work/shared/conformance; do
   if [ -s "$conformance/l1-fl6.bit" ]; then
     files+=("$conformance/l1-fl6.bit")
@@ -98,6 +109,13 @@ fi
 echo "== native API: $(date -u '+%Y-%m-%d %H:%M UTC'), $(uname -srm), load $(cut -d' ' -f1-3 /proc/loadavg)${pin:+, on CPU $cpu}"
 dpkg-query -W -f='${Package} ${Version}\n' libmpg123-0 libmad0 2>/dev/null || true
 "${pin[@]}" "$build/mpabench" --results "$data/native.tsv" "${args[@]}" "${files[@]}"
+
+# ---- seeking ----
+if [ "${SEEK_BENCH:-1}" != 0 ]; then
+  echo
+  echo "== exact length, seek and full decode (stream layer)"
+  "${pin[@]}" "$build/mpaseekbench" "$long_file"
+fi
 
 # ---- Java ----
 if [ "${JAVA_BENCH:-1}" = 0 ]; then

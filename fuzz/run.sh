@@ -3,7 +3,7 @@
 # and runs each for a while: a smoke run by default, longer when asked.
 #
 #   fuzz/run.sh [SECONDS] [TARGET...]    SECONDS per target (default 45);
-#                                        targets: stream header pcm binding (default all)
+#                                        targets: stream header pcm binding stream_layer (default all)
 #   fuzz/run.sh 1200                     the long run: 20 minutes each
 #
 # FUZZ_JOBS=2 runs two targets at once (the default runs them one by one).
@@ -16,7 +16,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 seconds=${1:-45}
 shift || true
-targets=${*:-stream header pcm binding}
+targets=${*:-stream header pcm binding stream_layer}
 jobs=${FUZZ_JOBS:-1}
 build=${ROVAZ_FUZZ_BUILD:-$root/build-fuzz}
 
@@ -35,6 +35,7 @@ fi
 max_len() {
   case $1 in
     stream|binding) echo 8192 ;;
+    stream_layer) echo 16384 ;;
     header) echo 8192 ;;
     *) echo 9300 ;;   # flags, count and 2 x 1152 floats
   esac
@@ -45,7 +46,7 @@ run_one() {
   mkdir -p "$build/corpus/$t" "$build/artifacts/$t"
   local dirs=("$build/corpus/$t")
   local seeds=$t
-  [ $t = binding ] && seeds=stream   # the same steering bytes and streams
+  [ $t = binding ] || [ $t = stream_layer ] && seeds=stream   # the same steering bytes and streams
   for d in "$here/seeds/$seeds" "$here/regressions/$t" "$build/extra/$seeds"; do
     [ -d "$d" ] && dirs+=("$d")
   done

@@ -1,5 +1,9 @@
 #include "stream/frame_index.h"
 
+#include <cstring>
+
+#include "stream/frame_run.h"
+
 void mpa_index_add(mpa_frame_index *index, const mpa_index_entry &e)
 {
     if (e.frame % index->step != 0)
@@ -34,4 +38,13 @@ const mpa_index_entry *mpa_index_find(const mpa_frame_index &index, int64_t samp
     while (lo > 0 && target - v[lo].frame < back_frames)
         lo--;
     return &v[lo];
+}
+
+void mpa_index_previous(const mpa_index_entry &e, mpa_header *h)
+{
+    std::memset(h, 0, sizeof(*h));
+    if (e.previous_bits > 0 && mpa_header_at(e.previous_head, 4, false, h))
+        h->bits_in_frame = e.previous_bits;
+    else
+        std::memset(h, 0, sizeof(*h));
 }

@@ -18,7 +18,14 @@ struct mpa_index_entry {
     int64_t frame;   // audio frames before this one
     int64_t offset;  // stream offset of its header
     int64_t sample;  // samples per channel before it (lost frames included)
+    // The frame before it, which a search from here continues: a free-format
+    // frame's length is searched for from the previous one's. No length: none.
+    uint8_t previous_head[4];
+    int32_t previous_bits;
 };
+
+// The search state of a frame's predecessor, from an entry.
+void mpa_index_previous(const mpa_index_entry &e, mpa_header *h);
 
 constexpr size_t MPA_INDEX_MAX_ENTRIES = 4096;
 
@@ -38,6 +45,7 @@ const mpa_index_entry *mpa_index_find(const mpa_frame_index &index, int64_t samp
 // One frame met by a walk: where it is, its header, and the timeline.
 struct mpa_walked_frame {
     int64_t offset;
+    const uint8_t *bytes;  // the frame, valid during the visit
     mpa_header header;
     int64_t sample;        // samples per channel before it, lost frames included
     int32_t lost_frames;   // lost just before it
@@ -66,6 +74,7 @@ int64_t mpa_walk_frames(mpa_byte_window *w, mpa_framer *f, int64_t sample, Visit
         want = MPA_FRAMER_LOOKAHEAD;
         mpa_walked_frame fr;
         fr.offset = mpa_window_offset(*w);
+        fr.bytes = mpa_window_at(*w);
         fr.header = step.header;
         fr.lost_frames = step.lost_frames;
         fr.lost_samples = step.lost_frames * (last_samples ? last_samples : step.header.n_samples);

@@ -70,7 +70,10 @@ struct S16 {
     static T convert(float x) { return (T)(int32_t)clamp(not_nan(round_near(x)), -32768.0f, 32767.0f); }
     static void store(uint8_t *d, T v) { put(d, v); }
 #ifdef __SSE2__
-    static __m128i lanes(__m128 x) { return _mm_cvtps_epi32(_mm_min_ps(zero_nan(x), _mm_set1_ps(32767.0f))); }
+    static __m128i lanes(__m128 x)
+    {
+        return _mm_cvtps_epi32(_mm_min_ps(zero_nan(x), _mm_set1_ps(32767.0f)));
+    }
 #endif
 };
 
@@ -83,7 +86,10 @@ struct S16Truncated {
     static T convert(float x) { return (T)(int32_t)clamp(not_nan(x), -32768.0f, 32767.0f); }
     static void store(uint8_t *d, T v) { put(d, v); }
 #ifdef __SSE2__
-    static __m128i lanes(__m128 x) { return _mm_cvttps_epi32(_mm_min_ps(zero_nan(x), _mm_set1_ps(32767.0f))); }
+    static __m128i lanes(__m128 x)
+    {
+        return _mm_cvttps_epi32(_mm_min_ps(zero_nan(x), _mm_set1_ps(32767.0f)));
+    }
 #endif
 };
 

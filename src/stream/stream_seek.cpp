@@ -90,9 +90,14 @@ int mpa_stream_scan(mpa_stream *s)
     mpa_framer f = s->first_audio_framer;
     mpa_frame_index index;
     int64_t frames = 0;
+    mpa_index_entry e{};
     index.samples = mpa_walk_frames(&w, &f, 0, [&](const mpa_walked_frame &fr) {
-        mpa_index_add(&index, {frames, fr.offset, fr.sample});
-        frames++;
+        e.frame = frames++;
+        e.offset = fr.offset;
+        e.sample = fr.sample;
+        mpa_index_add(&index, e);
+        std::memcpy(e.previous_head, fr.bytes, 4);
+        e.previous_bits = fr.header.bits_in_frame;
         return true;
     });
     if (s->source.failed)
@@ -197,6 +202,8 @@ extern "C" int mpa_stream_seek(mpa_stream *s, int64_t sample)
     mpa_framer_init(&f);
     f.at_start = false;
     f.resync = false;
+    mpa_index_previous(*e, &f.search);
+    const mpa_header before_entry = f.search;
     mpa_walk_frames(&w, &f, e->sample, [&](const mpa_walked_frame &fr) {
         walked.push_back({fr.offset, fr.sample, fr.header});
         return fr.sample + fr.header.n_samples <= t;
@@ -218,11 +225,17 @@ extern "C" int mpa_stream_seek(mpa_stream *s, int64_t sample)
         }
     }
     const Walked &start = walked[first];
+    // Both searches continue from the frame before the start, as they would
+    // have in a decode from the start (a free-format length is searched
+    // from the previous one's).
+    const mpa_header previous = first > 0 ? walked[first - 1].h : before_entry;
     mpa_decoder_reset(s->decoder);
     s->decoder->skip_crc = s->counts.crc_ignored;
+    s->decoder->header = previous;
     mpa_framer_init(&s->framer);
     s->framer.at_start = false;
     s->framer.resync = false;
+    s->framer.search = previous;
     mpa_window_seek(&s->window, start.offset);
     s->stream_start = start.offset;
     s->next_sample = start.sample;

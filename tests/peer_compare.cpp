@@ -1,0 +1,207 @@
+// Peer comparison: lame (and twolame) streams decoded by the stream layer at
+// its defaults (gapless, 16-bit rounded) and by libmpg123 with gapless on
+// must give the same number of samples, each within 1 LSB: the two decoders
+// round differently, and nothing else may differ. Also checks that mpadec
+// --raw writes exactly the library's samples.
+//
+//   peer_compare [MPADEC]      exit 0 pass, 1 fail, 77 when sox or lame is missing
+#include <mpg123.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "rovaz/mpa_stream.h"
+#include "support/encoded_streams.h"
+
+namespace {
+
+struct Case {
+    const char *name;
+    const char *encoder;
+    const char *options;
+    int rate;
+    int channels;
+    double seconds;  // of the source signal
+};
+
+const Case kCases[] = {
+    {"cbr 128k joint", "lame", "-b 128 -m j", 44100, 2, 2.0},
+    {"cbr 320k stereo", "lame", "-b 320 -m s", 44100, 2, 2.0},
+    {"vbr -V 2", "lame", "-V 2", 44100, 2, 2.0},
+    {"vbr -V 5 48k", "lame", "-V 5", 48000, 2, 2.0},
+    {"mono 64k", "lame", "-b 64 -m m", 44100, 1, 2.0},
+    {"mpeg-2 22.05k 64k", "lame", "-b 64", 22050, 2, 2.0},
+    {"mpeg-2 24k vbr", "lame", "-V 4", 24000, 2, 2.0},
+    {"free format 200k", "lame", "--freeformat -b 200", 44100, 2, 2.0},
+    {"crc 128k", "lame", "-p -b 128", 44100, 2, 2.0},
+    {"short 0.3 s", "lame", "-b 128", 44100, 2, 0.3},
+    {"no lame tag", "lame", "-t -b 128", 44100, 2, 2.0},
+    {"layer ii 192k", "twolame", "-b 192", 44100, 2, 2.0},
+};
+
+// The case's stream, written to the scratch folder; empty when it cannot be made.
+std::string make_stream(const Case &c, int index)
+{
+    const std::string path = mpa_test::scratch_dir() + "/peer_" + std::to_string(index) + ".mpa";
+    if (c.seconds == 2.0) {
+        const mpa_test::Encoded *e = mpa_test::encode(c.encoder, c.options, c.rate, c.channels);
+        if (!e)
+            return "";
+        std::ofstream(path, std::ios::binary).write((const char *)e->bytes.data(), (std::streamsize)e->bytes.size());
+        return path;
+    }
+    const mpa_test::Source *s = mpa_test::source_signal(c.rate, c.channels, c.seconds);
+    const std::string cmd = std::string(c.encoder) + " --quiet " + c.options + " " + (s ? s->wav : "") + " " + path;
+    return s && std::system(cmd.c_str()) == 0 ? path : "";
+}
+
+struct Pcm {
+    std::vector<int16_t> samples;  // interleaved
+    int rate = 0;
+    int channels = 0;
+    bool ok = false;
+};
+
+Pcm decode_rovaz(const std::vector<uint8_t> &bytes)
+{
+    Pcm p;
+    mpa_stream *s = nullptr;
+    if (mpa_stream_open_memory(&s, bytes.data(), bytes.size(), nullptr) != MPA_OK)
+        return p;
+    mpa_stream_format f;
+    mpa_stream_get_format(s, &f);
+    p.rate = f.sampling_rate;
+    p.channels = f.channels;
+    std::vector<int16_t> buf(4608);
+    void *dest[2] = {buf.data(), nullptr};
+    int r;
+    size_t n = 0;
+    while ((r = mpa_stream_read(s, dest, buf.size() * sizeof(int16_t), &n)) == MPA_OK)
+        p.samples.insert(p.samples.end(), buf.begin(), buf.begin() + (long)(n * (size_t)f.channels));
+    p.ok = r == MPA_STREAM_END;
+    mpa_stream_close(s);
+    return p;
+}
+
+Pcm decode_mpg123(const std::string &path)
+{
+    Pcm p;
+    int err = MPG123_OK;
+    mpg123_handle *mh = mpg123_new(nullptr, &err);
+    if (!mh)
+        return p;
+    mpg123_param(mh, MPG123_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
+    mpg123_format_none(mh);
+    const long *rates = nullptr;
+    size_t n_rates = 0;
+    mpg123_rates(&rates, &n_rates);
+    for (size_t i = 0; i < n_rates; i++)
+        mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    if (mpg123_open(mh, path.c_str()) == MPG123_OK) {
+        std::vector<unsigned char> buf(1 << 15);
+        for (;;) {
+            size_t done = 0;
+            const int r = mpg123_read(mh, buf.data(), buf.size(), &done);
+            const int16_t *v = reinterpret_cast<const int16_t *>(buf.data());
+            p.samples.insert(p.samples.end(), v, v + done / 2);
+            if (r == MPG123_NEW_FORMAT) {
+                long rate;
+                int encoding;
+                mpg123_getformat(mh, &rate, &p.channels, &encoding);
+                p.rate = (int)rate;
+            } else if (r != MPG123_OK) {
+                p.ok = r == MPG123_DONE;
+                break;
+            }
+        }
+        mpg123_close(mh);
+    }
+    mpg123_delete(mh);
+    return p;
+}
+
+// Output of `mpadec --raw` for the file, or "" when it fails.
+std::string run_mpadec(const std::string &mpadec, const std::string &in)
+{
+    const std::string out = in + ".raw";
+    const std::string cmd = "'" + mpadec + "' --raw '" + in + "' '" + out + "' 2>/dev/null";
+    if (std::system(cmd.c_str()) != 0)
+        return "";
+    std::ifstream f(out, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+std::string little_endian_bytes(const std::vector<int16_t> &v)
+{
+    std::string s(v.size() * 2, '\0');
+    for (size_t i = 0; i < v.size(); i++) {
+        s[2 * i] = (char)(v[i] & 0xFF);
+        s[2 * i + 1] = (char)((uint16_t)v[i] >> 8);
+    }
+    return s;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (!mpa_test::have_tool("sox") || !mpa_test::have_tool("lame")) {
+        std::printf("peer_compare: sox or lame is not installed, skipped\n");
+        return 77;
+    }
+    const std::string mpadec = argc > 1 ? argv[1] : "";
+    mpg123_init();
+    int failures = 0;
+    int index = 0;
+    std::printf("%-20s %10s %10s %8s %8s\n", "case", "samples", "mpg123", "max diff", "differ");
+    for (const Case &c : kCases) {
+        index++;
+        if (!mpa_test::have_tool(c.encoder)) {
+            std::printf("%-20s skipped: %s is not installed\n", c.name, c.encoder);
+            continue;
+        }
+        const std::string path = make_stream(c, index);
+        if (path.empty()) {
+            std::printf("%-20s FAIL: cannot encode\n", c.name);
+            failures++;
+            continue;
+        }
+        const Pcm ours = decode_rovaz(mpa_test::read_file_bytes(path));
+        const Pcm peer = decode_mpg123(path);
+        long max_diff = 0, differ = 0;
+        const size_t common = std::min(ours.samples.size(), peer.samples.size());
+        for (size_t i = 0; i < common; i++) {
+            const long d = std::labs((long)ours.samples[i] - peer.samples[i]);
+            max_diff = std::max(max_diff, d);
+            differ += d != 0;
+        }
+        const int ch = std::max(ours.channels, 1);
+        std::string verdict;
+        if (!ours.ok || !peer.ok)
+            verdict = !ours.ok ? "FAIL: rovaz did not reach the end" : "FAIL: mpg123 did not reach the end";
+        else if (ours.rate != peer.rate || ours.channels != peer.channels)
+            verdict = "FAIL: format " + std::to_string(ours.rate) + "/" + std::to_string(ours.channels) +
+                      " against " + std::to_string(peer.rate) + "/" + std::to_string(peer.channels);
+        else if (ours.samples.size() != peer.samples.size() || max_diff > 1)
+            verdict = "FAIL";
+        std::printf("%-20s %10zu %10zu %8ld %8ld %s\n", c.name, ours.samples.size() / ch,
+                    peer.samples.size() / std::max(peer.channels, 1), max_diff, differ, verdict.c_str());
+        failures += !verdict.empty();
+
+        // The tool on a CBR and a VBR file: the same bytes as the library.
+        if (!mpadec.empty() && (index == 1 || index == 3)) {
+            if (run_mpadec(mpadec, path) != little_endian_bytes(ours.samples)) {
+                std::printf("%-20s FAIL: mpadec --raw differs from the library\n", c.name);
+                failures++;
+            }
+        }
+    }
+    mpg123_exit();
+    std::printf("peer_compare: %s\n", failures ? "FAILED" : "all equal within 1 LSB");
+    return failures ? 1 : 0;
+}
