@@ -67,7 +67,7 @@ Frame xing(const Header &header, size_t at, const char *tag, uint32_t flags, uin
            const char *name = nullptr, int delay = 0, int padding = 0, Crc crc = kGood)
 {
     Frame f = make_frame(header);
-    f.frames = flags & 1 ? frames : -1;
+    f.frames = flags & 1 ? (int64_t)frames : -1;
     size_t p =
         put(f.b, put(f.b, at, tag), {{flags, 4}, {frames, flags & 1 ? 4 : 0}, {123456, flags & 2 ? 4 : 0}});
     for (int i = 0; i < 100 && (flags & 4); i++)

@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "rovaz/mpa.h"
+#include "rovaz/mpa_stream.h"
 #include "support/robustness_streams.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -211,6 +213,48 @@ TEST(NoAllocation, DecodingFramesAllocatesNothing)
     });
     EXPECT_EQ(c.allocations, 1);
     EXPECT_EQ(c.releases, 1);
+}
+
+// The stream layer's reads, from memory and from a reader, allocate nothing
+// once the stream is open: its window and buffers are made by the open.
+TEST(NoAllocation, StreamReadsAllocateNothing)
+{
+    if (!install_counters())
+        GTEST_SKIP() << "the sanitizer runtime has no allocation hooks";
+    static uint8_t out[1 << 14];
+    for (const mpa_test::TestStream &s : streams()) {
+        SCOPED_TRACE(s.name);
+        struct Reader {
+            const std::vector<uint8_t> *bytes;
+            size_t pos;
+        } reader{&s.bytes, 0};
+        mpa_stream_io io{&reader,
+                         [](void *o, uint8_t *dst, size_t max) -> long {
+                             Reader *r = static_cast<Reader *>(o);
+                             const size_t n = std::min(max, r->bytes->size() - r->pos);
+                             std::memcpy(dst, r->bytes->data() + r->pos, n);
+                             r->pos += n;
+                             return (long)n;
+                         },
+                         nullptr, nullptr};
+        for (const bool from_memory : {true, false}) {
+            mpa_stream *st = nullptr;
+            ASSERT_EQ(from_memory ? mpa_stream_open_memory(&st, s.bytes.data(), s.bytes.size(), nullptr)
+                                  : mpa_stream_open_io(&st, &io, nullptr),
+                      MPA_OK);
+            long samples = 0;
+            const Counted c = count([&] {
+                void *dest[2] = {out, out + sizeof(out) / 2};
+                size_t n = 0;
+                for (int r; (r = mpa_stream_read(st, dest, sizeof(out) / 2, &n)) == MPA_OK ||
+                            r == MPA_STREAM_FORMAT_CHANGED;)
+                    samples += (long)n;
+            });
+            EXPECT_GT(samples, 10000);
+            EXPECT_EQ(c.allocations, 0);
+            mpa_stream_close(st);
+        }
+    }
 }
 
 TEST(NoAllocation, OpenDecodeCloseCyclesLeaveNothingBehind)

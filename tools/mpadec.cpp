@@ -20,7 +20,7 @@ void usage()
 {
     std::fprintf(stderr,
                  "usage: mpadec [--bits 16|24|32|f32] [--raw] [--no-gapless] [--start SECONDS]\n"
-                 "              [--channels 1|2] INPUT OUTPUT\n"
+                 "              [--channels 1|2] [--truncate] [--drop-damaged] INPUT OUTPUT\n"
                  "  Decodes MPEG-1/2 audio (Layer I, II or III) to a WAV file, or with --raw to\n"
                  "  headerless interleaved little-endian PCM. \"-\" reads standard input or\n"
                  "  writes standard output.\n"
@@ -28,6 +28,8 @@ void usage()
                  "  --no-gapless  keep the encoder delay and padding a LAME tag declares\n"
                  "  --start       start at this time, sample-accurately\n"
                  "  --channels    1: downmix stereo; 2: duplicate mono (default: as the stream)\n"
+                 "  --truncate    16-bit samples truncated toward zero, as the frame API gives them\n"
+                 "  --drop-damaged  give nothing for a damaged frame instead of concealing it\n"
                  "  When the sampling rate or the channel count changes mid-stream, a WAV\n"
                  "  output is continued in a new file, OUTPUT with .2, .3, ... before its\n"
                  "  extension; raw output goes on in the new format (both are reported).\n");
@@ -121,6 +123,7 @@ int main(int argc, char **argv)
     mpa_stream_config_default(&config);
     Output out;
     double start = 0;
+    bool truncate = false;
     std::vector<std::string> files;
     for (int i = 1; i < argc; i++) {
         const std::string a = argv[i];
@@ -155,6 +158,10 @@ int main(int argc, char **argv)
                 return 2;
             }
             config.channels = std::atoi(v.c_str());
+        } else if (a == "--truncate") {
+            truncate = true;
+        } else if (a == "--drop-damaged") {
+            config.drop_damaged = 1;
         } else if (a == "--no-gapless") {
             config.gapless = 0;
         } else if (a == "--raw") {
@@ -169,10 +176,12 @@ int main(int argc, char **argv)
             files.push_back(a);
         }
     }
-    if (files.size() != 2) {
+    if (files.size() != 2 || (truncate && config.sample_format != MPA_SAMPLE_S16)) {
         usage();
         return 2;
     }
+    if (truncate)
+        config.sample_format = MPA_SAMPLE_S16_TRUNCATED;
     out.base = files[1];
 
     mpa_stream *stream = nullptr;

@@ -103,7 +103,11 @@ public class MpegAudioInputStreamTest {
                 Arrays.copyOfRange(pcm, (lost + 1) * 4608, pcm.length));
     }
 
-    /** The native command-line decoder's raw output (little-endian PCM), or null when it is not built. */
+    /**
+     * The native command-line decoder's raw output (little-endian PCM) with the settings of this stream
+     * (no gapless trimming, 16-bit truncated, damaged frames dropped, the first frame's channel count), or
+     * null when it is not built.
+     */
     static byte[] nativeTool(byte[] stream) throws IOException {
         File tool = new File(System.getProperty("rovaz.build", "build"), "mpadec");
         if (!tool.canExecute()) {
@@ -113,7 +117,9 @@ public class MpegAudioInputStreamTest {
         Path out = Files.createTempFile(TestStreams.dir(), "out", ".raw");
         try {
             Files.write(in, stream);
-            TestStreams.run(tool.getPath(), "--raw", in.toString(), out.toString());
+            String channels = String.valueOf(MpegStreamInfo.parse(0, stream, 0, stream.length).getChannels());
+            TestStreams.run(tool.getPath(), "--raw", "--no-gapless", "--truncate", "--drop-damaged", "--channels",
+                    channels, in.toString(), out.toString());
             return Files.readAllBytes(out);
         } finally {
             Files.delete(in);
@@ -245,8 +251,7 @@ public class MpegAudioInputStreamTest {
             // bytes before it, and its mono samples are doubled to stereo.
             byte[] second = cutBeforeReservoirFrame(TestStreams.lame(24000, 1, 1.0, "-b", "64", "-m", "m"));
             byte[] joined = concat(TestStreams.lame(44100, 2, 1.0, "-b", "128"), second);
-            tool = nativeTool(joined);
-            assertArrayEquals(Arrays.copyOfRange(tool, 4608, tool.length), decode(joined, false));
+            assertArrayEquals(nativeTool(joined), decode(joined, false));
         }
         try {
             decode(garbage, true);
@@ -346,8 +351,7 @@ public class MpegAudioInputStreamTest {
         byte[] tagged = TestStreams.lame(44100, 2, 1.0, "-V", "2");
         byte[] tool = nativeTool(tagged);
         assumeNotNull(tool);
-        // The tool outputs the info frame's silence; the stream does not.
-        assertArrayEquals(Arrays.copyOfRange(tool, 4608, tool.length), decode(tagged, false));
+        assertArrayEquals(tool, decode(tagged, false));
         byte[] untagged = TestStreams.lame(22050, 1, 1.5, "-b", "40", "-t", "-m", "m");
         assertArrayEquals(nativeTool(untagged), decode(untagged, true));
         byte[] mp2 = TestStreams.twolame(32000, 2, 1.0, "-b", "256");

@@ -146,14 +146,18 @@ public class NativeConvertTest {
             in.deleteOnExit();
             raw.deleteOnExit();
             Files.write(in.toPath(), stream);
-            TestStreams.run(mpadec.getPath(), "--raw", in.getPath(), raw.getPath());
+            TestStreams.run(mpadec.getPath(), "--raw", "--no-gapless", "--truncate", in.getPath(), raw.getPath());
             byte[] expected = Files.readAllBytes(raw.toPath());
+            // The command-line decoder reads an info frame; the frame natives decode it.
+            MpegStreamInfo info = MpegStreamInfo.parse(0, stream, 0, stream.length);
+            int infoFrameBytes = info.getInfoTag() != null ? info.getSamplesPerFrame() * info.getChannels() * 2 : 0;
             // Any window that holds the frame and the next frame's header and side
             // information gives the same PCM.
             for (int window : new int[] {1100, 2000, 4096, 65536, Integer.MAX_VALUE}) {
                 MpegAudio.nClose(handle);
                 handle = MpegAudio.nOpen(new int[1]);
-                assertArrayEquals("window " + window, expected, decodeAll(stream, window));
+                byte[] all = decodeAll(stream, window);
+                assertArrayEquals("window " + window, expected, Arrays.copyOfRange(all, infoFrameBytes, all.length));
             }
         }
     }
