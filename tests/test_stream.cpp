@@ -195,7 +195,7 @@ TEST(Stream, SeekLandsOnTheSamplesOfAFullDecode)
     std::vector<std::vector<uint8_t>> streams = {
         bytes_of("lame", "-b 128", 44100, 2),       bytes_of("lame", "-V 2", 44100, 2),
         bytes_of("lame", "-b 32", 22050, 1),        bytes_of("lame", "--freeformat -b 256", 44100, 2),
-        bytes_of("twolame", "-b 192", 44100, 2),    bytes_of("lame", "-b 8", 16000, 1),
+        bytes_of("twolame", "-b 192", 44100, 2),    bytes_of("lame", "-b 8 --resample 16", 16000, 1),
     };
     std::vector<uint8_t> layer1;
     if (mpa_test::read_whole_file(std::string(ROVAZ_CONFORMANCE_DIR) + "/l1-fl8.bit", &layer1))
@@ -203,6 +203,7 @@ TEST(Stream, SeekLandsOnTheSamplesOfAFullDecode)
     for (const std::vector<uint8_t> &bytes : streams) {
         ASSERT_FALSE(bytes.empty());
         const Output full = decode_memory(bytes);
+        ASSERT_EQ(full.status, MPA_STREAM_END);
         const int channels = full.formats[0].channels;
         const int64_t total = (int64_t)full.pcm.size() / channels;
         mpa_stream *s = nullptr;

@@ -1,6 +1,7 @@
 // The stream record behind rovaz/mpa_stream.h, shared by the files of the
-// stream layer: opening and tags (stream_open.cpp), the decoding loop
-// (stream_decode.cpp), the scan and seeking (stream_seek.cpp).
+// stream layer: the entry points (stream_api.cpp), the start of a stream
+// (stream_start.cpp), the decoding loop (stream_decode.cpp), the scan and
+// seeking (stream_seek.cpp).
 #ifndef ROVAZ_STREAM_STREAM_INTERNAL_H
 #define ROVAZ_STREAM_STREAM_INTERNAL_H
 
@@ -100,10 +101,19 @@ constexpr int64_t MPA_MAX_LEAD_UNSEEKABLE = 1 << 20;
 // The filterbank's delay, added to the encoder delay for gapless output.
 constexpr int32_t MPA_DECODER_DELAY = 529;
 
+// Shared by the decoding files: fills the window (false: a pushed stream
+// must be fed), an I/O failure's status over another, a frame's format from
+// its header, and how many window bytes the decoder is given.
+bool mpa_stream_fill(mpa_stream *s, size_t want);
+int mpa_stream_status(const mpa_stream *s, int status);
+void mpa_frame_out_set(mpa_frame_out *f, const mpa_header &h);
+int mpa_stream_input_length(size_t avail);
+
 // stream_decode.cpp: makes s->frame the next frame of output (decoded,
 // concealed or silent). MPA_OK, MPA_STREAM_END, MPA_STREAM_NEED_INPUT or an error.
 int mpa_stream_next_frame(mpa_stream *s);
-// Advances through leading tags and an info frame to the first audio frame.
+// stream_start.cpp: advances through leading tags and an info frame to the
+// first audio frame.
 int mpa_stream_start(mpa_stream *s);
 // Parses the tags at the end of the window's data once it has ended.
 void mpa_stream_trailing_tags(mpa_stream *s);

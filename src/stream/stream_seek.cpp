@@ -141,8 +141,8 @@ extern "C" int mpa_stream_get_info(mpa_stream *s, mpa_stream_info *info)
         if (frames < 0 && h.bitrate_index != 0) {
             // A constant bit rate estimate from the bytes the stream has.
             int64_t bytes = s->info.bytes;
-            if (bytes < 0 && s->source.size > 0 && s->window.end != INT64_MAX)
-                bytes = s->window.end - s->first_audio_offset;
+            if (bytes < 0 && s->source.size > 0)
+                bytes = std::min(s->window.end, s->source.size) - s->first_audio_offset;
             if (bytes > 0 && h.bits_in_frame >= 8 * 4)
                 frames = (bytes * 8 + h.bits_in_frame / 2) / h.bits_in_frame;
         }
