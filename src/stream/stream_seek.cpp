@@ -183,9 +183,13 @@ extern "C" int mpa_stream_seek(mpa_stream *s, int64_t sample)
     s->pending_lost = 0;
     s->frame_ready = false;
     s->out_sample = sample;
+    // Seeking back before the current format's start: the format stays the
+    // one of the samples the next read gives until it says otherwise.
+    s->format.start = std::min(s->format.start, sample);
     if (t >= s->index.samples || s->index.entries.empty()) {
         s->phase = MPA_PHASE_DONE;
         s->out_sample = std::min(sample, kept_before(s, s->index.samples));
+        s->format.start = std::min(s->format.start, s->out_sample);
         return MPA_OK;
     }
     // Walk the headers from an index entry far enough back to the frame that holds t.
