@@ -274,7 +274,9 @@ TEST(Stream, FormatChangesComeAtTheirSample)
     const int rates[3] = {44100, 48000, 22050};
     int64_t at = 0;
     size_t pos = 0;
+    double seconds = 0;
     for (int k = 0; k < 3; k++) {
+        seconds += (double)alone[k].pcm.size() / o.formats[k].channels / rates[k];
         EXPECT_EQ(o.formats[k].sampling_rate, rates[k]);
         EXPECT_EQ(o.formats[k].start, at);
         const size_t n = alone[k].pcm.size();
@@ -285,6 +287,7 @@ TEST(Stream, FormatChangesComeAtTheirSample)
         pos += n;
     }
     EXPECT_EQ(pos, o.pcm.size());
+    EXPECT_NEAR(o.info.duration_us, seconds * 1e6, 1);
     mpa_stream_config stereo;
     mpa_stream_config_default(&stereo);
     stereo.channels = 2;

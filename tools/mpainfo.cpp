@@ -85,10 +85,12 @@ int summary(const char *path)
                                            ", free format"
                                      : text);
     line("samples", std::to_string(info.samples));
-    std::snprintf(text, sizeof(text), "%.3f s", info.samples >= 0 ? (double)info.samples / fmt.sampling_rate : -1.0);
+    std::snprintf(text, sizeof(text), "%.3f s", info.duration_us >= 0 ? info.duration_us / 1e6 : -1.0);
     line("duration", text);
     line("length", info.length_exact ? "exact" : "estimated");
     line("frames", std::to_string(info.audio_frames));
+    if (info.format_changes > 0)
+        line("format changes", std::to_string(info.format_changes));
     static const char *const kInfo[] = {"none", "Xing", "Info", "VBRI"};
     line("info frame", kInfo[info.info_kind & 3]);
     if (info.encoder[0])

@@ -85,6 +85,7 @@ typedef struct mpa_stream_format {
 
 typedef struct mpa_stream_info {
     int64_t samples;          /* samples per channel of the whole output, or -1 when unknown */
+    int64_t duration_us;      /* its duration in microseconds (each format at its own rate), or -1 */
     int32_t length_exact;     /* 1: counted from every frame header; 0: an estimate */
     int32_t seekable;
     int32_t info_kind;        /* MPA_INFO_* */
@@ -101,7 +102,7 @@ typedef struct mpa_stream_info {
     int64_t frames_silent;    /* Layer III frames whose main data lies before the stream: silence */
     int64_t bytes_skipped;    /* bytes that belong to no frame or tag */
     int32_t crc_ignored;      /* 1: every CRC failed on clean frames, so CRC words are ignored */
-    int32_t format_changes;   /* formats after the first one */
+    int32_t format_changes;   /* formats after the first one (all of them once scanned) */
     int64_t tag_bytes;        /* bytes of tags before and after the audio */
     int32_t tags_clamped;     /* declared tag or item sizes beyond the data, clamped */
     int32_t first_frame_offset_valid;

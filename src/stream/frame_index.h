@@ -34,6 +34,8 @@ struct mpa_frame_index {
     int64_t step = 1;
     int64_t frames = 0;    // audio frames seen
     int64_t samples = 0;   // their samples per channel
+    double seconds = 0;    // their duration, each frame at its own rate
+    int32_t format_changes = 0;  // frames whose rate or channel count is not the one before's
     bool complete = false; // the scan reached the end
 };
 

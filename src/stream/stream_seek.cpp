@@ -90,6 +90,9 @@ int mpa_stream_scan(mpa_stream *s)
     mpa_framer f = s->first_audio_framer;
     mpa_frame_index index;
     int64_t frames = 0;
+    double seconds = 0;
+    int32_t changes = 0;
+    mpa_header last{};
     mpa_index_entry e{};
     index.samples = mpa_walk_frames(&w, &f, 0, [&](const mpa_walked_frame &fr) {
         e.frame = frames++;
@@ -98,11 +101,19 @@ int mpa_stream_scan(mpa_stream *s)
         mpa_index_add(&index, e);
         std::memcpy(e.previous_head, fr.bytes, 4);
         e.previous_bits = fr.header.bits_in_frame;
+        seconds += (double)(fr.lost_samples + fr.header.n_samples) / fr.header.sampling_rate;
+        const bool channels_count = s->config.channels == 0;
+        if (frames > 1 && (fr.header.sampling_rate != last.sampling_rate ||
+                           (channels_count && fr.header.n_channels != last.n_channels)))
+            changes++;
+        last = fr.header;
         return true;
     });
     if (s->source.failed)
         return MPA_ERR_IO;
     index.frames = frames;
+    index.seconds = seconds;
+    index.format_changes = changes;
     index.complete = true;
     s->index = std::move(index);
     return MPA_OK;
@@ -130,11 +141,17 @@ extern "C" int mpa_stream_get_info(mpa_stream *s, mpa_stream_info *info)
     info->first_frame_offset = s->info_frame_offset >= 0 ? s->info_frame_offset : s->first_audio_offset;
     info->audio_frames = -1;
     info->samples = -1;
+    info->duration_us = -1;
     info->length_exact = 0;
+    const int rate = s->first_header.sampling_rate;
     if (s->index.complete) {
         info->audio_frames = s->index.frames;
         info->samples = kept_before(s, s->index.samples);
         info->length_exact = 1;
+        info->format_changes = std::max(info->format_changes, s->index.format_changes);
+        // What gapless trimming cuts is at the first format's rate.
+        const double cut = (double)(s->index.samples - info->samples) / (rate > 0 ? rate : 1);
+        info->duration_us = (int64_t)((s->index.seconds - cut) * 1e6 + 0.5);
     } else if (s->first_audio_offset >= 0 || s->info_frame_offset >= 0) {
         const mpa_header &h = s->first_header;
         int64_t frames = s->info.frames;
@@ -148,6 +165,8 @@ extern "C" int mpa_stream_get_info(mpa_stream *s, mpa_stream_info *info)
         }
         if (frames >= 0)
             info->samples = kept_before(s, frames * h.n_samples);
+        if (info->samples >= 0 && rate > 0)
+            info->duration_us = info->samples * 1000000 / rate;
     }
     return MPA_OK;
 }
