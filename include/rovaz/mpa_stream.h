@@ -135,7 +135,8 @@ size_t mpa_stream_input_wanted(const mpa_stream *stream);
  * only: *samples (per channel) never exceeds what room_bytes holds.
  * MPA_OK with *samples > 0; MPA_STREAM_FORMAT_CHANGED with *samples == 0
  * before the first samples of a new format (mpa_stream_get_format gives it);
- * MPA_STREAM_END; MPA_STREAM_NEED_INPUT on a pushed stream; an error. */
+ * MPA_STREAM_END; MPA_STREAM_NEED_INPUT on a pushed stream;
+ * MPA_ERR_OUTPUT_ROOM when room_bytes holds no whole sample period; an error. */
 int mpa_stream_read(mpa_stream *stream, void *const dest[2], size_t room_bytes, size_t *samples);
 
 /* The format of the samples the next read gives; MPA_STREAM_NEED_INPUT
@@ -145,9 +146,10 @@ int mpa_stream_get_format(const mpa_stream *stream, mpa_stream_format *format);
  * every frame header (no decoding) for the exact length. */
 int mpa_stream_get_info(mpa_stream *stream, mpa_stream_info *info);
 
-/* Seekable sources: makes the next read start at output sample `sample`
- * (per channel, gapless trimming applied), bit-identical to a decode from
- * the start. A position at or past the end gives MPA_STREAM_END on read. */
+/* Makes the next read start at output sample `sample` (per channel, gapless
+ * trimming applied), bit-identical to a decode from the start. A position at
+ * or past the end gives MPA_STREAM_END on read. Sources without seek go
+ * forward only, by decoding up to there (MPA_ERR_NOT_SEEKABLE backward). */
 int mpa_stream_seek(mpa_stream *stream, int64_t sample);
 /* The output sample the next read starts at. */
 int64_t mpa_stream_tell(const mpa_stream *stream);
