@@ -144,15 +144,8 @@ int mpa_stream_open_io(mpa_stream **out, const mpa_stream_io *io, const mpa_stre
             mpa_stream_close(s);
             return MPA_ERR_IO;
         }
-        mpa_byte_window tail_window;
-        mpa_window_open_memory(&tail_window, tail.data(), got);
-        tail_window.base = s->source.size - (int64_t)n;
-        std::swap(s->window, tail_window);
-        mpa_stream_trailing_tags(s);
-        const int64_t end = s->window.base + (int64_t)s->window.len;
-        std::swap(s->window, tail_window);
-        mpa_window_set_end(&s->window, end);
-        s->window.eof = end <= 0;
+        const int64_t at = s->source.size - (int64_t)n;
+        mpa_window_set_end(&s->window, at + (int64_t)got - mpa_stream_tail_tags(s, tail.data(), got, at));
     }
     return finish_open(out, s);
 }

@@ -117,6 +117,9 @@ int mpa_stream_next_frame(mpa_stream *s);
 int mpa_stream_start(mpa_stream *s);
 // Parses the tags at the end of the window's data once it has ended.
 void mpa_stream_trailing_tags(mpa_stream *s);
+// Parses the tags that end tail[0..len), the last bytes of a stream whose
+// first is at `offset`; returns how many bytes at the end they take.
+int64_t mpa_stream_tail_tags(mpa_stream *s, const uint8_t *tail, size_t len, int64_t offset);
 // stream_seek.cpp: the scan of a seekable stream (once).
 int mpa_stream_scan(mpa_stream *s);
 // Output samples of the whole stream from untrimmed ones.

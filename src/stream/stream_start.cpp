@@ -86,17 +86,13 @@ void merge_trailing(mpa_stream *s, mpa_tag_set *trail)
 
 }  // namespace
 
-void mpa_stream_trailing_tags(mpa_stream *s)
+int64_t mpa_stream_tail_tags(mpa_stream *s, const uint8_t *tail, size_t len, int64_t offset)
 {
     s->trailing_done = true;
-    mpa_byte_window *w = &s->window;
     mpa_tag_set trail;
-    const int64_t n = mpa_trailing_tags(mpa_window_at(*w), mpa_window_avail(*w), mpa_window_offset(*w),
-                                        s->config.want_picture != 0, &trail);
-    const size_t cut = (size_t)std::min<int64_t>(n, (int64_t)mpa_window_avail(*w));
-    w->len -= cut;
-    w->end = w->base + (int64_t)w->len;
-    s->counts.tag_bytes += cut;
+    const int64_t n = std::min<int64_t>(
+        mpa_trailing_tags(tail, len, offset, s->config.want_picture != 0, &trail), offset + (int64_t)len);
+    s->counts.tag_bytes += n;
     // The leading tags go first: they may still be to come.
     if (s->phase == MPA_PHASE_LEADING_TAGS) {
         s->trailing = std::move(trail);
@@ -104,6 +100,17 @@ void mpa_stream_trailing_tags(mpa_stream *s)
     } else {
         merge_trailing(s, &trail);
     }
+    return n;
+}
+
+void mpa_stream_trailing_tags(mpa_stream *s)
+{
+    mpa_byte_window *w = &s->window;
+    const int64_t n = mpa_stream_tail_tags(s, mpa_window_at(*w), mpa_window_avail(*w), mpa_window_offset(*w));
+    const size_t cut = (size_t)std::min<int64_t>(n, (int64_t)mpa_window_avail(*w));
+    s->counts.tag_bytes -= n - (int64_t)cut;  // only what the window still held is cut here
+    w->len -= cut;
+    w->end = w->base + (int64_t)w->len;
 }
 
 int mpa_stream_start(mpa_stream *s)
