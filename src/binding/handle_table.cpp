@@ -1,185 +1,33 @@
 #include "handle_table.h"
 
-#include <atomic>
-#include <deque>
-#include <mutex>
-#include <new>
-
 #include "rovaz/mpa.h"
-
-// Lending and giving back happen on every nConvert call, so they take no
-// lock: each slot has one atomic word holding its generation and phase, and
-// a call claims the slot with a single compare-exchange. The mutex guards
-// only what changes on open and close: the free list and the slot count.
-//
-// Slots live in fixed chunks that are never moved or freed, so a lock-free
-// reader can always look at the slot a handle names, even while another
-// thread is adding chunks.
-//
-// A handle is 31 bits (Java ints, kept positive): a 16-bit slot index and a
-// 15-bit generation. A stale handle names a live instance again only when
-// its slot comes back with the same generation, after 2^15 reuses. Slots are
-// reused as late as possible: every index is issued once before any is
-// reused, and then the one freed longest ago comes first. With L instances
-// open, a handle value therefore returns only after (65,535 - L) x 32,768
-// opens, about 2^31 (two billion) when few are open at once.
 
 namespace {
 
-constexpr int kIndexBits = 16;                       // up to 2^16 - 1 live instances
-constexpr uint32_t kIndexMask = (1u << kIndexBits) - 1;
-constexpr uint32_t kGenerationMask = (1u << (31 - kIndexBits)) - 1;  // keeps handles positive
-constexpr uint32_t kChunkBits = 10;
-constexpr uint32_t kChunkSize = 1u << kChunkBits;
-constexpr uint32_t kChunkCount = (kIndexMask >> kChunkBits) + 1;
-
-// Phase of a slot, in the low two bits of its state word.
-enum Phase : uint32_t {
-    kFree = 0,         // no instance (never issued, or closed)
-    kIdle = 1,         // open, no call holds it
-    kLent = 2,         // open, one call holds it
-    kLentClosing = 3,  // closed while lent: the holder frees it on release
-};
-
-constexpr uint32_t state_of(uint32_t generation, Phase phase)
+mpa_handle_table<mpa_decoder, mpa_decoder_close> &decoders()
 {
-    return (generation << 2) | phase;
-}
-
-struct Slot {
-    std::atomic<uint32_t> state{state_of(0, kFree)};
-    // Written only while the slot is free and not yet published (under the
-    // mutex); read by whoever holds the slot lent or is retiring it.
-    mpa_decoder *dec = nullptr;
-};
-
-struct Table {
-    std::mutex mutex;
-    std::atomic<Slot *> chunks[kChunkCount] = {};
-    std::atomic<uint32_t> issued{0};  // slots 1..issued exist; index 0 is never issued
-    std::deque<uint32_t> free;        // oldest freed first
-};
-
-Table &table()
-{
-    static Table t;
+    static mpa_handle_table<mpa_decoder, mpa_decoder_close> t;
     return t;
-}
-
-// The slot a handle names, or null when its index was never issued.
-Slot *slot_of(Table &t, int32_t handle)
-{
-    if (handle <= 0)
-        return nullptr;
-    const uint32_t index = (uint32_t)handle & kIndexMask;
-    if (index == 0 || index > t.issued.load(std::memory_order_acquire))
-        return nullptr;
-    Slot *chunk = t.chunks[(index - 1) >> kChunkBits].load(std::memory_order_acquire);
-    return &chunk[(index - 1) & (kChunkSize - 1)];
-}
-
-uint32_t generation_of(int32_t handle)
-{
-    return ((uint32_t)handle >> kIndexBits) & kGenerationMask;
-}
-
-// Frees the instance of a slot this thread has taken out of use (its state
-// already says free, with the next generation), and lists the slot for reuse.
-void retire(Table &t, Slot &s, int32_t handle)
-{
-    mpa_decoder *dec;
-    {
-        std::lock_guard<std::mutex> lock(t.mutex);
-        dec = s.dec;
-        s.dec = nullptr;
-        t.free.push_back((uint32_t)handle & kIndexMask);
-    }
-    mpa_decoder_close(dec);
 }
 
 }  // namespace
 
 int32_t mpa_handle_register(mpa_decoder *dec)
 {
-    Table &t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    uint32_t index = t.issued.load(std::memory_order_relaxed) + 1;
-    if (index > kIndexMask) {
-        // Every index has been issued: reuse the slot freed longest ago.
-        if (t.free.empty())
-            return 0;
-        index = t.free.front();
-        t.free.pop_front();
-    } else {
-        std::atomic<Slot *> &chunk = t.chunks[(index - 1) >> kChunkBits];
-        if (!chunk.load(std::memory_order_relaxed)) {
-            Slot *fresh = new (std::nothrow) Slot[kChunkSize];
-            if (!fresh)
-                return 0;
-            chunk.store(fresh, std::memory_order_release);
-        }
-        t.issued.store(index, std::memory_order_release);
-    }
-    Slot &s = t.chunks[(index - 1) >> kChunkBits].load(std::memory_order_relaxed)[(index - 1) & (kChunkSize - 1)];
-    const uint32_t generation = s.state.load(std::memory_order_relaxed) >> 2;
-    s.dec = dec;
-    s.state.store(state_of(generation, kIdle), std::memory_order_release);
-    return (int32_t)((generation << kIndexBits) | index);
+    return decoders().issue(dec);
 }
 
 mpa_decoder *mpa_handle_acquire(int32_t handle)
 {
-    Slot *s = slot_of(table(), handle);
-    if (!s)
-        return nullptr;
-    const uint32_t generation = generation_of(handle);
-    uint32_t expected = state_of(generation, kIdle);
-    if (!s->state.compare_exchange_strong(expected, state_of(generation, kLent), std::memory_order_acquire,
-                                          std::memory_order_relaxed))
-        return nullptr;
-    return s->dec;
+    return decoders().acquire(handle);
 }
 
 void mpa_handle_release(int32_t handle)
 {
-    Table &t = table();
-    Slot *s = slot_of(t, handle);
-    if (!s)
-        return;
-    const uint32_t generation = generation_of(handle);
-    uint32_t expected = state_of(generation, kLent);
-    if (s->state.compare_exchange_strong(expected, state_of(generation, kIdle), std::memory_order_release,
-                                         std::memory_order_relaxed))
-        return;
-    // Closed while this call held it: only the holder moves a slot out of
-    // lent-closing, so this store cannot race.
-    if (expected == state_of(generation, kLentClosing)) {
-        s->state.store(state_of((generation + 1) & kGenerationMask, kFree), std::memory_order_release);
-        retire(t, *s, handle);
-    }
+    decoders().release(handle);
 }
 
 void mpa_handle_close(int32_t handle)
 {
-    Table &t = table();
-    Slot *s = slot_of(t, handle);
-    if (!s)
-        return;
-    const uint32_t generation = generation_of(handle);
-    uint32_t current = s->state.load(std::memory_order_acquire);
-    for (;;) {
-        if (current == state_of(generation, kIdle)) {
-            if (s->state.compare_exchange_weak(current, state_of((generation + 1) & kGenerationMask, kFree),
-                                               std::memory_order_acq_rel, std::memory_order_acquire)) {
-                retire(t, *s, handle);
-                return;
-            }
-        } else if (current == state_of(generation, kLent)) {
-            if (s->state.compare_exchange_weak(current, state_of(generation, kLentClosing),
-                                               std::memory_order_acq_rel, std::memory_order_acquire))
-                return;  // the holder frees it on release
-        } else {
-            return;  // another generation, already closing, or free
-        }
-    }
+    decoders().close(handle);
 }

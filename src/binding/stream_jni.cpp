@@ -1,0 +1,309 @@
+// Native methods of com.vev.media.codec.audio.mpa.NativeStream: the stream
+// layer for rovaz's Java classes. One call decodes as many frames as the
+// caller's array holds, so the cost of crossing into native code is paid
+// per read, not per frame.
+//
+// As in the frame methods, no argument is trusted: null arrays, offsets and
+// lengths outside the arrays, and handles that are not open end in an error
+// status without touching memory outside the Java arrays. Every write into a
+// Java array goes through mpa_stream_read, whose room is the length the
+// call was given and checked against the array.
+#include <jni.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "handle_table.h"
+#include "rovaz/mpa_stream.h"
+
+#define ROVAZ_JNI extern "C" JNIEXPORT
+
+namespace {
+
+// A stream and how its samples reach Java: byte order swapped when the
+// caller asks for the other one than the machine's.
+struct java_stream {
+    mpa_stream *stream = nullptr;
+    bool swap = false;
+};
+
+void free_java_stream(java_stream *j)
+{
+    if (j) {
+        mpa_stream_close(j->stream);
+        delete j;
+    }
+}
+
+mpa_handle_table<java_stream, free_java_stream> &streams()
+{
+    static mpa_handle_table<java_stream, free_java_stream> t;
+    return t;
+}
+
+// Lends the stream of a handle for the duration of one call.
+class lent {
+public:
+    explicit lent(jint handle) : handle_(handle), j_(streams().acquire(handle)) {}
+    ~lent()
+    {
+        if (j_)
+            streams().release(handle_);
+    }
+    lent(const lent &) = delete;
+    lent &operator=(const lent &) = delete;
+    java_stream *get() const { return j_; }
+
+private:
+    jint handle_;
+    java_stream *j_;
+};
+
+bool in_range(JNIEnv *env, jbyteArray a, jint offset, jint length)
+{
+    if (!a)
+        return false;
+    const jint n = env->GetArrayLength(a);
+    return offset >= 0 && length >= 0 && offset <= n && length <= n - offset;
+}
+
+// Flags of the open methods.
+enum { kGapless = 1, kDropDamaged = 2, kBigEndian = 4 };
+
+bool machine_big_endian()
+{
+    const uint16_t probe = 1;
+    return *reinterpret_cast<const uint8_t *>(&probe) == 0;
+}
+
+bool make_config(jint sample_format, jint channels, jint flags, mpa_stream_config *c)
+{
+    mpa_stream_config_default(c);
+    if (sample_format < MPA_SAMPLE_S16 || sample_format > MPA_SAMPLE_F32 || channels < 0 || channels > 2)
+        return false;
+    c->sample_format = sample_format;
+    c->channels = channels;
+    c->gapless = (flags & kGapless) != 0;
+    c->drop_damaged = (flags & kDropDamaged) != 0;
+    return true;
+}
+
+// Registers an opened stream; on any failure the stream is closed and the
+// status (negative) is returned instead of a handle.
+jint issue(mpa_stream *s, jint flags)
+{
+    java_stream *j = new (std::nothrow) java_stream;
+    if (!j) {
+        mpa_stream_close(s);
+        return MPA_ERR_NO_MEMORY;
+    }
+    j->stream = s;
+    j->swap = ((flags & kBigEndian) != 0) != machine_big_endian();
+    const jint handle = streams().issue(j);
+    if (handle == 0) {
+        free_java_stream(j);
+        return MPA_ERR_NO_MEMORY;
+    }
+    return handle;
+}
+
+// Reverses the bytes of each sample of bytes_per_sample in p[0..bytes).
+void swap_samples(uint8_t *p, size_t bytes, int bytes_per_sample)
+{
+    for (size_t i = 0; i + (size_t)bytes_per_sample <= bytes; i += (size_t)bytes_per_sample)
+        std::reverse(p + i, p + i + bytes_per_sample);
+}
+
+}  // namespace
+
+// Returns a handle (> 0), or a negative status.
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nOpenPush(JNIEnv *, jclass,
+                                                                                 jint sample_format,
+                                                                                 jint channels, jint flags)
+{
+    mpa_stream_config c;
+    if (!make_config(sample_format, channels, flags, &c))
+        return MPA_ERR_ARG;
+    mpa_stream *s = nullptr;
+    const int r = mpa_stream_open_push(&s, &c);
+    return r == MPA_OK ? issue(s, flags) : r;
+}
+
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nOpenFile(JNIEnv *env, jclass,
+                                                                                 jstring path,
+                                                                                 jint sample_format,
+                                                                                 jint channels, jint flags)
+{
+    mpa_stream_config c;
+    if (!path || !make_config(sample_format, channels, flags, &c))
+        return MPA_ERR_ARG;
+    const char *name = env->GetStringUTFChars(path, nullptr);
+    if (!name)
+        return MPA_ERR_NO_MEMORY;
+    mpa_stream *s = nullptr;
+    const int r = mpa_stream_open_file(&s, name, &c);
+    env->ReleaseStringUTFChars(path, name);
+    return r == MPA_OK ? issue(s, flags) : r;
+}
+
+ROVAZ_JNI void JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nClose(JNIEnv *, jclass, jint handle)
+{
+    streams().close(handle);
+}
+
+// Bytes taken (all of them when nInputWanted was at least length), or a negative status.
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nFeed(JNIEnv *env, jclass, jint handle,
+                                                                             jbyteArray data, jint offset,
+                                                                             jint length)
+{
+    if (!in_range(env, data, offset, length))
+        return MPA_ERR_ARG;
+    lent j(handle);
+    if (!j.get())
+        return MPA_ERR_NULL_ARG;
+    void *bytes = env->GetPrimitiveArrayCritical(data, nullptr);
+    if (!bytes)
+        return MPA_ERR_NO_MEMORY;
+    size_t taken = 0;
+    const int r = mpa_stream_feed(j.get()->stream, static_cast<const uint8_t *>(bytes) + offset, (size_t)length,
+                                  &taken);
+    env->ReleasePrimitiveArrayCritical(data, bytes, JNI_ABORT);
+    return r == MPA_OK ? (jint)taken : r;
+}
+
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nEndInput(JNIEnv *, jclass, jint handle)
+{
+    lent j(handle);
+    return j.get() ? mpa_stream_end_input(j.get()->stream) : MPA_ERR_NULL_ARG;
+}
+
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nInputWanted(JNIEnv *, jclass,
+                                                                                    jint handle)
+{
+    lent j(handle);
+    return j.get() ? (jint)std::min<size_t>(mpa_stream_input_wanted(j.get()->stream), 1 << 30) : 0;
+}
+
+// Decodes into out[offset .. offset + length): whole sample periods, never
+// more than length bytes. Returns the status in the low 32 bits and the
+// bytes written in the high 32.
+ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nRead(JNIEnv *env, jclass, jint handle,
+                                                                              jbyteArray out, jint offset,
+                                                                              jint length)
+{
+    const auto pack = [](int status, size_t bytes) {
+        return (jlong)(((uint64_t)bytes << 32) | (uint32_t)status);
+    };
+    if (!in_range(env, out, offset, length))
+        return pack(MPA_ERR_ARG, 0);
+    lent j(handle);
+    if (!j.get())
+        return pack(MPA_ERR_NULL_ARG, 0);
+    uint8_t *bytes = static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(out, nullptr));
+    if (!bytes)
+        return pack(MPA_ERR_NO_MEMORY, 0);
+    void *dest[2] = {bytes + offset, nullptr};
+    size_t samples = 0;
+    const int r = mpa_stream_read(j.get()->stream, dest, (size_t)length, &samples);
+    size_t written = 0;
+    mpa_stream_format f;
+    if (r == MPA_OK && mpa_stream_get_format(j.get()->stream, &f) == MPA_OK) {
+        written = std::min(samples * (size_t)f.channels * (size_t)f.bytes_per_sample, (size_t)length);
+        if (j.get()->swap)
+            swap_samples(bytes + offset, written, f.bytes_per_sample);
+    }
+    env->ReleasePrimitiveArrayCritical(out, bytes, 0);
+    return pack(r, written);
+}
+
+// Fills fields with: sampling rate, channels, source channels, layer,
+// version, mode, bit rate, sample format, bytes per sample, and the start
+// sample (high, low 32 bits). Returns a status.
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nFormat(JNIEnv *env, jclass, jint handle,
+                                                                               jintArray fields)
+{
+    if (!fields || env->GetArrayLength(fields) < 11)
+        return MPA_ERR_ARG;
+    mpa_stream_format f;
+    int r;
+    {
+        lent j(handle);
+        if (!j.get())
+            return MPA_ERR_NULL_ARG;
+        r = mpa_stream_get_format(j.get()->stream, &f);
+    }
+    if (r != MPA_OK)
+        return r;
+    const jint v[11] = {f.sampling_rate, f.channels, f.source_channels, f.layer, f.version, f.mode,
+                        f.bit_rate, f.sample_format, f.bytes_per_sample, (jint)(f.start >> 32),
+                        (jint)(uint32_t)f.start};
+    env->SetIntArrayRegion(fields, 0, 11, v);
+    return MPA_OK;
+}
+
+// Fills fields with: samples (-1 unknown), duration in microseconds, length
+// exact, seekable, info frame kind, encoder delay, encoder padding, gapless,
+// frames decoded, concealed, dropped, bytes skipped, CRC ignored, format
+// changes, tags clamped. Scans a seekable source first. Returns a status.
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nInfo(JNIEnv *env, jclass, jint handle,
+                                                                             jlongArray fields)
+{
+    if (!fields || env->GetArrayLength(fields) < 15)
+        return MPA_ERR_ARG;
+    mpa_stream_info i;
+    int r;
+    {
+        lent j(handle);
+        if (!j.get())
+            return MPA_ERR_NULL_ARG;
+        r = mpa_stream_get_info(j.get()->stream, &i);
+    }
+    if (r != MPA_OK)
+        return r;
+    const jlong v[15] = {i.samples,          i.duration_us,     i.length_exact,     i.seekable,
+                         i.info_kind,        i.encoder_delay,   i.encoder_padding,  i.gapless,
+                         i.frames_decoded,   i.frames_concealed, i.frames_dropped,  i.bytes_skipped,
+                         i.crc_ignored,      i.format_changes,  i.tags_clamped};
+    env->SetLongArrayRegion(fields, 0, 15, v);
+    return MPA_OK;
+}
+
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nSeek(JNIEnv *, jclass, jint handle,
+                                                                             jlong sample)
+{
+    lent j(handle);
+    return j.get() ? mpa_stream_seek(j.get()->stream, sample) : MPA_ERR_NULL_ARG;
+}
+
+ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nTell(JNIEnv *, jclass, jint handle)
+{
+    lent j(handle);
+    return j.get() ? mpa_stream_tell(j.get()->stream) : -1;
+}
+
+// The tags as UTF-8: key, NUL, value, NUL, for each; null on a bad handle.
+ROVAZ_JNI jbyteArray JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nTags(JNIEnv *env, jclass,
+                                                                                   jint handle)
+{
+    std::string all;
+    {
+        lent j(handle);
+        if (!j.get())
+            return nullptr;
+        for (int i = 0, n = mpa_stream_tag_count(j.get()->stream); i < n; i++) {
+            const char *key, *value;
+            if (mpa_stream_tag(j.get()->stream, i, &key, &value) != MPA_OK)
+                continue;
+            all.append(key).push_back('\0');
+            all.append(value).push_back('\0');
+        }
+    }
+    if (all.size() > (size_t)0x7FFFFFFF)
+        return nullptr;
+    jbyteArray a = env->NewByteArray((jsize)all.size());
+    if (a)
+        env->SetByteArrayRegion(a, 0, (jsize)all.size(), reinterpret_cast<const jbyte *>(all.data()));
+    return a;
+}
