@@ -145,7 +145,9 @@ int mpa_stream_open_io(mpa_stream **out, const mpa_stream_io *io, const mpa_stre
             return MPA_ERR_IO;
         }
         const int64_t at = s->source.size - (int64_t)n;
-        mpa_window_set_end(&s->window, at + (int64_t)got - mpa_stream_tail_tags(s, tail.data(), got, at));
+        const int64_t tags = mpa_stream_tail_tags(s, tail.data(), got, at);
+        s->counts.tag_bytes += tags;
+        mpa_window_set_end(&s->window, at + (int64_t)got - tags);
     }
     return finish_open(out, s);
 }
@@ -259,13 +261,7 @@ int mpa_stream_read(mpa_stream *s, void *const dest[2], size_t room_bytes, size_
             if (s->format_known)
                 s->counts.format_changes++;
             s->format_known = true;
-            s->format.sampling_rate = f.sampling_rate;
-            s->format.channels = out_channels;
-            s->format.source_channels = f.channels;
-            s->format.layer = f.layer;
-            s->format.version = f.version;
-            s->format.mode = f.mode;
-            s->format.bit_rate = f.bit_rate;
+            mpa_stream_set_format(s, f);
             s->format.start = s->out_sample;
             return MPA_STREAM_FORMAT_CHANGED;
         }

@@ -96,6 +96,17 @@ void mpa_frame_out_set(mpa_frame_out *f, const mpa_header &h)
     f->count = h.n_samples;
 }
 
+void mpa_stream_set_format(mpa_stream *s, const mpa_frame_out &f)
+{
+    s->format.sampling_rate = f.sampling_rate;
+    s->format.channels = s->config.channels ? s->config.channels : f.channels;
+    s->format.source_channels = f.channels;
+    s->format.layer = f.layer;
+    s->format.version = f.version;
+    s->format.mode = f.mode;
+    s->format.bit_rate = f.bit_rate;
+}
+
 // The bytes of a window handed to the decoder: a memory window may hold more
 // than an int counts, and a frame and its successor need far less.
 int mpa_stream_input_length(size_t avail)

@@ -107,6 +107,8 @@ constexpr int32_t MPA_DECODER_DELAY = 529;
 bool mpa_stream_fill(mpa_stream *s, size_t want);
 int mpa_stream_status(const mpa_stream *s, int status);
 void mpa_frame_out_set(mpa_frame_out *f, const mpa_header &h);
+// The output format of frames like f (the start is the caller's to set).
+void mpa_stream_set_format(mpa_stream *s, const mpa_frame_out &f);
 int mpa_stream_input_length(size_t avail);
 
 // stream_decode.cpp: makes s->frame the next frame of output (decoded,
@@ -118,7 +120,8 @@ int mpa_stream_start(mpa_stream *s);
 // Parses the tags at the end of the window's data once it has ended.
 void mpa_stream_trailing_tags(mpa_stream *s);
 // Parses the tags that end tail[0..len), the last bytes of a stream whose
-// first is at `offset`; returns how many bytes at the end they take.
+// first is at `offset`; returns how many bytes at the end they take (the
+// caller counts what it cuts).
 int64_t mpa_stream_tail_tags(mpa_stream *s, const uint8_t *tail, size_t len, int64_t offset);
 // stream_seek.cpp: the scan of a seekable stream (once).
 int mpa_stream_scan(mpa_stream *s);

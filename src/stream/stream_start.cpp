@@ -92,7 +92,6 @@ int64_t mpa_stream_tail_tags(mpa_stream *s, const uint8_t *tail, size_t len, int
     mpa_tag_set trail;
     const int64_t n = std::min<int64_t>(
         mpa_trailing_tags(tail, len, offset, s->config.want_picture != 0, &trail), offset + (int64_t)len);
-    s->counts.tag_bytes += n;
     // The leading tags go first: they may still be to come.
     if (s->phase == MPA_PHASE_LEADING_TAGS) {
         s->trailing = std::move(trail);
@@ -107,8 +106,9 @@ void mpa_stream_trailing_tags(mpa_stream *s)
 {
     mpa_byte_window *w = &s->window;
     const int64_t n = mpa_stream_tail_tags(s, mpa_window_at(*w), mpa_window_avail(*w), mpa_window_offset(*w));
+    // Only what the window still holds can be cut here.
     const size_t cut = (size_t)std::min<int64_t>(n, (int64_t)mpa_window_avail(*w));
-    s->counts.tag_bytes -= n - (int64_t)cut;  // only what the window still held is cut here
+    s->counts.tag_bytes += (int64_t)cut;
     w->len -= cut;
     w->end = w->base + (int64_t)w->len;
 }
@@ -190,13 +190,7 @@ int mpa_stream_start(mpa_stream *s)
         s->phase = MPA_PHASE_FRAMES;
         mpa_frame_out f;
         mpa_frame_out_set(&f, step.header);
-        s->format.sampling_rate = f.sampling_rate;
-        s->format.channels = s->config.channels ? s->config.channels : f.channels;
-        s->format.source_channels = f.channels;
-        s->format.layer = f.layer;
-        s->format.version = f.version;
-        s->format.mode = f.mode;
-        s->format.bit_rate = f.bit_rate;
+        mpa_stream_set_format(s, f);
         s->format_known = !s->push;
         probe_crc(s);
     }
