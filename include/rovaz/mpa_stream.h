@@ -107,6 +107,7 @@ typedef struct mpa_stream_info {
     int32_t tags_clamped;     /* declared tag or item sizes beyond the data, clamped */
     int32_t first_frame_offset_valid;
     int64_t first_frame_offset; /* byte offset of the first frame */
+    int64_t leading_junk;     /* bytes before the first frame that are no tag, or -1 before it */
 } mpa_stream_info;
 
 void mpa_stream_config_default(mpa_stream_config *config);
@@ -139,6 +140,10 @@ size_t mpa_stream_input_wanted(const mpa_stream *stream);
  * MPA_ERR_OUTPUT_ROOM when room_bytes holds no whole sample period; an error. */
 int mpa_stream_read(mpa_stream *stream, void *const dest[2], size_t room_bytes, size_t *samples);
 
+/* Changes the sample format and channel layout (as config.sample_format and
+ * config.channels) of the samples that later reads give; the stream itself
+ * goes on where it is. Between reads, at any time. */
+int mpa_stream_set_output(mpa_stream *stream, int32_t sample_format, int32_t channels);
 /* The format of the samples the next read gives; MPA_STREAM_NEED_INPUT
  * while a pushed stream has not yet shown a frame. */
 int mpa_stream_get_format(const mpa_stream *stream, mpa_stream_format *format);

@@ -22,19 +22,76 @@
 
 namespace {
 
+// Bytes moved per call between a Java source and the stream, and between
+// the stream and Java for such a source's reads.
+constexpr jint kSourceChunk = 1 << 16;
+
 // A stream and how its samples reach Java: byte order swapped when the
 // caller asks for the other one than the machine's.
+//
+// A stream over a Java source (NativeStream.Source) calls back into Java to
+// read and seek, which it only does inside a call from Java: env is that
+// call's. Such a stream reads into pcm and copies out, for a callback cannot
+// run while a Java array is held critical.
 struct java_stream {
     mpa_stream *stream = nullptr;
     bool swap = false;
+    JavaVM *vm = nullptr;
+    JNIEnv *env = nullptr;
+    jobject source = nullptr;    // global reference
+    jbyteArray chunk = nullptr;  // global reference, kSourceChunk bytes
+    jmethodID read = nullptr, seek = nullptr;
+    int64_t size = -1;
+    uint8_t *pcm = nullptr;      // kSourceChunk bytes
 };
 
 void free_java_stream(java_stream *j)
 {
-    if (j) {
-        mpa_stream_close(j->stream);
-        delete j;
+    if (!j)
+        return;
+    mpa_stream_close(j->stream);
+    JNIEnv *env = nullptr;
+    if (j->vm && j->vm->GetEnv(reinterpret_cast<void **>(&env), JNI_VERSION_1_6) == JNI_OK) {
+        if (j->source)
+            env->DeleteGlobalRef(j->source);
+        if (j->chunk)
+            env->DeleteGlobalRef(j->chunk);
     }
+    delete[] j->pcm;
+    delete j;
+}
+
+long source_read(void *opaque, uint8_t *dst, size_t max)
+{
+    java_stream *j = static_cast<java_stream *>(opaque);
+    JNIEnv *env = j->env;
+    const jint want = (jint)std::min<size_t>(max, (size_t)kSourceChunk);
+    const jint got = env->CallIntMethod(j->source, j->read, j->chunk, want);
+    if (env->ExceptionCheck()) {
+        env->ExceptionClear();
+        return -1;
+    }
+    if (got < 0)
+        return got == -1 ? 0 : -1;  // -1 ends the source; other negatives are failures
+    const jint n = std::min(got, want);
+    env->GetByteArrayRegion(j->chunk, 0, n, reinterpret_cast<jbyte *>(dst));
+    return n;
+}
+
+int source_seek(void *opaque, int64_t offset)
+{
+    java_stream *j = static_cast<java_stream *>(opaque);
+    const jboolean ok = j->env->CallBooleanMethod(j->source, j->seek, (jlong)offset);
+    if (j->env->ExceptionCheck()) {
+        j->env->ExceptionClear();
+        return -1;
+    }
+    return ok ? 0 : -1;
+}
+
+int64_t source_size(void *opaque)
+{
+    return static_cast<java_stream *>(opaque)->size;
 }
 
 mpa_handle_table<java_stream, free_java_stream> &streams()
@@ -46,7 +103,11 @@ mpa_handle_table<java_stream, free_java_stream> &streams()
 // Lends the stream of a handle for the duration of one call.
 class lent {
 public:
-    explicit lent(jint handle) : handle_(handle), j_(streams().acquire(handle)) {}
+    lent(JNIEnv *env, jint handle) : handle_(handle), j_(streams().acquire(handle))
+    {
+        if (j_)
+            j_->env = env;
+    }
     ~lent()
     {
         if (j_)
@@ -68,6 +129,8 @@ bool in_range(JNIEnv *env, jbyteArray a, jint offset, jint length)
     const jint n = env->GetArrayLength(a);
     return offset >= 0 && length >= 0 && offset <= n && length <= n - offset;
 }
+
+constexpr jint kInfoFields = 22;
 
 // Flags of the open methods.
 enum { kGapless = 1, kDropDamaged = 2, kBigEndian = 4 };
@@ -92,6 +155,22 @@ bool make_config(jint sample_format, jint channels, jint flags, mpa_stream_confi
 
 // Registers an opened stream; on any failure the stream is closed and the
 // status (negative) is returned instead of a handle.
+bool swap_for(jint flags)
+{
+    return ((flags & kBigEndian) != 0) != machine_big_endian();
+}
+
+jint register_stream(java_stream *j)
+{
+    const jint handle = streams().issue(j);
+    if (handle == 0) {
+        free_java_stream(j);
+        return MPA_ERR_NO_MEMORY;
+    }
+    j->env = nullptr;
+    return handle;
+}
+
 jint issue(mpa_stream *s, jint flags)
 {
     java_stream *j = new (std::nothrow) java_stream;
@@ -100,13 +179,8 @@ jint issue(mpa_stream *s, jint flags)
         return MPA_ERR_NO_MEMORY;
     }
     j->stream = s;
-    j->swap = ((flags & kBigEndian) != 0) != machine_big_endian();
-    const jint handle = streams().issue(j);
-    if (handle == 0) {
-        free_java_stream(j);
-        return MPA_ERR_NO_MEMORY;
-    }
-    return handle;
+    j->swap = swap_for(flags);
+    return register_stream(j);
 }
 
 // Reverses the bytes of each sample of bytes_per_sample in p[0..bytes).
@@ -148,6 +222,63 @@ ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nOpenFile
     return r == MPA_OK ? issue(s, flags) : r;
 }
 
+// A seekable stream over source, a NativeStream.Source of size bytes (-1
+// unknown): int read(byte[] chunk, int length), -1 at its end, -2 on failure;
+// boolean seek(long offset). Returns a handle (> 0), or a negative status.
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nOpenSource(JNIEnv *env, jclass,
+                                                                                   jobject source, jlong size,
+                                                                                   jint sample_format,
+                                                                                   jint channels, jint flags)
+{
+    mpa_stream_config c;
+    if (!source || !make_config(sample_format, channels, flags, &c))
+        return MPA_ERR_ARG;
+    jclass type = env->GetObjectClass(source);
+    java_stream *j = new (std::nothrow) java_stream;
+    if (!j)
+        return MPA_ERR_NO_MEMORY;
+    j->swap = swap_for(flags);
+    j->env = env;
+    j->size = size;
+    j->read = env->GetMethodID(type, "read", "([BI)I");
+    j->seek = env->GetMethodID(type, "seek", "(J)Z");
+    jbyteArray chunk = j->read && j->seek ? env->NewByteArray(kSourceChunk) : nullptr;
+    if (!chunk || env->GetJavaVM(&j->vm) != JNI_OK) {
+        env->ExceptionClear();
+        free_java_stream(j);
+        return MPA_ERR_ARG;
+    }
+    j->chunk = static_cast<jbyteArray>(env->NewGlobalRef(chunk));
+    j->source = env->NewGlobalRef(source);
+    j->pcm = new (std::nothrow) uint8_t[kSourceChunk];
+    if (!j->chunk || !j->source || !j->pcm) {
+        free_java_stream(j);
+        return MPA_ERR_NO_MEMORY;
+    }
+    const mpa_stream_io io = {j, source_read, source_seek, source_size};
+    const int r = mpa_stream_open_io(&j->stream, &io, &c);
+    if (r != MPA_OK) {
+        free_java_stream(j);
+        return r;
+    }
+    return register_stream(j);
+}
+
+// Changes the sample format, channels and byte order of later reads.
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nSetOutput(JNIEnv *env, jclass,
+                                                                                  jint handle,
+                                                                                  jint sample_format,
+                                                                                  jint channels, jint flags)
+{
+    lent j(env, handle);
+    if (!j.get())
+        return MPA_ERR_NULL_ARG;
+    const int r = mpa_stream_set_output(j.get()->stream, sample_format, channels);
+    if (r == MPA_OK)
+        j.get()->swap = swap_for(flags);
+    return r;
+}
+
 ROVAZ_JNI void JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nClose(JNIEnv *, jclass, jint handle)
 {
     streams().close(handle);
@@ -160,7 +291,7 @@ ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nFeed(JNI
 {
     if (!in_range(env, data, offset, length))
         return MPA_ERR_ARG;
-    lent j(handle);
+    lent j(env, handle);
     if (!j.get())
         return MPA_ERR_NULL_ARG;
     void *bytes = env->GetPrimitiveArrayCritical(data, nullptr);
@@ -173,16 +304,16 @@ ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nFeed(JNI
     return r == MPA_OK ? (jint)taken : r;
 }
 
-ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nEndInput(JNIEnv *, jclass, jint handle)
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nEndInput(JNIEnv *env, jclass, jint handle)
 {
-    lent j(handle);
+    lent j(env, handle);
     return j.get() ? mpa_stream_end_input(j.get()->stream) : MPA_ERR_NULL_ARG;
 }
 
-ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nInputWanted(JNIEnv *, jclass,
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nInputWanted(JNIEnv *env, jclass,
                                                                                     jint handle)
 {
-    lent j(handle);
+    lent j(env, handle);
     return j.get() ? (jint)std::min<size_t>(mpa_stream_input_wanted(j.get()->stream), 1 << 30) : 0;
 }
 
@@ -198,23 +329,30 @@ ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nRead(JN
     };
     if (!in_range(env, out, offset, length))
         return pack(MPA_ERR_ARG, 0);
-    lent j(handle);
+    lent j(env, handle);
     if (!j.get())
         return pack(MPA_ERR_NULL_ARG, 0);
-    uint8_t *bytes = static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(out, nullptr));
-    if (!bytes)
+    // A Java source's stream decodes into its own buffer: its reads call back into Java.
+    const bool via_pcm = j.get()->pcm != nullptr;
+    const size_t room = via_pcm ? std::min((size_t)length, (size_t)kSourceChunk) : (size_t)length;
+    uint8_t *array = via_pcm ? nullptr : static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(out, nullptr));
+    if (!via_pcm && !array)
         return pack(MPA_ERR_NO_MEMORY, 0);
-    void *dest[2] = {bytes + offset, nullptr};
+    uint8_t *bytes = via_pcm ? j.get()->pcm : array + offset;
+    void *dest[2] = {bytes, nullptr};
     size_t samples = 0;
-    const int r = mpa_stream_read(j.get()->stream, dest, (size_t)length, &samples);
+    const int r = mpa_stream_read(j.get()->stream, dest, room, &samples);
     size_t written = 0;
     mpa_stream_format f;
     if (r == MPA_OK && mpa_stream_get_format(j.get()->stream, &f) == MPA_OK) {
-        written = std::min(samples * (size_t)f.channels * (size_t)f.bytes_per_sample, (size_t)length);
+        written = std::min(samples * (size_t)f.channels * (size_t)f.bytes_per_sample, room);
         if (j.get()->swap)
-            swap_samples(bytes + offset, written, f.bytes_per_sample);
+            swap_samples(bytes, written, f.bytes_per_sample);
     }
-    env->ReleasePrimitiveArrayCritical(out, bytes, 0);
+    if (via_pcm)
+        env->SetByteArrayRegion(out, offset, (jsize)written, reinterpret_cast<const jbyte *>(bytes));
+    else
+        env->ReleasePrimitiveArrayCritical(out, array, 0);
     return pack(r, written);
 }
 
@@ -229,7 +367,7 @@ ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nFormat(J
     mpa_stream_format f;
     int r;
     {
-        lent j(handle);
+        lent j(env, handle);
         if (!j.get())
             return MPA_ERR_NULL_ARG;
         r = mpa_stream_get_format(j.get()->stream, &f);
@@ -246,40 +384,45 @@ ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nFormat(J
 // Fills fields with: samples (-1 unknown), duration in microseconds, length
 // exact, seekable, info frame kind, encoder delay, encoder padding, gapless,
 // frames decoded, concealed, dropped, bytes skipped, CRC ignored, format
-// changes, tags clamped. Scans a seekable source first. Returns a status.
+// changes, tags clamped, then info frames, info bytes, audio frames, frames
+// silent, tag bytes, first frame offset (-1 unknown), leading junk (-1
+// unknown). Scans a seekable
+// source first. Returns a status.
 ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nInfo(JNIEnv *env, jclass, jint handle,
                                                                              jlongArray fields)
 {
-    if (!fields || env->GetArrayLength(fields) < 15)
+    if (!fields || env->GetArrayLength(fields) < kInfoFields)
         return MPA_ERR_ARG;
     mpa_stream_info i;
     int r;
     {
-        lent j(handle);
+        lent j(env, handle);
         if (!j.get())
             return MPA_ERR_NULL_ARG;
         r = mpa_stream_get_info(j.get()->stream, &i);
     }
     if (r != MPA_OK)
         return r;
-    const jlong v[15] = {i.samples,          i.duration_us,     i.length_exact,     i.seekable,
-                         i.info_kind,        i.encoder_delay,   i.encoder_padding,  i.gapless,
-                         i.frames_decoded,   i.frames_concealed, i.frames_dropped,  i.bytes_skipped,
-                         i.crc_ignored,      i.format_changes,  i.tags_clamped};
-    env->SetLongArrayRegion(fields, 0, 15, v);
+    const jlong v[kInfoFields] = {i.samples,        i.duration_us,      i.length_exact,   i.seekable,
+                                  i.info_kind,      i.encoder_delay,    i.encoder_padding, i.gapless,
+                                  i.frames_decoded, i.frames_concealed, i.frames_dropped, i.bytes_skipped,
+                                  i.crc_ignored,    i.format_changes,   i.tags_clamped,   i.info_frames,
+                                  i.info_bytes,     i.audio_frames,     i.frames_silent,  i.tag_bytes,
+                                  i.first_frame_offset_valid ? i.first_frame_offset : -1, i.leading_junk};
+    env->SetLongArrayRegion(fields, 0, kInfoFields, v);
     return MPA_OK;
 }
 
-ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nSeek(JNIEnv *, jclass, jint handle,
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nSeek(JNIEnv *env, jclass, jint handle,
                                                                              jlong sample)
 {
-    lent j(handle);
+    lent j(env, handle);
     return j.get() ? mpa_stream_seek(j.get()->stream, sample) : MPA_ERR_NULL_ARG;
 }
 
-ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nTell(JNIEnv *, jclass, jint handle)
+ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nTell(JNIEnv *env, jclass, jint handle)
 {
-    lent j(handle);
+    lent j(env, handle);
     return j.get() ? mpa_stream_tell(j.get()->stream) : -1;
 }
 
@@ -289,7 +432,7 @@ ROVAZ_JNI jbyteArray JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nTa
 {
     std::string all;
     {
-        lent j(handle);
+        lent j(env, handle);
         if (!j.get())
             return nullptr;
         for (int i = 0, n = mpa_stream_tag_count(j.get()->stream); i < n; i++) {
@@ -306,4 +449,23 @@ ROVAZ_JNI jbyteArray JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nTa
     if (a)
         env->SetByteArrayRegion(a, 0, (jsize)all.size(), reinterpret_cast<const jbyte *>(all.data()));
     return a;
+}
+
+// The encoder the LAME tag names, or an empty string; null on a bad handle.
+ROVAZ_JNI jstring JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nEncoder(JNIEnv *env, jclass,
+                                                                                   jint handle)
+{
+    char name[sizeof(mpa_stream_info::encoder) + 1] = {0};
+    {
+        lent j(env, handle);
+        if (!j.get())
+            return nullptr;
+        mpa_stream_info i;
+        if (mpa_stream_get_info(j.get()->stream, &i) == MPA_OK)
+            std::memcpy(name, i.encoder, sizeof(i.encoder));
+    }
+    for (char *c = name; *c; c++)
+        if ((unsigned char)*c < 0x20 || (unsigned char)*c > 0x7E)
+            *c = '?';  // NewStringUTF takes modified UTF-8 only
+    return env->NewStringUTF(name);
 }

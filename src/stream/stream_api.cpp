@@ -39,6 +39,7 @@ int create(mpa_stream **out, const mpa_stream_config *config, mpa_stream **made)
     if (!s)
         return MPA_ERR_NO_MEMORY;
     s->config = c;
+    s->counts.leading_junk = -1;
     if (mpa_decoder_open(&s->decoder) != MPA_OK || !s->decoder) {
         delete s;
         return MPA_ERR_NO_MEMORY;
@@ -284,6 +285,23 @@ int mpa_stream_read(mpa_stream *s, void *const dest[2], size_t room_bytes, size_
         if (done == capacity)
             return MPA_OK;
     }
+}
+
+int mpa_stream_set_output(mpa_stream *s, int32_t sample_format, int32_t channels)
+{
+    if (!s)
+        return MPA_ERR_NULL_ARG;
+    mpa_stream_config c = s->config;
+    c.sample_format = sample_format;
+    c.channels = channels;
+    if (!valid_config(c))
+        return MPA_ERR_ARG;
+    s->config = c;
+    s->format.sample_format = sample_format;
+    s->format.bytes_per_sample = mpa_sample_bytes(sample_format);
+    if (s->format.source_channels > 0)
+        s->format.channels = channels ? channels : s->format.source_channels;
+    return MPA_OK;
 }
 
 int mpa_stream_get_format(const mpa_stream *s, mpa_stream_format *format)

@@ -169,6 +169,8 @@ int mpa_stream_start(mpa_stream *s)
         }
         const int64_t offset = mpa_window_offset(*w);
         const size_t bytes = (size_t)(step.header.bits_in_frame >> 3);
+        if (s->counts.leading_junk < 0)
+            s->counts.leading_junk = s->counts.bytes_skipped;
         if (s->info_frame_offset < 0 && s->first_audio_offset < 0 &&
             mpa_parse_info_frame(step.header, mpa_window_at(*w), bytes, &s->info)) {
             // The info frame carries no audio: it is read, not decoded.
