@@ -1,14 +1,10 @@
 package com.vev.media.codec.audio.mpa;
 
-import java.io.BufferedInputStream;
 import java.io.File;
 import java.io.FileInputStream;
 import java.io.IOException;
 import java.io.InputStream;
 import java.net.URL;
-import java.util.Arrays;
-import java.util.HashMap;
-import java.util.Map;
 import javax.sound.sampled.AudioFileFormat;
 import javax.sound.sampled.AudioFormat;
 import javax.sound.sampled.AudioInputStream;
@@ -22,24 +18,27 @@ import javax.sound.sampled.spi.AudioFileReader;
  * {@link MpegFormatConversionProvider} turns into PCM. Registered as a service, so that
  * {@code AudioSystem.getAudioInputStream(file)} finds it.
  *
- * <p>A stream is taken for MPEG audio when, after optional ID3v2 tags (and zero padding), it starts
- * with two consecutive frame headers of one stream, or holds three in a row within its first
- * {@value #JUNK_LIMIT} bytes; RIFF, AIFF and other containers are left to their own readers.
+ * <p>A stream is taken for MPEG audio when, after optional ID3v2 tags, a run of frames of one stream
+ * starts within its first {@value #JUNK_LIMIT} bytes; RIFF, AIFF and other containers are left to
+ * their own readers.
  *
- * <p>Streams passed in must support mark and reset; they are reset after the look, which reads at most
- * {@value #MARK_LIMIT} bytes: a stream whose ID3v2 tags are longer (large embedded pictures) is refused
- * with an {@link UnsupportedAudioFileException}, for the reader cannot look past them and still give the
- * stream back whole. Holding more for the look would let a length that a file merely declares decide
- * how much memory the look takes. A {@link File} or {@link URL}, which the reader opens itself, is looked
- * at past tags of any length: a file is read again from its start, a URL whose tags are longer than the
- * mark is opened a second time.
+ * <p>Any stream can be passed in, markable or not. The reader reads up to the first frame and hands
+ * on what it read with the rest of the stream; a markable stream that is not MPEG audio is reset for
+ * the next reader. {@link #getAudioFileFormat(InputStream)} resets a markable stream, and consumes the
+ * bytes it looked at from one that is not. A {@link File} (or a file URL) is read seekably: its
+ * AudioFileFormat has the exact length, and the PCM stream of {@link MpegFormatConversionProvider}
+ * skips by seeking.
+ *
+ * <p>Properties of the {@link AudioFileFormat}: "duration" (Long, microseconds, where known),
+ * "author", "title", "album", "date", "comment", "copyright" from the tags and "mp3.id3tag.*" for the
+ * other tags ("mp3.id3tag.genre", "mp3.id3tag.track", ...), "bitrate" (Integer, bit/s of the first
+ * frame), "vbr" (Boolean), "mp3.version.mpeg", "mp3.version.layer", "mp3.mode", "mp3.channels",
+ * "mp3.frequency.hz", "mp3.length.frames" (MPEG frames), "mp3.length.bytes"; its frame length is in
+ * PCM sample periods after gapless trimming, and its format's frame rate is the sampling rate, so
+ * that length / rate is the duration. The {@link AudioFormat} carries "bitrate" and "vbr".
  *
  * <p>When the native library cannot be used, MPEG audio streams are refused (and the reason logged
  * once), for they could not be decoded.
- *
- * <p>The {@link AudioFileFormat} carries the property "duration" (Long, microseconds) when an info
- * frame tells it; the {@link AudioFormat} carries "bitrate" (Integer, bit/s) for constant bit rates and
- * "vbr" (Boolean).
  */
 public final class MpegAudioFileReader extends AudioFileReader {
     /** File type of MPEG Layer III files. */
@@ -49,15 +48,8 @@ public final class MpegAudioFileReader extends AudioFileReader {
     /** File type of MPEG Layer I files. */
     public static final AudioFileFormat.Type MP1 = new AudioFileFormat.Type("MP1", "mp1");
 
-    /** Bytes examined after the ID3v2 tags. */
-    private static final int PROBE = 16384;
-    /** Bytes a stream passed in is marked for: its ID3v2 tags and the probe after them must fit. */
-    static final int MARK_LIMIT = 1 << 20;
-    /** How far into the stream the first frame may lie when something else comes first. */
+    /** How far into the stream (after its tags) the first frame may lie when something else comes first. */
     static final int JUNK_LIMIT = 4096;
-    // Containers whose data may hold MPEG frames but which are not MPEG audio files.
-    private static final String[] FOREIGN = {"RIFF", "RIFX", "RF64", "FORM", ".snd", "MThd", "OggS", "fLaC",
-        "caff", "wvpk", "MAC ", "FRM8"};
 
     private static volatile boolean refusalLogged;
 
@@ -68,126 +60,135 @@ public final class MpegAudioFileReader extends AudioFileReader {
     @Override
     public AudioFileFormat getAudioFileFormat(InputStream stream)
             throws UnsupportedAudioFileException, IOException {
-        return fileFormat(probe(stream));
-    }
-
-    @Override
-    public AudioFileFormat getAudioFileFormat(URL url) throws UnsupportedAudioFileException, IOException {
-        try (InputStream in = new BufferedInputStream(url.openStream())) {
-            return fileFormat(lookPastTags(in, Long.MAX_VALUE));
+        checkNative();
+        if (stream.markSupported()) {
+            stream.mark(Probe.KEEP);
+        }
+        try (Probe p = Probe.run(stream)) {
+            return fileFormat(p.info(), -1);
+        } finally {
+            if (stream.markSupported()) {
+                resetIfMarked(stream);
+            }
         }
     }
 
     @Override
+    public AudioFileFormat getAudioFileFormat(URL url) throws UnsupportedAudioFileException, IOException {
+        checkNative();
+        UrlInput u = UrlInput.open(url, null);
+        try (InputStream in = u.stream()) {
+            if (u.file() != null) {
+                return getAudioFileFormat(u.file());
+            }
+            try (Probe p = Probe.run(in)) {
+                return fileFormat(p.info(), u.length());
+            }
+        }
+    }
+
+    /** A regular file is scanned: the length is exact, the tags at its end are read. */
+    @Override
     public AudioFileFormat getAudioFileFormat(File file) throws UnsupportedAudioFileException, IOException {
-        try (InputStream in = new FileInputStream(file)) {
-            return fileFormat(lookPastTags(in, Long.MAX_VALUE));
+        checkNative();
+        if (!file.isFile()) {
+            try (InputStream in = new FileInputStream(file); Probe p = Probe.run(in)) {
+                return fileFormat(p.info(), -1);
+            }
+        }
+        try (NativeStream s = openFile(file)) {
+            return fileFormat(MpegStreamInfo.of(s, s.format()), file.length());
         }
     }
 
     @Override
     public AudioInputStream getAudioInputStream(InputStream stream)
             throws UnsupportedAudioFileException, IOException {
-        return new AudioInputStream(stream, audioFormat(probe(stream)), AudioSystem.NOT_SPECIFIED);
+        checkNative();
+        if (stream.markSupported()) {
+            stream.mark(Probe.KEEP);
+        }
+        Probe p;
+        try {
+            p = Probe.run(stream);
+        } catch (UnsupportedAudioFileException e) {
+            if (stream.markSupported()) {
+                resetIfMarked(stream);
+            }
+            throw e;
+        }
+        return encoded(new EncodedInput(p), p.info());
     }
 
-    /**
-     * Looks within the marked bytes like {@link #getAudioInputStream(InputStream)}; when the tags are
-     * longer, reads past them on this connection and gives the stream of a second one.
-     */
     @Override
     public AudioInputStream getAudioInputStream(URL url) throws UnsupportedAudioFileException, IOException {
-        InputStream in = new BufferedInputStream(url.openStream());
+        checkNative();
+        UrlInput u = UrlInput.open(url, null);
+        if (u.file() != null) {
+            u.stream().close();
+            return getAudioInputStream(u.file());
+        }
         try {
-            MpegStreamInfo info = lookAndReset(in);
-            if (info == null) {
-                info = lookPastTags(in, Long.MAX_VALUE);
-                in.close();
-                in = new BufferedInputStream(url.openStream());
-            }
-            return new AudioInputStream(in, audioFormat(info), AudioSystem.NOT_SPECIFIED);
+            Probe p = Probe.run(u.stream());
+            return encoded(new EncodedInput(p), p.info());
         } catch (UnsupportedAudioFileException | IOException | RuntimeException e) {
-            in.close();
+            u.stream().close();
             throw e;
         }
     }
 
-    /** A regular file is looked at past its tags whatever their length, then read from its start. */
+    /** A regular file is read seekably: exact length, and its PCM stream skips by seeking. */
     @Override
     public AudioInputStream getAudioInputStream(File file) throws UnsupportedAudioFileException, IOException {
-        FileInputStream in = new FileInputStream(file);
-        try {
-            MpegStreamInfo info;
-            if (file.isFile()) {
-                info = lookPastTags(in, Long.MAX_VALUE);
-                in.getChannel().position(0);
-                return new AudioInputStream(new BufferedInputStream(in), audioFormat(info), AudioSystem.NOT_SPECIFIED);
+        checkNative();
+        if (!file.isFile()) {
+            InputStream in = new FileInputStream(file);   // a pipe or device: no going back
+            try {
+                Probe p = Probe.run(in);
+                return encoded(new EncodedInput(p), p.info());
+            } catch (UnsupportedAudioFileException | IOException | RuntimeException e) {
+                in.close();
+                throw e;
             }
-            InputStream buffered = new BufferedInputStream(in);   // a pipe or device: no going back
-            return new AudioInputStream(buffered, audioFormat(probe(buffered)), AudioSystem.NOT_SPECIFIED);
-        } catch (UnsupportedAudioFileException | IOException | RuntimeException e) {
-            in.close();
+        }
+        NativeStream s = openFile(file);
+        try {
+            return encoded(new EncodedInput(s, file), MpegStreamInfo.of(s, s.format()));
+        } catch (IOException | RuntimeException e) {
+            s.close();
             throw e;
         }
     }
 
-    /**
-     * Looks at the start of a stream passed in, and resets it; what the stream declares when it is
-     * MPEG audio. Tags longer than the mark allows are refused (see the class description).
-     */
-    static MpegStreamInfo probe(InputStream in) throws UnsupportedAudioFileException, IOException {
-        MpegStreamInfo info = lookAndReset(in);
-        if (info == null) {
-            throw new UnsupportedAudioFileException("ID3v2 tags longer than the " + (MARK_LIMIT - PROBE)
-                    + " bytes that this reader looks past in a stream; give it the file or URL instead");
+    /** The file's seekable native stream, when it starts as MPEG audio does; looked at first as a stream. */
+    private static NativeStream openFile(File file) throws UnsupportedAudioFileException, IOException {
+        // The start alone decides: a file that is not MPEG audio is not searched to its end.
+        try (InputStream in = new FileInputStream(file); Probe p = Probe.run(in)) {
+            p.info();
         }
-        return info;
-    }
-
-    /** Marks the stream, looks past its tags and resets it; null when the tags are longer than the mark allows. */
-    private static MpegStreamInfo lookAndReset(InputStream in) throws UnsupportedAudioFileException, IOException {
-        if (!in.markSupported()) {
-            throw new IOException("the stream does not support mark and reset");
-        }
-        in.mark(MARK_LIMIT);
         try {
-            return lookPastTags(in, MARK_LIMIT);
-        } finally {
-            in.reset();
+            return NativeStream.file(file.getPath(), NativeStream.S16, 0, NativeStream.GAPLESS);
+        } catch (IOException e) {
+            if (!file.canRead()) {
+                throw e;
+            }
+            throw new UnsupportedAudioFileException("not an MPEG audio stream: " + e.getMessage());
         }
     }
 
-    /**
-     * Reads past the ID3v2 tags at the start of in and looks at the {@value #PROBE} bytes after them;
-     * what the stream declares when it is MPEG audio. Reads at most limit bytes, where they are
-     * enough: null when the tags leave too few. The tags' declared lengths only say how far to skip.
-     */
-    private static MpegStreamInfo lookPastTags(InputStream in, long limit)
-            throws UnsupportedAudioFileException, IOException {
-        long tags = 0;
-        byte[] head;
-        for (;;) {
-            head = in.readNBytes(Tags.ID3V2_HEADER);
-            int tag = Tags.id3v2Length(head, 0, head.length);
-            if (tag == 0) {
-                break;
-            }
-            if (tags + tag > limit - PROBE) {
-                return null;
-            }
-            discard(in, tag - head.length);
-            tags += tag;
+    private static void resetIfMarked(InputStream stream) throws IOException {
+        try {
+            stream.reset();
+        } catch (IOException e) {
+            // Read beyond the mark: the stream cannot be given back as it was.
+            throw new IOException("the MPEG audio probe read beyond the stream's mark", e);
         }
-        byte[] d = Arrays.copyOf(head, PROBE);
-        int n = head.length + in.readNBytes(d, head.length, PROBE - head.length);
-        MpegStreamInfo info = detect(d, n, tags);
-        if (info == null) {
-            throw new UnsupportedAudioFileException("not an MPEG audio stream");
-        }
+    }
+
+    private static void checkNative() throws UnsupportedAudioFileException {
         if (!NativeLoader.isAvailable()) {
             throw new UnsupportedAudioFileException(refusal());
         }
-        return info;
     }
 
     /**
@@ -203,92 +204,251 @@ public final class MpegAudioFileReader extends AudioFileReader {
         return why;
     }
 
-    private static void discard(InputStream in, long n) throws IOException {
-        while (n > 0) {
-            long k = in.skip(n);
-            if (k <= 0) {
-                if (in.read() < 0) {
-                    return;
-                }
-                k = 1;
-            }
-            n -= k;
-        }
+    private static AudioInputStream encoded(EncodedInput in, MpegStreamInfo info) {
+        return new EncodedStream(in, audioFormat(info));
     }
 
-    /** What d[0 .. n) declares when it starts an MPEG audio stream (after id3v2 tag bytes), else null. */
-    static MpegStreamInfo detect(byte[] d, int n, long id3v2) {
-        int p = 0;
-        for (int t; (t = Tags.id3v2Length(d, p, n - p)) > 0 && p + t < n; p += t) {
-            id3v2 += t;   // tags one after the other
-        }
-        if (id3v2 == 0) {
-            for (String magic : FOREIGN) {
-                if (Tags.matches(d, 0, magic)) {
-                    return null;
-                }
-            }
-        }
-        while (p < n && d[p] == 0) {
-            p++;   // padding after a tag
-        }
-        if (framesAt(d, p, n, 2)) {
-            return MpegStreamInfo.parse(id3v2, d, p, n - p);
-        }
-        for (int i = p + 1; i < Math.min(n, p + JUNK_LIMIT); i++) {
-            if (framesAt(d, i, n, 3)) {
-                return MpegStreamInfo.parse(id3v2, d, i, n - i);
-            }
-        }
-        return null;
-    }
-
-    /** True when count frame headers of one stream follow each other from d[i]. */
-    private static boolean framesAt(byte[] d, int i, int n, int count) {
-        FrameHeader first = null;
-        for (int k = 0; k < count; k++) {
-            if (i + 4 > n || !FrameHeader.isCandidate(d, i)) {
-                return false;
-            }
-            FrameHeader h = FrameHeader.at(d, i, 0);
-            if (first == null) {
-                first = h;
-            } else if (!h.sameStream(first) || (h.bitRateIndex == 0) != (first.bitRateIndex == 0)) {
-                return false;
-            }
-            int length = h.frameBytes;
-            if (h.bitRateIndex == 0) {   // free format: the length is the distance to the next header
-                FrameHeader f = FrameHeader.find(d, i, n - i);
-                if (f == null || f.offset != 0 || !f.confirmed) {
-                    return false;
-                }
-                length = f.frameBytes;
-            }
-            i += length;
-        }
-        return true;
-    }
-
-    private static AudioFileFormat fileFormat(MpegStreamInfo info) {
+    private static AudioFileFormat fileFormat(MpegStreamInfo info, long byteLength) {
         AudioFileFormat.Type type = info.getLayer() == 3 ? MP3 : info.getLayer() == 2 ? MP2 : MP1;
-        Map<String, Object> props = new HashMap<>();
-        if (info.getDurationMicros() >= 0) {
-            props.put("duration", info.getDurationMicros());
-        }
         long samples = info.getSampleCount();
-        int frames = samples >= 0 && samples <= Integer.MAX_VALUE ? (int) samples : AudioSystem.NOT_SPECIFIED;
-        return new AudioFileFormat(type, audioFormat(info), frames, props);
+        int frames = samples >= 0 && samples <= Integer.MAX_VALUE && (info.isLengthExact() || info.getFrameCount() >= 0)
+                ? (int) samples : AudioSystem.NOT_SPECIFIED;
+        int bytes = byteLength >= 0 && byteLength <= Integer.MAX_VALUE ? (int) byteLength : AudioSystem.NOT_SPECIFIED;
+        return new MpegFileFormat(type, audioFormat(info), frames, bytes, info, byteLength);
     }
 
     static AudioFormat audioFormat(MpegStreamInfo info) {
-        Map<String, Object> props = new HashMap<>();
-        boolean vbr = "Xing".equals(info.getInfoTag()) || "VBRI".equals(info.getInfoTag());
-        props.put("vbr", vbr);
-        if (!vbr && info.getBitRate() > 0) {
-            props.put("bitrate", info.getBitRate() * 1000);
-        }
         return new AudioFormat(MpegEncoding.of(info.getMpegVersion(), info.getLayer()), info.getSampleRate(),
-                AudioSystem.NOT_SPECIFIED, info.getChannels(), AudioSystem.NOT_SPECIFIED,
-                AudioSystem.NOT_SPECIFIED, false, props);
+                AudioSystem.NOT_SPECIFIED, info.getChannels(), AudioSystem.NOT_SPECIFIED, info.getSampleRate(),
+                false, MpegProperties.ofFormat(info));
+    }
+
+    /** An AudioFileFormat with the byte length, which only a subclass can set beside properties. */
+    private static final class MpegFileFormat extends AudioFileFormat {
+        private final int byteLength;
+
+        MpegFileFormat(Type type, AudioFormat format, int frames, int byteLength, MpegStreamInfo info, long bytes) {
+            super(type, format, frames, MpegProperties.ofFile(info, bytes));
+            this.byteLength = byteLength;
+        }
+
+        @Override
+        public int getByteLength() {
+            return byteLength;
+        }
+    }
+
+    /**
+     * The start of a stream fed to a native stream up to its first frame, with the bytes read kept
+     * (up to {@link #KEEP}) so that they can be handed on.
+     */
+    static final class Probe implements AutoCloseable {
+        /** Bytes kept to hand on as they were; beyond them (long tags) the stream can only be decoded. */
+        static final int KEEP = 1 << 20;
+        private static final int CHUNK = 1 << 14;
+        // Containers whose data may hold MPEG frames but which are not MPEG audio files.
+        private static final String[] FOREIGN = {"RIFF", "RIFX", "RF64", "FORM", ".snd", "MThd", "OggS", "fLaC",
+            "caff", "wvpk", "MAC ", "FRM8"};
+
+        NativeStream stream;
+        final InputStream in;
+        byte[] kept = new byte[CHUNK];
+        int keptLength;
+        boolean keptAll = true;
+        long fed;
+        int[] format;
+
+        private Probe(InputStream in) {
+            this.in = in;
+        }
+
+        /** Reads in up to its first frame; refuses a stream that is not MPEG audio. */
+        static Probe run(InputStream in) throws UnsupportedAudioFileException, IOException {
+            Probe p = new Probe(in);
+            p.stream = NativeStream.push(NativeStream.S16, 0, NativeStream.GAPLESS);
+            try {
+                p.feedToFirstFrame();
+                return p;
+            } catch (UnsupportedAudioFileException | IOException | RuntimeException e) {
+                p.close();
+                throw e;
+            }
+        }
+
+        private void feedToFirstFrame() throws UnsupportedAudioFileException, IOException {
+            byte[] chunk = new byte[CHUNK];
+            while ((format = stream.firstFormat()) == null) {
+                if (stream.noStream() || stream.info()[NativeStream.INFO_BYTES_SKIPPED] > JUNK_LIMIT) {
+                    throw new UnsupportedAudioFileException("not an MPEG audio stream");
+                }
+                int got = in.read(chunk, 0, Math.max(1, Math.min(CHUNK, stream.inputWanted())));
+                if (got < 0) {
+                    stream.endInput();
+                    if (stream.firstFormat() == null) {
+                        throw new UnsupportedAudioFileException("not an MPEG audio stream");
+                    }
+                    continue;
+                }
+                keep(chunk, got);
+                if (fed < 4 && fed + got >= 4 && isForeign()) {
+                    throw new UnsupportedAudioFileException("a container, not an MPEG audio stream");
+                }
+                stream.feed(chunk, 0, got);
+                fed += got;
+            }
+            long[] i = stream.info();
+            if (i[NativeStream.INFO_LEADING_JUNK] > JUNK_LIMIT) {
+                throw new UnsupportedAudioFileException("not an MPEG audio stream");
+            }
+        }
+
+        private void keep(byte[] b, int n) {
+            if (!keptAll) {
+                return;
+            }
+            if ((long) keptLength + n > KEEP) {
+                keptAll = false;
+                if (keptLength >= 4) {
+                    kept = java.util.Arrays.copyOf(kept, 4);   // the magic check needs only these
+                }
+                return;
+            }
+            if (keptLength + n > kept.length) {
+                kept = java.util.Arrays.copyOf(kept, Math.max(keptLength + n, 2 * kept.length));
+            }
+            System.arraycopy(b, 0, kept, keptLength, n);
+            keptLength += n;
+        }
+
+        private boolean isForeign() {
+            for (String magic : FOREIGN) {
+                boolean same = true;
+                for (int i = 0; i < 4; i++) {
+                    same &= kept[i] == (byte) magic.charAt(i);
+                }
+                if (same) {
+                    return true;
+                }
+            }
+            return false;
+        }
+
+        MpegStreamInfo info() throws IOException {
+            return MpegStreamInfo.of(stream, format);
+        }
+
+        @Override
+        public void close() {
+            if (stream != null) {
+                stream.close();
+            }
+        }
+    }
+
+    /** The MPEG stream a reader gives: its bytes, or for the converter the native stream begun. */
+    static final class EncodedStream extends AudioInputStream {
+        private final EncodedInput input;
+
+        EncodedStream(EncodedInput input, AudioFormat format) {
+            super(input, format, AudioSystem.NOT_SPECIFIED);
+            this.input = input;
+        }
+
+        /** The native stream and what feeds it, when no byte was read from this stream; else null. */
+        MpegAudioInputStream.Opened take() {
+            return input.take();
+        }
+    }
+
+    /**
+     * The bytes of an MPEG stream as it was, read after the reader's look: the bytes the probe kept,
+     * then the rest of the stream (or the file from its start). Until a byte is read, the native stream
+     * the look began can be taken by the converter instead, which then goes on from where it stands.
+     */
+    static final class EncodedInput extends InputStream {
+        private NativeStream stream;
+        private final Probe probe;
+        private final File file;
+        private InputStream rest;
+        private int keptPos;
+        private boolean reading;
+        private boolean taken;
+
+        EncodedInput(Probe probe) {
+            this.probe = probe;
+            this.stream = probe.stream;
+            this.rest = probe.in;
+            this.file = null;
+        }
+
+        EncodedInput(NativeStream stream, File file) {
+            this.probe = null;
+            this.stream = stream;
+            this.file = file;
+        }
+
+        MpegAudioInputStream.Opened take() {
+            if (reading || stream == null) {
+                return null;
+            }
+            NativeStream s = stream;
+            stream = null;
+            reading = true;
+            taken = true;   // this stream's bytes now belong to the decoder
+            if (probe != null) {
+                probe.stream = null;
+                return new MpegAudioInputStream.Opened(s, rest, rest, probe.fed);
+            }
+            return new MpegAudioInputStream.Opened(s, null, null, 0);
+        }
+
+        private void begin() throws IOException {
+            if (taken) {
+                throw new IOException("the stream is being decoded");
+            }
+            if (!reading) {
+                reading = true;
+                if (stream != null) {
+                    stream.close();
+                    stream = null;
+                }
+                if (file != null) {
+                    rest = new FileInputStream(file);
+                } else if (!probe.keptAll) {
+                    throw new IOException("the start of the stream (" + probe.fed
+                            + " bytes of tags and more) was read to find the audio and was not kept;"
+                            + " it can be decoded, not read as it was");
+                }
+            }
+        }
+
+        @Override
+        public int read() throws IOException {
+            byte[] b = new byte[1];
+            return read(b, 0, 1) < 0 ? -1 : b[0] & 0xFF;
+        }
+
+        @Override
+        public int read(byte[] b, int off, int len) throws IOException {
+            begin();
+            if (probe != null && probe.keptAll && keptPos < probe.keptLength) {
+                int k = Math.min(len, probe.keptLength - keptPos);
+                System.arraycopy(probe.kept, keptPos, b, off, k);
+                keptPos += k;
+                return k;
+            }
+            return rest.read(b, off, len);
+        }
+
+        @Override
+        public void close() throws IOException {
+            if (stream != null) {
+                stream.close();
+                stream = null;
+            }
+            if (rest != null) {
+                rest.close();
+            }
+        }
     }
 }

@@ -1,444 +1,558 @@
 package com.vev.media.codec.audio.mpa;
 
+import java.io.File;
+import java.io.FileInputStream;
 import java.io.IOException;
 import java.io.InputStream;
-import java.nio.ByteOrder;
-import java.util.Arrays;
+import java.io.UncheckedIOException;
+import java.net.URL;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.Map;
 import java.util.Objects;
+import javax.sound.sampled.AudioFormat;
+import javax.sound.sampled.AudioSystem;
 
 /**
- * Decodes an MPEG audio stream (MPEG-1 or MPEG-2 LSF, Layer I, II or III) into PCM: signed 16-bit
- * samples, <b>little-endian</b> whatever the platform, channels interleaved (left, right) for stereo.
+ * Decodes an MPEG audio stream (MPEG-1 or MPEG-2 LSF, Layer I, II or III) into PCM, by default signed
+ * 16-bit samples rounded to nearest, <b>little-endian</b> whatever the platform, channels interleaved
+ * (left, right); {@link Options} choose 16-bit truncated, 24-bit, 32-bit or 32-bit float samples,
+ * big-endian, and a fixed channel count (stereo downmixed, mono duplicated).
  *
- * <p>The stream's format is that of its first decoded frame ({@link #getSampleRate()},
- * {@link #getChannels()}); a later frame with the other channel count is converted to it (a mono frame
- * duplicated, a stereo frame's left channel taken). ID3v2 tags at the start and ID3v1, APE and Lyrics3
- * tags at the end are skipped. A Xing, Info or VBRI first frame carries no audio and gives none; with a
- * LAME tag the encoder's delay and padding are cut off (gapless decoding), unless turned off; frames
- * beyond those the tag counts (files joined together) are given whole. Damaged frames are skipped and
- * counted, and decoding goes on after them. The output does not depend on how the underlying stream
- * splits its data between reads.
+ * <p>Tags at either end are parsed ({@link #getStreamInfo()}), not decoded. A Xing, Info or VBRI first
+ * frame gives no audio; with a LAME tag the encoder's delay and padding are cut off (gapless
+ * decoding) unless turned off. A damaged frame is replaced by as many samples of concealment, so that
+ * the output keeps its length and timing. The output does not depend on how the input splits its data
+ * between reads.
+ *
+ * <p>Sources: a {@link File} or {@link Path}, and a {@link FileInputStream} over a regular file, are
+ * seekable: {@link #getFrameLength()} is exact from the start, and {@link #seek}, {@link #skip} and
+ * {@link #reset} go straight to any sample, bit-identical to a decode from the start. Any other
+ * {@link InputStream} is decoded as it arrives (its length is known when an info frame declares it);
+ * {@link #open(URL, Options)} reads URLs, including Icecast/SHOUTcast streams.
  *
  * <pre>{@code
- * try (MpegAudioInputStream pcm = new MpegAudioInputStream(new FileInputStream("song.mp3"))) {
+ * try (MpegAudioInputStream pcm = new MpegAudioInputStream(new File("song.mp3"))) {
  *     int rate = pcm.getSampleRate(), channels = pcm.getChannels();
+ *     pcm.seekMicroseconds(90_000_000);   // from 1:30 on
  *     pcm.transferTo(out);
  * }
  * }</pre>
  *
- * <p>Closing the stream closes the underlying stream and releases the native decoder; a stream that is
- * never closed releases its decoder when it is garbage collected. Not thread-safe, except that
- * {@link #close()} may be called from another thread to stop a read: a read that close overtakes, and
- * every read after it, throws an IOException.
+ * <p><b>Format changes.</b> The channel count of the output never changes: it is the first frame's, or
+ * the one the options fix. When the sampling rate changes mid-stream (streams joined together), reads
+ * end ({@code -1}) at the last sample of the old rate; {@link #nextFormat()} then goes on with the new
+ * one, whose rate {@link #getSampleRate()} and {@link #getFormat()} give:
+ * <pre>{@code
+ * do {
+ *     play(pcm.getFormat(), pcm);        // reads up to -1
+ * } while (pcm.nextFormat());
+ * }</pre>
+ *
+ * <p>Closing the stream closes its input and releases the native decoder; a stream that is never
+ * closed releases it when it is garbage collected. Not thread-safe, except that {@link #close()} may be
+ * called from another thread to stop a read.
  */
 public final class MpegAudioInputStream extends InputStream {
-    // Stream bytes kept before the window: where Layer III finds an earlier frame's main data.
-    private static final int HISTORY = 4096;
-    // Bytes the window reaches past its start while the input lasts: more than two frames of any
-    // layer, so that a frame is always seen with the next frame's header and side information.
-    private static final int LOOKAHEAD = 8192;
-    // Three frames of the longest kind: how far ahead FrameHeader.startsFrameRun looks.
-    private static final int RUN_REACH = 3 * 1732;
-    private static final boolean NATIVE_BIG_ENDIAN = ByteOrder.nativeOrder() == ByteOrder.BIG_ENDIAN;
+    /** Samples of the output. */
+    public enum SampleFormat {
+        /** Signed 16-bit, rounded to nearest: the default. */
+        PCM_16(NativeStream.S16, 16, AudioFormat.Encoding.PCM_SIGNED),
+        /** Signed 16-bit, truncated toward zero as the frame decoder {@link MpegAudio} gives them. */
+        PCM_16_TRUNCATED(NativeStream.S16_TRUNCATED, 16, AudioFormat.Encoding.PCM_SIGNED),
+        /** Signed 24-bit in three bytes. */
+        PCM_24(NativeStream.S24, 24, AudioFormat.Encoding.PCM_SIGNED),
+        /** Signed 32-bit, full scale 2^31 (24 bits of precision). */
+        PCM_32(NativeStream.S32, 32, AudioFormat.Encoding.PCM_SIGNED),
+        /** 32-bit IEEE float, full scale 1.0, not clipped. */
+        FLOAT_32(NativeStream.F32, 32, AudioFormat.Encoding.PCM_FLOAT);
 
-    private final InputStream in;
-    private final MpegAudio decoder;
-    private final boolean gapless;
-    private final boolean swap;
+        final int code;
+        final int bits;
+        final AudioFormat.Encoding encoding;
 
-    private byte[] buf = new byte[HISTORY + 4 * LOOKAHEAD];
-    private int pos;           // start of the window in buf
-    private int len;           // valid bytes in buf
-    private long base;         // stream offset of buf[0]
-    private boolean eof;
-    private long streamStart;  // stream offset of the first frame's header
-    private boolean started;   // a frame was decoded or consumed
-    private FrameHeader last;  // header of the frame the decoder parsed last
-    private boolean resync;    // the next frame must start a run of frames
+        SampleFormat(int code, int bits, AudioFormat.Encoding encoding) {
+            this.code = code;
+            this.bits = bits;
+            this.encoding = encoding;
+        }
 
-    private final byte[] pcm = new byte[MpegAudio.MAX_FRAME_PCM_BYTES];
-    private final byte[] out = new byte[MpegAudio.MAX_FRAME_PCM_BYTES];
-    private final byte[] one = new byte[1];
-    private int outPos;
-    private int outLen;
+        /** Bits of one sample of one channel. */
+        public int getBits() {
+            return bits;
+        }
 
+        /** PCM_SIGNED or PCM_FLOAT. */
+        public AudioFormat.Encoding getEncoding() {
+            return encoding;
+        }
+    }
+
+    /** How to decode: sample format, byte order, channels, gapless trimming. Each setter returns this. */
+    public static final class Options {
+        SampleFormat sampleFormat = SampleFormat.PCM_16;
+        boolean bigEndian;
+        int channels;
+        boolean gapless = true;
+        boolean dropDamaged;
+        IcyMetadataListener icyListener;
+
+        /** PCM_16 by default. */
+        public Options sampleFormat(SampleFormat f) {
+            sampleFormat = Objects.requireNonNull(f, "sample format");
+            return this;
+        }
+
+        /** Little-endian by default. */
+        public Options bigEndian(boolean b) {
+            bigEndian = b;
+            return this;
+        }
+
+        /** 0 (the default): as the first frame; 1: stereo downmixed; 2: mono duplicated. */
+        public Options channels(int n) {
+            if (n < 0 || n > 2) {
+                throw new IllegalArgumentException("channels must be 0, 1 or 2, not " + n);
+            }
+            channels = n;
+            return this;
+        }
+
+        /** Whether to cut off the encoder delay and padding that a LAME tag declares (true by default). */
+        public Options gapless(boolean g) {
+            gapless = g;
+            return this;
+        }
+
+        /** Whether a damaged frame gives nothing instead of concealment of its duration (false by default). */
+        public Options dropDamaged(boolean d) {
+            dropDamaged = d;
+            return this;
+        }
+
+        /** Receives the titles an Icecast/SHOUTcast stream sends, for {@link #open(URL, Options)}. */
+        public Options icyListener(IcyMetadataListener l) {
+            icyListener = l;
+            return this;
+        }
+
+        int flags() {
+            return (gapless ? NativeStream.GAPLESS : 0) | (dropDamaged ? NativeStream.DROP_DAMAGED : 0)
+                    | (bigEndian ? NativeStream.BIG_ENDIAN : 0);
+        }
+
+        Options copy() {
+            Options o = new Options();
+            o.sampleFormat = sampleFormat;
+            o.bigEndian = bigEndian;
+            o.channels = channels;
+            o.gapless = gapless;
+            o.dropDamaged = dropDamaged;
+            o.icyListener = icyListener;
+            return o;
+        }
+    }
+
+    // Input bytes pushed per native call.
+    private static final int FEED = 1 << 16;
+    // Reads shorter than this decode into the stream's own buffer, so that the native call, which
+    // decodes many frames, is not made for a few bytes.
+    private static final int SMALL_READ = 1 << 14;
+
+    private final NativeStream stream;
+    private final InputStream in;          // pushed from; null for a seekable source
+    private final AutoCloseable owned;     // closed with the stream
+    private final Options options;
+    private final boolean seekable;
+    private final int[] firstFormat;
     private MpegStreamInfo info;
-    private long infoFrameStart = -1; // stream offset of the info frame's header
-    private boolean anyFrame;         // a frame was decoded, skipped or consumed
+    private final long frameLength;
+    private final byte[] feed;
+    private final byte[] small = new byte[SMALL_READ];
+    private int smallPos;
+    private int smallLen;
+
     private int sampleRate;
-    private int channels;
-    private long samples;             // samples per channel of audio frames decoded so far
-    // Gapless decoding drops the samples before keepFrom and those from keepTo to dropTo, where
-    // the frames that the info frame counts end: a longer stream (files joined) goes on after them.
-    private long keepFrom;
-    private long keepTo = Long.MAX_VALUE;
-    private long dropTo = Long.MAX_VALUE;
-    private long framesDecoded;
-    private long framesSkipped;
-    private long framesWithoutOutput;
+    private final int channels;
+    private final int frameSize;
+    private int[] nextFormat;              // the format after a rate change, once reads have ended
+    private boolean ended;
+    private long bytesFed;
+    private long markSample = -1;
+    private int markSkip;
     // Set by close, which another thread may call while a read decodes.
     private volatile boolean closed;
 
     /**
-     * Opens a gapless decoding stream: reads up to the first audio frame to learn the format.
+     * Opens a gapless decoding stream in the default format: reads up to the first audio frame.
      *
-     * @throws IOException when reading fails or the stream holds no MPEG audio frame; the underlying
-     *     stream is then left open
+     * @throws IOException when reading fails or the stream holds no MPEG audio frame; the input is then
+     *     left open
      */
     public MpegAudioInputStream(InputStream in) throws IOException {
-        this(in, true, false);
+        this(in, new Options());
     }
 
     /**
-     * Opens a decoding stream: reads up to the first audio frame to learn the format.
+     * Opens a decoding stream in the default format: reads up to the first audio frame.
      *
      * @param gapless whether to cut off the encoder's delay and padding that a LAME tag declares
-     *     (together with the decoder's delay of {@link MpegStreamInfo#DECODER_DELAY} samples), so that
-     *     the output is exactly the encoded signal; when false every audio frame is output whole
-     * @throws IOException when reading fails or the stream holds no MPEG audio frame; the underlying
-     *     stream is then left open
      */
     public MpegAudioInputStream(InputStream in, boolean gapless) throws IOException {
-        this(in, gapless, false);
+        this(in, new Options().gapless(gapless));
     }
 
-    MpegAudioInputStream(InputStream in, boolean gapless, boolean bigEndian) throws IOException {
-        this.in = Objects.requireNonNull(in, "in");
-        this.gapless = gapless;
-        this.swap = NATIVE_BIG_ENDIAN != bigEndian;
-        decoder = new MpegAudio();
+    /** Opens a decoding stream: reads up to the first audio frame. A FileInputStream is read seekably. */
+    public MpegAudioInputStream(InputStream in, Options options) throws IOException {
+        this(Opened.of(Objects.requireNonNull(in, "in"), options), options);
+    }
+
+    /** Opens a file: seekable, its length exact. */
+    public MpegAudioInputStream(File file) throws IOException {
+        this(file, new Options());
+    }
+
+    /** Opens a file: seekable, its length exact. */
+    public MpegAudioInputStream(File file, Options options) throws IOException {
+        this(Opened.file(file, options), options);
+    }
+
+    /** Opens a file of any file system: seekable, its length exact. */
+    public MpegAudioInputStream(Path path) throws IOException {
+        this(path, new Options());
+    }
+
+    /** Opens a file of any file system: seekable, its length exact. */
+    public MpegAudioInputStream(Path path, Options options) throws IOException {
+        this(Opened.path(path, options), options);
+    }
+
+    /**
+     * Opens a URL: file URLs as files, http and https with Icecast/SHOUTcast metadata taken out of the
+     * audio and given to the options' listener, anything else as the stream it opens to.
+     */
+    public static MpegAudioInputStream open(URL url, Options options) throws IOException {
+        UrlInput u = UrlInput.open(url, options.icyListener);
+        if (u.file() != null) {
+            u.stream().close();
+            return new MpegAudioInputStream(u.file(), options);
+        }
         try {
-            start();
-        } catch (IOException | RuntimeException | Error e) {
-            decoder.close();
+            return new MpegAudioInputStream(Opened.push(u.stream(), options), options);
+        } catch (IOException | RuntimeException e) {
+            u.stream().close();
             throw e;
         }
     }
 
-    private void start() throws IOException {
-        long id3v2 = 0;
-        for (;;) {
-            fill(Tags.ID3V2_HEADER);
-            int tag = Tags.id3v2Length(buf, pos, len - pos);
-            if (tag == 0) {
-                break;
-            }
-            id3v2 += tag;
-            discard(tag);
+    /** A native stream and where its bytes come from, before the decoding stream takes them. */
+    static final class Opened {
+        final NativeStream stream;
+        final InputStream in;
+        final AutoCloseable owned;
+        final long fed;
+
+        Opened(NativeStream stream, InputStream in, AutoCloseable owned, long fed) {
+            this.stream = stream;
+            this.in = in;
+            this.owned = owned;
+            this.fed = fed;
         }
-        fill(LOOKAHEAD);
-        info = MpegStreamInfo.parse(id3v2, buf, pos, len - pos);
-        if (info != null && info.getInfoTag() != null) {
-            infoFrameStart = base + pos + info.firstFrameOffset;
-            if (gapless && info.getEncoderDelay() >= 0) {
-                keepFrom = info.getEncoderDelay() + MpegStreamInfo.DECODER_DELAY;
-                if (info.getFrameCount() >= 0) {
-                    dropTo = info.getFrameCount() * info.getSamplesPerFrame();
-                    keepTo = Math.min(dropTo, dropTo - info.getEncoderPadding() + MpegStreamInfo.DECODER_DELAY);
+
+        static Opened of(InputStream in, Options o) throws IOException {
+            if (in instanceof FileInputStream) {
+                FileInputStream f = (FileInputStream) in;
+                // A regular file read from where the stream stands; a pipe or device is pushed.
+                if (f.getChannel().size() > f.getChannel().position()) {
+                    NativeStream.Source source = new NativeStream.Source(f.getChannel());
+                    return new Opened(NativeStream.source(source, o.sampleFormat.code, 0, o.flags()), null, in, 0);
                 }
             }
+            return push(in, o);
         }
-        // The first audio frame (or an info frame and nothing after it) gives the format.
-        while (sampleRate == 0 && nextFrame()) {
-            continue;
+
+        static Opened push(InputStream in, Options o) throws IOException {
+            return new Opened(NativeStream.push(o.sampleFormat.code, 0, o.flags()), in, in, 0);
         }
-        if (sampleRate == 0) {
-            throw new IOException("no MPEG audio frames found");
+
+        static Opened file(File file, Options o) throws IOException {
+            if (!file.isFile()) {
+                // A pipe or device: pushed as it arrives.
+                return push(new FileInputStream(file), o);
+            }
+            return new Opened(NativeStream.file(file.getPath(), o.sampleFormat.code, 0, o.flags()), null, null, 0);
         }
-        if (info == null && last != null) {
-            info = MpegStreamInfo.plain(id3v2, last);   // no frame in the first bytes: found later
+
+        static Opened path(Path path, Options o) throws IOException {
+            if (path.getFileSystem() == java.nio.file.FileSystems.getDefault()) {
+                return file(path.toFile(), o);
+            }
+            NativeStream.Source source = new NativeStream.Source(Files.newByteChannel(path));
+            try {
+                return new Opened(NativeStream.source(source, o.sampleFormat.code, 0, o.flags()), null, source, 0);
+            } catch (IOException | RuntimeException e) {
+                source.close();
+                throw e;
+            }
         }
     }
 
-    /** Discards n stream bytes. */
-    private void discard(long n) throws IOException {
-        while (n > 0) {
-            fill((int) Math.min(n, LOOKAHEAD));
-            int k = (int) Math.min(len - pos, n);
-            if (k == 0) {
-                return;
+    MpegAudioInputStream(Opened o, Options options) throws IOException {
+        this.stream = o.stream;
+        this.in = o.in;
+        this.owned = o.owned;
+        this.options = options.copy();
+        this.bytesFed = o.fed;
+        this.feed = in != null ? new byte[FEED] : null;
+        try {
+            int[] f = stream.firstFormat();
+            while (f == null) {
+                if (!feedMore()) {
+                    throw new IOException("no MPEG audio frames found");
+                }
+                f = stream.firstFormat();
             }
-            pos += k;
-            n -= k;
+            firstFormat = f;
+            sampleRate = f[NativeStream.FORMAT_RATE];
+            channels = options.channels != 0 ? options.channels : f[NativeStream.FORMAT_SOURCE_CHANNELS];
+            if (!stream.setOutput(options.sampleFormat.code, channels, options.bigEndian)) {
+                throw new IllegalStateException("the native stream refused its output format");
+            }
+            frameSize = channels * ((options.sampleFormat.bits + 7) / 8);
+            info = MpegStreamInfo.of(stream, firstFormat);
+            seekable = info.isSeekable();
+            frameLength = info.isLengthExact() || info.getFrameCount() >= 0 ? info.getSampleCount() : -1;
+        } catch (IOException | RuntimeException | Error e) {
+            stream.close();
+            throw e;
         }
     }
 
     /**
-     * Makes the window hold at least want bytes, or all that is left. Reads as much as the buffer
-     * takes, so what the decoder sees depends on the stream alone, not on how it arrives. Each read's
-     * bytes are counted as it returns: when a later read fails, those before it stay in the buffer for
-     * a caller that goes on reading after the IOException.
+     * Feeds the native stream what it wants from the input; false when the input had ended already.
+     * A read that fails leaves what came before it in the stream.
      */
-    private void fill(int want) throws IOException {
-        if (len - pos >= want || eof) {
-            return;
-        }
-        if (pos > HISTORY) {
-            int drop = pos - HISTORY;
-            System.arraycopy(buf, drop, buf, 0, len - drop);
-            pos -= drop;
-            len -= drop;
-            base += drop;
-        }
-        if (buf.length < pos + want) {
-            buf = Arrays.copyOf(buf, pos + want);
-        }
-        while (len < buf.length) {
-            int got = in.read(buf, len, buf.length - len);
-            if (got < 0) {
-                eof = true;
-                len -= Tags.trailingLength(buf, pos, len);
-                return;
+    private boolean feedMore() throws IOException {
+        if (in == null || ended) {
+            if (!ended) {
+                throw new IOException("no MPEG audio frames found");
             }
-            len += got;
-        }
-    }
-
-    /**
-     * Earlier stream bytes before the window that a Layer III frame may take main data from: those
-     * from the first frame on, for what comes before it (tags, junk) is no stream data.
-     */
-    private int precedingBytes() {
-        long start = Math.max(base, Math.min(base + pos, streamStart));
-        return (int) Math.min(base + pos - start, HISTORY);
-    }
-
-    /** Before the first frame: moves the window to the first header, where the stream data starts. */
-    private void skipToFirstHeader() {
-        FrameHeader h = FrameHeader.find(buf, pos, len - pos, last);
-        if (h != null) {
-            pos += h.offset;
-        }
-        streamStart = base + pos;
-    }
-
-    /** Decodes frames until one gives audio into out, or the stream ends (false). */
-    private boolean nextFrame() throws IOException {
-        int want = LOOKAHEAD;
-        for (;;) {
-            fill(want);
-            if (!started) {
-                skipToFirstHeader();
-                fill(want);
-            }
-            if (resync && !resynchronise()) {
-                if (pos == len && eof) {
-                    return false;
-                }
-                continue;
-            }
-            int avail = len - pos;
-            if (avail == 0) {
-                return false;
-            }
-            // The frame the decoder is about to take; the native call does not say which it was.
-            FrameHeader h = FrameHeader.find(buf, pos, avail, last);
-            if (h != null) {
-                last = h;
-            }
-            boolean ok = decoder.decode(buf, pos, avail, precedingBytes(), pcm, 0);
-            int consumed = decoder.consumed();
-            if (ok && consumed > 0 && h != null) {
-                resync = !followedBySuccessor(pos + h.offset, pos + consumed);
-            }
-            if (ok && decoder.produced() > 0) {
-                started = true;
-                long frameStart = h != null ? base + pos + h.offset : -1;
-                pos += consumed;
-                framesDecoded++;
-                if (output(h, decoder.produced(), frameStart)) {
-                    return true;
-                }
-                want = LOOKAHEAD;
-            } else if (ok && consumed > 0) {
-                // Layer III main data reaching back before the stream start: no audio.
-                started = true;
-                pos += consumed;
-                framesWithoutOutput++;
-                anyFrame = true;
-                want = LOOKAHEAD;
-            } else if (ok && decoder.needed() > 0) {
-                if (eof) {   // a frame cut off by the end of the stream
-                    pos = len;
-                    return false;
-                }
-                want = Math.max(want, decoder.needed() + LOOKAHEAD);
-            } else if (h == null) {
-                if (eof) {
-                    pos = len;
-                    return false;
-                }
-                if (avail > 3) {
-                    pos += avail - 3;   // a header may start in the last three bytes
-                }
-                want = LOOKAHEAD;
-            } else {
-                skipDamagedFrame(h, avail);
-                want = LOOKAHEAD;
-            }
-        }
-    }
-
-    /**
-     * Steps just past the sync word of the frame that failed, h, and resynchronises. Not the whole frame
-     * its header claims: a damaged bit-rate field claims a frame of another length, and sync-like bytes
-     * often sit where it would end. Not past the first header a fresh search finds either: the failed
-     * frame itself may be unconfirmed, and that search would land on the next good frame.
-     */
-    private void skipDamagedFrame(FrameHeader h, int avail) {
-        pos += Math.min(h.offset + 1, avail);
-        framesSkipped++;
-        anyFrame = true;
-        resync = true;
-    }
-
-    /**
-     * Whether the frame at buf[start .. end) is followed by the header that confirms it, as the decoder's
-     * search confirms one, or by the end of the stream. The window holds two frames and more while the
-     * stream lasts.
-     */
-    private boolean followedBySuccessor(int start, int end) {
-        if (len - end < 2) {
-            return eof;
-        }
-        return buf[end] == (byte) 0xFF && ((buf[end + 1] ^ buf[start + 1]) & 0xFE) == 0;
-    }
-
-    /**
-     * After a damaged frame, or a frame taken without a successor where one should be (a cut frame
-     * accepted as continuing the stream), the next frame must start a run of frames: false headers in
-     * audio data confirm each other often enough by the decoder's two-byte check. Bytes before the run
-     * are discarded (they stay before the window: what is left of a damaged frame is main data that
-     * later frames may reach back for), and the decoder searches the run afresh, so that the last
-     * frame's header, damaged or of another length, does not make it take the run's first frame as its
-     * continuation. False when more input is needed or the stream is done.
-     */
-    private boolean resynchronise() {
-        int avail = len - pos;
-        int decidable = eof ? avail : Math.max(0, avail - RUN_REACH);
-        for (int i = 0; i < decidable; i++) {
-            if (buf[pos + i] == (byte) 0xFF && FrameHeader.startsFrameRun(buf, pos + i, len)) {
-                pos += i;
-                resync = false;
-                last = null;
-                decoder.restartSearch();
-                return true;
-            }
-        }
-        pos += decidable;
-        return false;
-    }
-
-    /**
-     * Moves a decoded frame's PCM (produced bytes in pcm, native order) into out in the stream's
-     * format, less the samples that gapless decoding cuts. False when nothing is left to give.
-     */
-    private boolean output(FrameHeader h, int produced, long frameStart) {
-        boolean infoFrame = !anyFrame && frameStart == infoFrameStart;
-        anyFrame = true;
-        int frameChannels;
-        int n;
-        if (h != null && produced == h.samples() * h.channels() * 2) {
-            frameChannels = h.channels();
-            n = h.samples();
-        } else {   // not expected: the search above finds what the decoder finds
-            frameChannels = channels != 0 ? channels : 2;
-            n = produced / (2 * frameChannels);
-        }
-        if (sampleRate == 0) {
-            sampleRate = h != null ? h.sampleRate() : info != null ? info.getSampleRate() : 44100;
-            channels = frameChannels;
-        }
-        if (infoFrame) {
             return false;
         }
-        long first = samples;
-        samples += n;
-        outPos = 0;
-        outLen = 0;
-        int from = (int) Math.max(0, Math.min(n, keepFrom - first));
-        copy(from, (int) Math.max(from, Math.min(n, keepTo - first)), frameChannels);
-        copy((int) Math.max(from, Math.min(n, dropTo - first)), n, frameChannels);
-        return outLen > 0;
-    }
-
-    /** Appends samples [from, to) of pcm to out, little-endian, in the stream's channel count. */
-    private void copy(int from, int to, int frameChannels) {
-        if (from >= to) {
-            return;
+        int want = Math.max(1, Math.min(FEED, stream.inputWanted()));
+        int got = in.read(feed, 0, want);
+        if (got < 0) {
+            ended = true;
+            stream.endInput();
+            return true;
         }
-        if (frameChannels == channels && !swap) {
-            int bytes = (to - from) * channels * 2;
-            System.arraycopy(pcm, from * channels * 2, out, outLen, bytes);
-            outLen += bytes;
-            return;
-        }
-        int lo = swap ? 1 : 0;
-        for (int s = from; s < to; s++) {
-            for (int c = 0; c < channels; c++) {
-                int i = (s * frameChannels + Math.min(c, frameChannels - 1)) * 2;
-                out[outLen++] = pcm[i + lo];
-                out[outLen++] = pcm[i + 1 - lo];
-            }
-        }
+        stream.feed(feed, 0, got);
+        bytesFed += got;
+        return true;
     }
 
     @Override
     public int read() throws IOException {
-        return read(one, 0, 1) < 0 ? -1 : one[0] & 0xFF;
+        byte[] b = new byte[1];
+        return read(b, 0, 1) < 0 ? -1 : b[0] & 0xFF;
     }
 
     @Override
-    public int read(byte[] b, int off, int n) throws IOException {
-        Objects.checkFromIndexSize(off, n, b.length);
+    public int read(byte[] b, int off, int len) throws IOException {
+        Objects.checkFromIndexSize(off, len, b.length);
+        checkOpen();
+        if (len == 0) {
+            return 0;
+        }
+        if (smallPos < smallLen) {
+            int k = Math.min(len, smallLen - smallPos);
+            System.arraycopy(small, smallPos, b, off, k);
+            smallPos += k;
+            return k;
+        }
+        if (len < SMALL_READ) {
+            int n = decode(small, 0, small.length);
+            if (n < 0) {
+                return -1;
+            }
+            smallPos = 0;
+            smallLen = n;
+            return read(b, off, len);
+        }
+        return decode(b, off, len - len % frameSize);
+    }
+
+    /** Decodes whole sample periods into b[off .. off + len): their bytes, or -1 at the end of this format. */
+    private int decode(byte[] b, int off, int len) throws IOException {
+        for (;;) {
+            if (nextFormat != null) {
+                return -1;
+            }
+            long r = stream.read(b, off, len);
+            checkOpen();
+            int status = NativeStream.status(r);
+            switch (status) {
+                case NativeStream.OK:
+                    return NativeStream.bytes(r);
+                case NativeStream.NEED_INPUT:
+                    feedMore();
+                    break;
+                case NativeStream.FORMAT_CHANGED:
+                    int[] f = stream.format();
+                    if (f != null && f[NativeStream.FORMAT_RATE] != sampleRate) {
+                        nextFormat = f;
+                        return -1;
+                    }
+                    break;   // the same rate (the channels stay fixed): nothing changes for the reader
+                case NativeStream.END:
+                    return -1;
+                default:
+                    throw new IOException("decoding failed (status " + status + ")");
+            }
+        }
+    }
+
+    private void checkOpen() throws IOException {
         if (closed) {
             throw new IOException("stream closed");
         }
-        if (n == 0) {
+    }
+
+    /**
+     * After reads ended at a change of the sampling rate: goes on with the samples of the new rate
+     * (true), whose rate {@link #getSampleRate()} now gives. False at the real end of the stream.
+     */
+    public boolean nextFormat() throws IOException {
+        checkOpen();
+        if (nextFormat == null) {
+            return false;
+        }
+        sampleRate = nextFormat[NativeStream.FORMAT_RATE];
+        nextFormat = null;
+        return true;
+    }
+
+    /**
+     * Skips n bytes of output, rounded down to whole sample periods: on a seekable source by seeking,
+     * otherwise by decoding. Never beyond the end of the current format.
+     */
+    @Override
+    public long skip(long n) throws IOException {
+        checkOpen();
+        if (n <= 0) {
             return 0;
         }
-        while (outPos >= outLen) {
-            boolean more;
-            try {
-                more = nextFrame();
-            } catch (IllegalStateException e) {
-                if (decoder.isOpen()) {
-                    throw e;
-                }
-                // Only close closes the decoder: it did so while this read was decoding.
-                throw new IOException("stream closed", e);
-            }
-            if (closed) {
-                // What the decoder gave after close (nothing, from a handle already closed) is no end of stream.
-                throw new IOException("stream closed");
-            }
-            if (!more) {
-                return -1;
-            }
+        long done = Math.min(n, smallLen - smallPos);
+        smallPos += (int) done;
+        long periods = (n - done) / frameSize;
+        if (periods == 0 || nextFormat != null) {
+            return done;
         }
-        int k = Math.min(n, outLen - outPos);
-        System.arraycopy(out, outPos, b, off, k);
-        outPos += k;
-        return k;
+        long from = stream.tell();
+        long to = from + periods;
+        if (frameLength >= 0) {
+            to = Math.min(to, Math.max(from, frameLength));
+        }
+        int r = stream.seek(to);
+        if (r < 0) {
+            throw new IOException("cannot skip (status " + r + ")");
+        }
+        return done + (stream.tell() - from) * frameSize;
     }
 
-    /** PCM bytes that can be read without decoding another frame. */
+    /**
+     * Makes the next read start at output sample period {@code sampleFrame} (gapless trimming applied),
+     * with the samples a decode from the start gives there. Backward only on a seekable source.
+     *
+     * @throws IOException backward on a stream that is not seekable, or when reading fails
+     */
+    public void seek(long sampleFrame) throws IOException {
+        checkOpen();
+        if (sampleFrame < 0) {
+            throw new IllegalArgumentException("negative position " + sampleFrame);
+        }
+        if (!seekable && sampleFrame < getPosition()) {
+            throw new IOException("cannot seek backward in a stream that is not seekable");
+        }
+        smallPos = smallLen = 0;
+        int r = stream.seek(sampleFrame);
+        if (r < 0) {
+            throw new IOException("cannot seek (status " + r + ")");
+        }
+        if (nextFormat != null && stream.format() != null
+                && stream.format()[NativeStream.FORMAT_RATE] == sampleRate) {
+            nextFormat = null;   // back before the change
+        }
+    }
+
+    /** {@link #seek} to the sample period of a time in microseconds at the stream's first rate. */
+    public void seekMicroseconds(long micros) throws IOException {
+        seek(Math.round(micros * (double) firstFormat[NativeStream.FORMAT_RATE] / 1e6));
+    }
+
+    /** The output sample period the next read gives (from the first one, 0), or the end. */
+    public long getPosition() {
+        return stream.tell() - (smallLen - smallPos + frameSize - 1) / frameSize;
+    }
+
+    /** {@link #getPosition()} in microseconds at the stream's first rate. */
+    public long getPositionMicros() {
+        return getPosition() * 1_000_000L / firstFormat[NativeStream.FORMAT_RATE];
+    }
+
+    /** True on a seekable source: {@link #mark}/{@link #reset} then work at any distance. */
+    @Override
+    public boolean markSupported() {
+        return seekable;
+    }
+
+    /** Remembers the position for {@link #reset()} (a seekable source only; readLimit plays no part). */
+    @Override
+    public synchronized void mark(int readLimit) {
+        if (seekable) {
+            long buffered = smallLen - smallPos;
+            markSample = stream.tell() - (buffered + frameSize - 1) / frameSize;
+            markSkip = (int) ((frameSize - buffered % frameSize) % frameSize);
+        }
+    }
+
+    @Override
+    public synchronized void reset() throws IOException {
+        if (!seekable || markSample < 0) {
+            throw new IOException(seekable ? "no mark set" : "mark and reset need a seekable source");
+        }
+        seek(markSample);
+        for (long k = markSkip; k > 0; k--) {
+            read();
+        }
+    }
+
+    /** PCM bytes that can be read without decoding. */
     @Override
     public int available() {
-        return closed ? 0 : outLen - outPos;
+        return closed ? 0 : smallLen - smallPos;
     }
 
-    /** Closes the underlying stream and releases the decoder. Closing twice does nothing. */
+    /** Closes the input and releases the decoder. Closing twice does nothing. */
     @Override
     public void close() throws IOException {
-        if (!closed) {
-            closed = true;
-            decoder.close();
-            in.close();
+        if (closed) {
+            return;
+        }
+        closed = true;
+        stream.close();
+        if (owned != null) {
+            try {
+                owned.close();
+            } catch (IOException | RuntimeException e) {
+                throw e;
+            } catch (Exception e) {
+                throw new IOException(e);
+            }
         }
     }
 
-    /** Sampling rate of the output in Hz. */
+    /** Sampling rate of the samples reads give now, in Hz. */
     public int getSampleRate() {
         return sampleRate;
     }
@@ -448,52 +562,88 @@ public final class MpegAudioInputStream extends InputStream {
         return channels;
     }
 
-    /** Bytes of one sample period of output: 2 per channel. */
+    /** Bytes of one sample period of output. */
     public int getFrameSize() {
-        return 2 * channels;
+        return frameSize;
+    }
+
+    /** The samples' format. */
+    public SampleFormat getSampleFormat() {
+        return options.sampleFormat;
+    }
+
+    /** The output as a Java Sound format, at the rate of the samples reads give now. */
+    public AudioFormat getFormat() {
+        return pcmFormat(options.sampleFormat, sampleRate, channels, options.bigEndian);
+    }
+
+    static AudioFormat pcmFormat(SampleFormat f, float rate, int channels, boolean bigEndian) {
+        int frameSize = channels == AudioSystem.NOT_SPECIFIED ? AudioSystem.NOT_SPECIFIED
+                : channels * ((f.bits + 7) / 8);
+        Map<String, Object> props = f == SampleFormat.PCM_16_TRUNCATED ? Map.of(MpegProperties.ROUNDING,
+                MpegProperties.TRUNCATE) : Map.of();
+        return new AudioFormat(f.encoding, rate, f.bits, channels, frameSize, rate, bigEndian, props);
     }
 
     /**
-     * Samples per channel that the whole output will hold when the stream is intact, from what its
-     * info frame declares; -1 when it declares no frame count.
+     * Sample periods of the whole output (after gapless trimming): exact on a seekable source, else as
+     * an info frame declares it; -1 when unknown. With a change of sampling rate, all formats together.
      */
     public long getFrameLength() {
-        long frames = info != null ? info.getFrameCount() : -1;
-        if (frames < 0) {
-            return -1;
-        }
-        long all = frames * info.getSamplesPerFrame();
-        if (!gapless || info.getEncoderDelay() < 0) {
-            return all;
-        }
-        return Math.max(0, keepTo - keepFrom);
+        return frameLength;
+    }
+
+    /** Duration in microseconds of the whole output, or -1 when unknown. */
+    public long getDurationMicros() {
+        return frameLength >= 0 ? info.getDurationMicros() : -1;
+    }
+
+    /** True for a File, Path or FileInputStream over a regular file. */
+    public boolean isSeekable() {
+        return seekable;
     }
 
     /**
-     * What the stream's start declares: format, tags, info frame. Null only if the decoder took a
-     * frame that could not be described, which does not happen with the streams it accepts.
+     * What is known of the stream: format, tags, info frame, length. Tags at the end of a stream that is
+     * not seekable appear once it has been read to the end.
      */
     public MpegStreamInfo getStreamInfo() {
+        if (!closed) {
+            try {
+                info = MpegStreamInfo.of(stream, firstFormat);
+            } catch (IOException e) {
+                throw new UncheckedIOException(e);
+            }
+        }
         return info;
     }
 
-    /** Stream bytes read so far, excluding the decoder's read-ahead. */
+    /** Bytes taken from the input stream so far; -1 for a seekable source. */
     public long getStreamPosition() {
-        return base + pos;
+        return in != null ? bytesFed : -1;
     }
 
-    /** Frames decoded, an info frame included. */
+    private long count(int field) {
+        try {
+            long[] i = closed ? null : stream.info();
+            return i != null ? i[field] : 0;
+        } catch (IOException e) {
+            return 0;
+        }
+    }
+
+    /** Frames decoded, an info frame not included. */
     public long getFramesDecoded() {
-        return framesDecoded;
+        return count(NativeStream.INFO_FRAMES_DECODED);
     }
 
-    /** Damaged frames (and false frame starts) skipped. */
+    /** Damaged frames, replaced by concealment or (with dropDamaged) by nothing. */
     public long getFramesSkipped() {
-        return framesSkipped;
+        return count(NativeStream.INFO_FRAMES_CONCEALED) + count(NativeStream.INFO_FRAMES_DROPPED);
     }
 
-    /** Layer III frames consumed without output because their main data began before the stream. */
+    /** Layer III frames that gave silence because their main data began before the stream. */
     public long getFramesWithoutOutput() {
-        return framesWithoutOutput;
+        return count(NativeStream.INFO_FRAMES_SILENT);
     }
 }

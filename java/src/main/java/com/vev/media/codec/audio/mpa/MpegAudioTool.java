@@ -1,26 +1,31 @@
 package com.vev.media.codec.audio.mpa;
 
-import java.io.BufferedInputStream;
 import java.io.BufferedOutputStream;
 import java.io.File;
-import java.io.FileInputStream;
 import java.io.IOException;
-import java.io.InputStream;
 import java.io.OutputStream;
 import java.io.PrintStream;
 import java.io.RandomAccessFile;
+import java.net.MalformedURLException;
+import java.net.URL;
 import java.nio.file.Files;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Locale;
+import java.util.Map;
+import javax.sound.sampled.AudioFormat;
+import javax.sound.sampled.AudioSystem;
+import javax.sound.sampled.LineUnavailableException;
+import javax.sound.sampled.SourceDataLine;
 
 /**
- * Command line of the jar: decodes an MP1, MP2 or MP3 file to WAV, or describes it.
+ * Command line of the jar: decodes an MP1, MP2 or MP3 file or URL to WAV, plays it, or describes it.
  *
  * <pre>
- * java -jar rovaz.jar [--raw] [--no-gapless] INPUT OUTPUT
+ * java -jar rovaz.jar [OPTIONS] INPUT OUTPUT
+ * java -jar rovaz.jar [OPTIONS] --play INPUT
  * java -jar rovaz.jar --info INPUT
  * </pre>
  *
@@ -43,49 +48,84 @@ public final class MpegAudioTool {
     }
 
     private static void usage(PrintStream s) {
-        s.println("usage: java -jar rovaz.jar [--raw] [--no-gapless] INPUT OUTPUT.wav");
+        s.println("usage: java -jar rovaz.jar [OPTIONS] INPUT OUTPUT.wav");
+        s.println("       java -jar rovaz.jar [OPTIONS] --play INPUT");
         s.println("       java -jar rovaz.jar --info INPUT");
-        s.println("  Decodes MPEG-1/2 audio (Layer I, II or III) to a 16-bit WAV file, or with --raw to");
-        s.println("  headerless interleaved little-endian PCM. \"-\" reads standard input or writes");
-        s.println("  standard output. --no-gapless keeps the encoder delay and padding that a LAME tag");
-        s.println("  declares. --info describes the file: format, frames, duration, tags.");
+        s.println("  Decodes MPEG-1/2 audio (Layer I, II or III) to a WAV file, or plays it on the default");
+        s.println("  audio device. INPUT is a file, an http(s) URL (Icecast/SHOUTcast too) or \"-\" for");
+        s.println("  standard input; OUTPUT \"-\" writes standard output.");
+        s.println("  --bits 16|24|32   sample size (16: rounded to nearest)   --float   32-bit float samples");
+        s.println("  --start SECONDS   begin there (a file seeks straight to it)");
+        s.println("  --raw             headerless interleaved little-endian PCM instead of WAV");
+        s.println("  --no-gapless      keep the encoder delay and padding that a LAME tag declares");
+        s.println("  --info            describe the input: format, exact length, tags");
     }
 
     int run(String[] args) {
         boolean raw = false;
-        boolean gapless = true;
         boolean info = false;
+        boolean play = false;
+        double start = 0;
+        MpegAudioInputStream.Options o = new MpegAudioInputStream.Options();
         List<String> files = new ArrayList<>();
-        for (String a : args) {
-            switch (a) {
-                case "--raw":
-                    raw = true;
-                    break;
-                case "--no-gapless":
-                    gapless = false;
-                    break;
-                case "--info":
-                    info = true;
-                    break;
-                case "-h":
-                case "--help":
-                    usage(System.out);
-                    return 0;
-                default:
-                    if (a.length() > 1 && a.startsWith("-")) {
-                        err.println(NAME + ": unknown option " + a);
-                        usage(err);
-                        return 2;
-                    }
-                    files.add(a);
+        try {
+            for (int i = 0; i < args.length; i++) {
+                String a = args[i];
+                switch (a) {
+                    case "--raw":
+                        raw = true;
+                        break;
+                    case "--no-gapless":
+                        o.gapless(false);
+                        break;
+                    case "--info":
+                        info = true;
+                        break;
+                    case "--play":
+                        play = true;
+                        break;
+                    case "--float":
+                        o.sampleFormat(MpegAudioInputStream.SampleFormat.FLOAT_32);
+                        break;
+                    case "--bits":
+                        o.sampleFormat(bits(value(args, ++i, a)));
+                        break;
+                    case "--start":
+                        start = Double.parseDouble(value(args, ++i, a));
+                        if (!(start >= 0) || Double.isInfinite(start)) {
+                            throw new IllegalArgumentException("--start needs a time in seconds, not " + args[i]);
+                        }
+                        break;
+                    case "-h":
+                    case "--help":
+                        usage(System.out);
+                        return 0;
+                    default:
+                        if (a.length() > 1 && a.startsWith("-")) {
+                            throw new IllegalArgumentException("unknown option " + a);
+                        }
+                        files.add(a);
+                }
             }
+        } catch (IllegalArgumentException e) {   // NumberFormatException included
+            err.println(NAME + ": " + e.getMessage());
+            usage(err);
+            return 2;
         }
-        if (files.size() != (info ? 1 : 2)) {
+        if (files.size() != (info || play ? 1 : 2) || (info && play)) {
             usage(err);
             return 2;
         }
         try {
-            return info ? info(files.get(0)) : decode(files.get(0), files.get(1), raw, gapless);
+            if (info) {
+                return info(files.get(0));
+            }
+            try (MpegAudioInputStream pcm = open(files.get(0), o)) {
+                if (start > 0) {
+                    pcm.seekMicroseconds(Math.round(start * 1e6));
+                }
+                return play ? play(pcm) : decode(pcm, files.get(0), files.get(1), raw);
+            }
         } catch (NoSuchFileException e) {
             err.println(NAME + ": no such file: " + e.getFile());
         } catch (IOException e) {
@@ -96,41 +136,98 @@ public final class MpegAudioTool {
         return 1;
     }
 
-    private static InputStream openInput(String name) throws IOException {
-        if (name.equals("-")) {
-            return new BufferedInputStream(System.in);
+    private static String value(String[] args, int i, String option) {
+        if (i >= args.length) {
+            throw new IllegalArgumentException(option + " needs a value");
         }
-        return new BufferedInputStream(Files.newInputStream(Path.of(name)));
+        return args[i];
     }
 
-    private int decode(String input, String output, boolean raw, boolean gapless) throws IOException {
-        long inputBytes = input.equals("-") ? -1 : new File(input).length();
-        MpegAudioInputStream pcm;
-        InputStream in = openInput(input);
+    private static MpegAudioInputStream.SampleFormat bits(String v) {
+        switch (v) {
+            case "16":
+                return MpegAudioInputStream.SampleFormat.PCM_16;
+            case "24":
+                return MpegAudioInputStream.SampleFormat.PCM_24;
+            case "32":
+                return MpegAudioInputStream.SampleFormat.PCM_32;
+            default:
+                throw new IllegalArgumentException("--bits takes 16, 24 or 32, not " + v);
+        }
+    }
+
+    private MpegAudioInputStream open(String input, MpegAudioInputStream.Options o) throws IOException {
         try {
-            pcm = new MpegAudioInputStream(in, gapless);
+            if (input.equals("-")) {
+                return new MpegAudioInputStream(System.in, o);
+            }
+            if (input.contains("://")) {
+                try {
+                    return MpegAudioInputStream.open(new URL(input), o.icyListener((title, fields) -> {
+                        if (title != null) {
+                            err.println(NAME + ": now playing: " + title);
+                        }
+                    }));
+                } catch (MalformedURLException e) {
+                    // not a URL after all: a file name
+                }
+            }
+            Path path = Path.of(input);
+            if (!Files.exists(path)) {
+                throw new NoSuchFileException(input);
+            }
+            return new MpegAudioInputStream(path, o);
+        } catch (NoSuchFileException e) {
+            throw e;
         } catch (IOException e) {
-            in.close();
             throw new IOException(e.getMessage() + " in " + input, e);
         }
+    }
+
+    private int play(MpegAudioInputStream pcm) throws IOException {
+        AudioFormat format = pcm.getFormat();
+        SourceDataLine line;
+        try {
+            line = AudioSystem.getSourceDataLine(format);
+            line.open(format);
+        } catch (LineUnavailableException | IllegalArgumentException | SecurityException e) {
+            err.println(NAME + ": no audio output device can play " + format + " here"
+                    + (e.getMessage() != null ? " (" + e.getMessage() + ")" : "")
+                    + "; decode to a file instead: java -jar rovaz.jar INPUT OUTPUT.wav");
+            return 1;
+        }
+        try {
+            line.start();
+            byte[] b = new byte[Math.max(4096, line.getBufferSize() / 4 / format.getFrameSize() * format.getFrameSize())];
+            for (int n; (n = pcm.read(b)) > 0; ) {
+                line.write(b, 0, n);
+            }
+            line.drain();
+        } finally {
+            line.close();
+        }
+        return 0;
+    }
+
+    private int decode(MpegAudioInputStream pcm, String input, String output, boolean raw) throws IOException {
         boolean toStdout = output.equals("-");
         long dataBytes = 0;
-        long start = System.nanoTime();
-        try (MpegAudioInputStream source = pcm;
-             OutputStream out = toStdout ? System.out : Files.newOutputStream(Path.of(output))) {
+        long started = System.nanoTime();
+        long total = pcm.getFrameLength();
+        try (OutputStream out = toStdout ? System.out : Files.newOutputStream(Path.of(output))) {
             OutputStream buffered = new BufferedOutputStream(out, 1 << 16);
             if (!raw) {
-                buffered.write(wavHeader(pcm.getSampleRate(), pcm.getChannels(), 0xFFFFFFFFL - 36));
+                buffered.write(wavHeader(pcm.getFormat(), 0xFFFFFFFFL - 36));
             }
             byte[] b = new byte[1 << 16];
-            long nextReport = start + PROGRESS_AFTER_NANOS;
+            long nextReport = started + PROGRESS_AFTER_NANOS;
             boolean reported = false;
-            for (int n; (n = source.read(b)) > 0; ) {
+            for (int n; (n = pcm.read(b)) > 0; ) {
                 buffered.write(b, 0, n);
                 dataBytes += n;
                 long now = System.nanoTime();
                 if (now >= nextReport) {
-                    progress(source, inputBytes, dataBytes);
+                    progress(pcm, total, dataBytes);
                     reported = true;
                     nextReport = now + PROGRESS_EVERY_NANOS;
                 }
@@ -140,12 +237,17 @@ public final class MpegAudioTool {
                 err.println();
             }
         }
+        if (pcm.nextFormat()) {
+            err.println(NAME + ": the sampling rate changes to " + pcm.getSampleRate() + " Hz at "
+                    + clock((double) pcm.getPosition() / pcm.getSampleRate())
+                    + "; the output ends there");
+        }
         if (!raw && !toStdout) {
             patchWavSizes(output, dataBytes);
         }
         double seconds = (double) dataBytes / pcm.getFrameSize() / pcm.getSampleRate();
-        double elapsed = Math.max(1e-9, (System.nanoTime() - start) / 1e9);
-        err.printf(Locale.ROOT, "%s: %d frames decoded, %d skipped (damaged), %d without output, %d Hz, "
+        double elapsed = Math.max(1e-9, (System.nanoTime() - started) / 1e9);
+        err.printf(Locale.ROOT, "%s: %d frames decoded, %d damaged, %d without output, %d Hz, "
                         + "%d channel%s, %.3f s of audio in %.3f s (%.0fx real time)%n", NAME,
                 pcm.getFramesDecoded(), pcm.getFramesSkipped(), pcm.getFramesWithoutOutput(),
                 pcm.getSampleRate(), pcm.getChannels(), pcm.getChannels() == 1 ? "" : "s", seconds,
@@ -153,29 +255,31 @@ public final class MpegAudioTool {
         return 0;
     }
 
-    private void progress(MpegAudioInputStream s, long inputBytes, long dataBytes) {
+    private void progress(MpegAudioInputStream s, long total, long dataBytes) {
         double seconds = (double) dataBytes / s.getFrameSize() / s.getSampleRate();
-        String done = inputBytes > 0
-                ? String.format(Locale.ROOT, "%3d%% ", Math.min(100, s.getStreamPosition() * 100 / inputBytes))
-                : "";
+        String done = total > 0
+                ? String.format(Locale.ROOT, "%3d%% ", Math.min(100, s.getPosition() * 100 / total)) : "";
         err.printf(Locale.ROOT, "\r%s: %s%s decoded", NAME, done, clock(seconds));
         err.flush();
     }
 
-    /** The 44-byte header of a 16-bit PCM WAV file with dataBytes of samples (clamped to 32 bits). */
-    static byte[] wavHeader(int rate, int channels, long dataBytes) {
+    /** The header of a PCM (or, for float samples, IEEE float) WAV file with dataBytes of samples. */
+    static byte[] wavHeader(AudioFormat f, long dataBytes) {
         long data = Math.min(dataBytes, 0xFFFFFFFFL - 36);
+        int channels = f.getChannels();
+        int bytes = f.getSampleSizeInBits() / 8;
+        int rate = (int) f.getSampleRate();
         byte[] h = new byte[44];
         put(h, 0, "RIFF");
         le(h, 4, data + 36, 4);
         put(h, 8, "WAVEfmt ");
         le(h, 16, 16, 4);
-        le(h, 20, 1, 2);   // PCM
+        le(h, 20, f.getEncoding().equals(AudioFormat.Encoding.PCM_FLOAT) ? 3 : 1, 2);
         le(h, 22, channels, 2);
         le(h, 24, rate, 4);
-        le(h, 28, (long) rate * channels * 2, 4);
-        le(h, 32, channels * 2, 2);
-        le(h, 34, 16, 2);
+        le(h, 28, (long) rate * channels * bytes, 4);
+        le(h, 32, channels * bytes, 2);
+        le(h, 34, bytes * 8, 2);
         put(h, 36, "data");
         le(h, 40, data, 4);
         return h;
@@ -215,65 +319,49 @@ public final class MpegAudioTool {
     }
 
     private int info(String input) throws IOException {
-        byte[] d;
-        try (InputStream in = input.equals("-") ? System.in : new FileInputStream(input)) {
-            d = in.readAllBytes();
-        }
-        int p = 0;
-        long id3v2 = 0;
-        for (int t; (t = Tags.id3v2Length(d, p, d.length - p)) > 0; p = (int) Math.min(d.length, (long) p + t)) {
-            id3v2 += t;
-        }
-        int end = Tags.audioEnd(d, p, d.length, null);
-        MpegStreamInfo s = MpegStreamInfo.parse(id3v2, d, p, end - p);
-        if (s == null) {
-            err.println(NAME + ": no MPEG audio frames found in " + input);
-            return 1;
-        }
-        // Walk the frames as the decoder finds them.
-        long frames = 0;
-        long garbage = 0;
-        int minRate = Integer.MAX_VALUE;
-        int maxRate = 0;
-        FrameHeader previous = null;
-        for (int at = p; at < end; ) {
-            FrameHeader h = FrameHeader.find(d, at, end - at, previous);
-            if (h == null) {
-                garbage += end - at;
-                break;
+        MpegStreamInfo s;
+        long size;
+        try (MpegAudioInputStream pcm = open(input, new MpegAudioInputStream.Options())) {
+            if (!pcm.isSeekable()) {
+                pcm.skip(Long.MAX_VALUE);   // to the end, for the tags and the length there
+                while (pcm.read(new byte[1 << 16]) >= 0 || pcm.nextFormat()) {
+                    continue;
+                }
             }
-            garbage += h.offset;
-            frames++;
-            minRate = Math.min(minRate, h.bitRate());
-            maxRate = Math.max(maxRate, h.bitRate());
-            at += h.offset + Math.max(1, h.frameBytes);
-            previous = h;
+            s = pcm.getStreamInfo();
+            size = input.equals("-") || input.contains("://") ? -1 : new File(input).length();
         }
-        boolean infoFrame = s.getInfoTag() != null;
-        long audioFrames = frames - (infoFrame ? 1 : 0);
         PrintStream o = System.out;
-        o.println("file:      " + input + " (" + d.length + " bytes)");
-        o.printf(Locale.ROOT, "format:    %s, %d Hz, %s, %s%n", s.firstHeader().describe(), s.getSampleRate(),
-                s.getChannelMode(), minRate == 0 ? "free format"
-                        : minRate == maxRate ? minRate + " kbit/s" : "VBR " + minRate + "-" + maxRate + " kbit/s");
-        o.println("frames:    " + audioFrames + (garbage > 0 ? " (" + garbage + " bytes between frames)" : ""));
-        List<String> tags = new ArrayList<>();
-        if (id3v2 > 0) {
-            tags.add("ID3v2 (" + id3v2 + " bytes)");
+        o.println("file:      " + input + (size >= 0 ? " (" + size + " bytes)" : ""));
+        o.printf(Locale.ROOT, "format:    MPEG-%d Layer %s, %d Hz, %s, %s%n", s.getMpegVersion(),
+                "I".repeat(s.getLayer()), s.getSampleRate(), s.getChannelMode(),
+                s.getBitRate() == 0 ? "free format" : s.isVbr() ? "VBR" : s.getBitRate() + " kbit/s");
+        if (s.getCountedFrames() >= 0) {
+            o.println("frames:    " + s.getCountedFrames());
         }
-        Tags.audioEnd(d, p, d.length, tags);
-        o.println("tags:      " + (tags.isEmpty() ? "none" : String.join(", ", tags)));
-        if (infoFrame) {
+        if (s.getInfoTag() != null) {
             o.println("info:      " + s.getInfoTag() + " frame"
                     + (s.getFrameCount() >= 0 ? ", " + s.getFrameCount() + " frames" : "")
                     + (s.getEncoder() != null ? ", encoder " + s.getEncoder() : ""));
         }
         if (s.getEncoderDelay() >= 0) {
             o.println("gapless:   encoder delay " + s.getEncoderDelay() + ", padding " + s.getEncoderPadding()
-                    + " samples");
+                    + " samples" + (s.isGapless() ? ", trimmed" : ""));
         }
-        long samples = s.getSampleCount() >= 0 ? s.getSampleCount() : audioFrames * s.getSamplesPerFrame();
-        o.printf(Locale.ROOT, "duration:  %s (%d samples)%n", clock((double) samples / s.getSampleRate()), samples);
+        long samples = s.getSampleCount();
+        if (samples >= 0) {
+            o.printf(Locale.ROOT, "duration:  %s (%d samples%s)%n", clock(s.getDurationMicros() / 1e6), samples,
+                    s.isLengthExact() ? ", exact" : ", as declared");
+        }
+        if (s.getFormatChanges() > 0) {
+            o.println("changes:   " + s.getFormatChanges() + " format change" + (s.getFormatChanges() > 1 ? "s" : ""));
+        }
+        if (s.getTags().isEmpty()) {
+            o.println("tags:      none");
+        }
+        for (Map.Entry<String, String> t : s.getTags().entrySet()) {
+            o.printf(Locale.ROOT, "%-10s %s%n", t.getKey() + ":", t.getValue().replace('\n', ' '));
+        }
         return 0;
     }
 }

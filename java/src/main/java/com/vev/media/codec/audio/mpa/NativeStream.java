@@ -1,6 +1,9 @@
 package com.vev.media.codec.audio.mpa;
 
+import java.io.Closeable;
 import java.io.IOException;
+import java.nio.ByteBuffer;
+import java.nio.channels.SeekableByteChannel;
 import java.lang.ref.Cleaner;
 import java.nio.charset.StandardCharsets;
 import java.util.LinkedHashMap;
@@ -29,18 +32,69 @@ final class NativeStream implements AutoCloseable {
     static final int S32 = 4;
     static final int F32 = 5;
 
+    // Fields of info().
+    static final int INFO_SAMPLES = 0;
+    static final int INFO_DURATION_US = 1;
+    static final int INFO_LENGTH_EXACT = 2;
+    static final int INFO_SEEKABLE = 3;
+    static final int INFO_KIND = 4;
+    static final int INFO_ENCODER_DELAY = 5;
+    static final int INFO_ENCODER_PADDING = 6;
+    static final int INFO_GAPLESS = 7;
+    static final int INFO_FRAMES_DECODED = 8;
+    static final int INFO_FRAMES_CONCEALED = 9;
+    static final int INFO_FRAMES_DROPPED = 10;
+    static final int INFO_BYTES_SKIPPED = 11;
+    static final int INFO_CRC_IGNORED = 12;
+    static final int INFO_FORMAT_CHANGES = 13;
+    static final int INFO_TAGS_CLAMPED = 14;
+    static final int INFO_DECLARED_FRAMES = 15;
+    static final int INFO_DECLARED_BYTES = 16;
+    static final int INFO_AUDIO_FRAMES = 17;
+    static final int INFO_FRAMES_SILENT = 18;
+    static final int INFO_TAG_BYTES = 19;
+    static final int INFO_FIRST_FRAME_OFFSET = 20;
+    static final int INFO_LEADING_JUNK = 21;
+    private static final int INFO_FIELDS = 22;
+
+    // Fields of format().
+    static final int FORMAT_RATE = 0;
+    static final int FORMAT_CHANNELS = 1;
+    static final int FORMAT_SOURCE_CHANNELS = 2;
+    static final int FORMAT_LAYER = 3;
+    static final int FORMAT_VERSION = 4;
+    static final int FORMAT_MODE = 5;
+    static final int FORMAT_BIT_RATE = 6;
+    static final int FORMAT_SAMPLE_FORMAT = 7;
+    static final int FORMAT_BYTES_PER_SAMPLE = 8;
+
     static final int GAPLESS = 1;
     static final int DROP_DAMAGED = 2;
     static final int BIG_ENDIAN = 4;
 
     private static final Cleaner CLEANER = Cleaner.create();
+    private static final byte[] NO_BYTES = new byte[0];
 
     private final int handle;
     private final Cleaner.Cleanable cleanable;
+    private final Source source;
+    private int formatStatus;
 
     private NativeStream(int handle) {
+        this(handle, null);
+    }
+
+    private NativeStream(int handle, Source source) {
         this.handle = handle;
+        this.source = source;
         this.cleanable = CLEANER.register(this, () -> nClose(handle));
+    }
+
+    /** Throws what the source met during the last call, if anything. */
+    private void rethrow() throws IOException {
+        if (source != null) {
+            source.rethrow();
+        }
     }
 
     /** A stream fed with {@link #feed}; its format is known once enough bytes came. */
@@ -60,6 +114,80 @@ final class NativeStream implements AutoCloseable {
             throw new IOException("cannot read " + path + " (status " + h + ")");
         }
         return new NativeStream(h);
+    }
+
+    /**
+     * A seekable stream over a source the caller reads: a file through its channel, or any seekable
+     * byte channel. The source's failures come back as the IOException of the call that met them.
+     */
+    static NativeStream source(Source source, int sampleFormat, int channels, int flags) throws IOException {
+        NativeLoader.load();
+        int h = nOpenSource(source, source.size(), sampleFormat, channels, flags);
+        source.rethrow();
+        if (h == ERR_NO_STREAM) {
+            throw new IOException("no MPEG audio frames found");
+        }
+        if (h < 0) {
+            throw new IOException("cannot read the stream (status " + h + ")");
+        }
+        return new NativeStream(h, source);
+    }
+
+    /**
+     * Bytes from offset 0 of a seekable channel, starting where the channel is now: what came before is
+     * not part of the stream. The native stream calls read and seek; an IOException is kept for the
+     * Java call that led to it.
+     */
+    static final class Source implements Closeable {
+        private final SeekableByteChannel channel;
+        private final long base;
+        private final long size;
+        private IOException failure;
+
+        Source(SeekableByteChannel channel) throws IOException {
+            this.channel = channel;
+            this.base = channel.position();
+            this.size = Math.max(-1, channel.size() - base);
+        }
+
+        long size() {
+            return size;
+        }
+
+        /** Called by the native stream: bytes placed in chunk, -1 at the end, -2 on failure. */
+        int read(byte[] chunk, int length) {
+            try {
+                int n = channel.read(ByteBuffer.wrap(chunk, 0, length));
+                return n < 0 ? -1 : n;
+            } catch (IOException e) {
+                failure = e;
+                return -2;
+            }
+        }
+
+        /** Called by the native stream. */
+        boolean seek(long offset) {
+            try {
+                channel.position(base + offset);
+                return true;
+            } catch (IOException e) {
+                failure = e;
+                return false;
+            }
+        }
+
+        void rethrow() throws IOException {
+            IOException e = failure;
+            if (e != null) {
+                failure = null;
+                throw e;
+            }
+        }
+
+        @Override
+        public void close() throws IOException {
+            channel.close();
+        }
     }
 
     private static int check(int handle) {
@@ -87,8 +215,21 @@ final class NativeStream implements AutoCloseable {
      * ({@link #OK}, {@link #END}, {@link #NEED_INPUT}, {@link #FORMAT_CHANGED} or a negative error), the
      * bytes written in the high 32.
      */
-    long read(byte[] b, int off, int len) {
-        return nRead(handle, b, off, len);
+    long read(byte[] b, int off, int len) throws IOException {
+        long r = nRead(handle, b, off, len);
+        rethrow();
+        return r;
+    }
+
+    /** Changes the sample format, channels (0: as the stream) and byte order of later reads. */
+    boolean setOutput(int sampleFormat, int channels, boolean bigEndian) {
+        return nSetOutput(handle, sampleFormat, channels, bigEndian ? BIG_ENDIAN : 0) == OK;
+    }
+
+    /** The encoder a LAME tag names, or "". */
+    String encoder() {
+        String e = nEncoder(handle);
+        return e != null ? e : "";
     }
 
     static int status(long read) {
@@ -105,21 +246,38 @@ final class NativeStream implements AutoCloseable {
      */
     int[] format() {
         int[] f = new int[11];
-        return nFormat(handle, f) == OK ? f : null;
+        formatStatus = nFormat(handle, f);
+        return formatStatus == OK ? f : null;
     }
 
     /**
-     * What is known of the stream: samples, duration (us), length exact, seekable, info kind, encoder
-     * delay, padding, gapless, frames decoded, concealed, dropped, bytes skipped, CRC ignored, format
-     * changes, tags clamped. A seekable stream is scanned first.
+     * The format once the bytes fed so far show the first frame, else null: a pushed stream looks at its
+     * input only when asked for samples, and an empty read asks without taking any.
      */
-    long[] info() {
-        long[] i = new long[15];
-        return nInfo(handle, i) == OK ? i : null;
+    int[] firstFormat() throws IOException {
+        read(NO_BYTES, 0, 0);
+        return format();
     }
 
-    int seek(long sample) {
-        return nSeek(handle, sample);
+    /** After format() gave null: true when no format will come (the input holds no MPEG audio). */
+    boolean noStream() {
+        return formatStatus == ERR_NO_STREAM;
+    }
+
+    /**
+     * What is known of the stream, indexed by the INFO_ constants. A seekable stream is scanned first.
+     */
+    long[] info() throws IOException {
+        long[] i = new long[INFO_FIELDS];
+        int r = nInfo(handle, i);
+        rethrow();
+        return r == OK ? i : null;
+    }
+
+    int seek(long sample) throws IOException {
+        int r = nSeek(handle, sample);
+        rethrow();
+        return r;
     }
 
     long tell() {
@@ -157,6 +315,12 @@ final class NativeStream implements AutoCloseable {
     private static native int nOpenPush(int sampleFormat, int channels, int flags);
 
     private static native int nOpenFile(String path, int sampleFormat, int channels, int flags);
+
+    private static native int nOpenSource(Source source, long size, int sampleFormat, int channels, int flags);
+
+    private static native int nSetOutput(int handle, int sampleFormat, int channels, int flags);
+
+    private static native String nEncoder(int handle);
 
     private static native void nClose(int handle);
 

@@ -18,7 +18,7 @@ import org.junit.Test;
 /** The native stream methods: the bytes of the command-line decoder, pushed or from a file; seeking; refusals. */
 public class NativeStreamTest {
     /** All that is left of a stream, read through out-arrays of the given size. */
-    private static byte[] drain(NativeStream s, int chunk) {
+    private static byte[] drain(NativeStream s, int chunk) throws java.io.IOException {
         ByteArrayOutputStream pcm = new ByteArrayOutputStream();
         byte[] out = new byte[chunk];
         for (;;) {
@@ -34,7 +34,7 @@ public class NativeStreamTest {
     }
 
     /** Pushed in uneven pieces, never more than the stream wants. */
-    private static byte[] pushed(byte[] stream, int flags) {
+    private static byte[] pushed(byte[] stream, int flags) throws java.io.IOException {
         try (NativeStream s = NativeStream.push(NativeStream.S16, 0, flags)) {
             ByteArrayOutputStream pcm = new ByteArrayOutputStream();
             byte[] out = new byte[10000];
