@@ -5,6 +5,7 @@ import java.io.FileInputStream;
 import java.io.IOException;
 import java.io.InputStream;
 import java.net.URL;
+import java.nio.channels.FileChannel;
 import javax.sound.sampled.AudioFileFormat;
 import javax.sound.sampled.AudioFormat;
 import javax.sound.sampled.AudioInputStream;
@@ -61,6 +62,15 @@ public final class MpegAudioFileReader extends AudioFileReader {
     public AudioFileFormat getAudioFileFormat(InputStream stream)
             throws UnsupportedAudioFileException, IOException {
         checkNative();
+        if (isRegularFile(stream)) {
+            FileChannel channel = ((FileInputStream) stream).getChannel();
+            long start = channel.position();
+            try (NativeStream s = openChannel((FileInputStream) stream)) {
+                return fileFormat(MpegStreamInfo.of(s, s.format()), channel.size() - start);
+            } finally {
+                channel.position(start);
+            }
+        }
         if (stream.markSupported()) {
             stream.mark(Probe.KEEP);
         }
@@ -105,6 +115,17 @@ public final class MpegAudioFileReader extends AudioFileReader {
     public AudioInputStream getAudioInputStream(InputStream stream)
             throws UnsupportedAudioFileException, IOException {
         checkNative();
+        if (isRegularFile(stream)) {
+            FileInputStream in = (FileInputStream) stream;
+            long start = in.getChannel().position();
+            NativeStream s = openChannel(in);
+            try {
+                return encoded(new EncodedInput(s, in, start), MpegStreamInfo.of(s, s.format()));
+            } catch (IOException | RuntimeException e) {
+                s.close();
+                throw e;
+            }
+        }
         if (stream.markSupported()) {
             stream.mark(Probe.KEEP);
         }
@@ -173,6 +194,35 @@ public final class MpegAudioFileReader extends AudioFileReader {
                 throw e;
             }
             throw new UnsupportedAudioFileException("not an MPEG audio stream: " + e.getMessage());
+        }
+    }
+
+    /** A FileInputStream over a regular file, which can be read seekably through its channel. */
+    private static boolean isRegularFile(InputStream stream) throws IOException {
+        if (!(stream instanceof FileInputStream)) {
+            return false;
+        }
+        FileChannel c = ((FileInputStream) stream).getChannel();
+        return c.size() > c.position();
+    }
+
+    /**
+     * The seekable native stream of a FileInputStream from where it stands, when it starts as MPEG
+     * audio does; refused, the stream is put back where it was.
+     */
+    private static NativeStream openChannel(FileInputStream in) throws UnsupportedAudioFileException, IOException {
+        FileChannel channel = in.getChannel();
+        long start = channel.position();
+        try (Probe p = Probe.run(in)) {
+            p.info();
+        } finally {
+            channel.position(start);
+        }
+        try {
+            return NativeStream.source(new NativeStream.Source(channel), NativeStream.S16, 0, NativeStream.GAPLESS);
+        } catch (IOException e) {
+            channel.position(start);
+            throw e;
         }
     }
 
@@ -370,6 +420,7 @@ public final class MpegAudioFileReader extends AudioFileReader {
         private final Probe probe;
         private final File file;
         private InputStream rest;
+        private final long channelStart;
         private int keptPos;
         private boolean reading;
         private boolean taken;
@@ -379,12 +430,23 @@ public final class MpegAudioFileReader extends AudioFileReader {
             this.stream = probe.stream;
             this.rest = probe.in;
             this.file = null;
+            this.channelStart = -1;
         }
 
         EncodedInput(NativeStream stream, File file) {
             this.probe = null;
             this.stream = stream;
             this.file = file;
+            this.channelStart = -1;
+        }
+
+        /** A file's stream read through its channel from start on. */
+        EncodedInput(NativeStream stream, FileInputStream in, long start) {
+            this.probe = null;
+            this.stream = stream;
+            this.file = null;
+            this.rest = in;
+            this.channelStart = start;
         }
 
         MpegAudioInputStream.Opened take() {
@@ -399,7 +461,7 @@ public final class MpegAudioFileReader extends AudioFileReader {
                 probe.stream = null;
                 return new MpegAudioInputStream.Opened(s, rest, rest, probe.fed);
             }
-            return new MpegAudioInputStream.Opened(s, null, null, 0);
+            return new MpegAudioInputStream.Opened(s, null, rest, 0);
         }
 
         private void begin() throws IOException {
@@ -414,6 +476,8 @@ public final class MpegAudioFileReader extends AudioFileReader {
                 }
                 if (file != null) {
                     rest = new FileInputStream(file);
+                } else if (channelStart >= 0) {
+                    ((FileInputStream) rest).getChannel().position(channelStart);
                 } else if (!probe.keptAll) {
                     throw new IOException("the start of the stream (" + probe.fed
                             + " bytes of tags and more) was read to find the audio and was not kept;"

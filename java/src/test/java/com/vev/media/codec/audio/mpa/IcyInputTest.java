@@ -174,6 +174,13 @@ public class IcyInputTest {
             assertEquals(path, NAME, in.icyHeaders().get("icy-name"));
             check(in.stream(), path.equals("/shoutcast"), seen);
         }
+        // Decoded as it arrives, the titles reported on the way.
+        List<Map<String, String>> seen = new ArrayList<>();
+        try (MpegAudioInputStream s = MpegAudioInputStream.open(url("/icecast"),
+                new MpegAudioInputStream.Options().icyListener(recorder(seen)))) {
+            assertArrayEquals(MpegAudioInputStreamTest.decode(mp3, true), s.readAllBytes());
+        }
+        assertEquals(REPORTED, seen);
         for (String r : requests) {
             assertTrue(r, r.toLowerCase(Locale.ROOT).contains("\r\nicy-metadata: 1\r\n"));
             assertTrue(r, r.contains("\r\nHost: 127.0.0.1:" + server.getLocalPort() + "\r\n"));
