@@ -72,9 +72,9 @@ public final class MpegAudioFileReader extends AudioFileReader {
             }
         }
         if (stream.markSupported()) {
-            stream.mark(Probe.KEEP);
+            stream.mark(StreamProbe.KEEP);
         }
-        try (Probe p = Probe.run(stream)) {
+        try (StreamProbe p = StreamProbe.run(stream)) {
             return fileFormat(p.info(), -1);
         } finally {
             if (stream.markSupported()) {
@@ -91,7 +91,7 @@ public final class MpegAudioFileReader extends AudioFileReader {
             if (u.file() != null) {
                 return getAudioFileFormat(u.file());
             }
-            try (Probe p = Probe.run(in)) {
+            try (StreamProbe p = StreamProbe.run(in)) {
                 return fileFormat(p.info(), u.length());
             }
         }
@@ -102,7 +102,7 @@ public final class MpegAudioFileReader extends AudioFileReader {
     public AudioFileFormat getAudioFileFormat(File file) throws UnsupportedAudioFileException, IOException {
         checkNative();
         if (!file.isFile()) {
-            try (InputStream in = new FileInputStream(file); Probe p = Probe.run(in)) {
+            try (InputStream in = new FileInputStream(file); StreamProbe p = StreamProbe.run(in)) {
                 return fileFormat(p.info(), -1);
             }
         }
@@ -120,25 +120,25 @@ public final class MpegAudioFileReader extends AudioFileReader {
             long start = in.getChannel().position();
             NativeStream s = openChannel(in);
             try {
-                return encoded(new EncodedInput(s, in, start), MpegStreamInfo.of(s, s.format()));
+                return encoded(new EncodedStream.Input(s, in, start), MpegStreamInfo.of(s, s.format()));
             } catch (IOException | RuntimeException e) {
                 s.close();
                 throw e;
             }
         }
         if (stream.markSupported()) {
-            stream.mark(Probe.KEEP);
+            stream.mark(StreamProbe.KEEP);
         }
-        Probe p;
+        StreamProbe p;
         try {
-            p = Probe.run(stream);
+            p = StreamProbe.run(stream);
         } catch (UnsupportedAudioFileException e) {
             if (stream.markSupported()) {
                 resetIfMarked(stream);
             }
             throw e;
         }
-        return encoded(new EncodedInput(p), p.info());
+        return encoded(new EncodedStream.Input(p), p.info());
     }
 
     @Override
@@ -150,8 +150,8 @@ public final class MpegAudioFileReader extends AudioFileReader {
             return getAudioInputStream(u.file());
         }
         try {
-            Probe p = Probe.run(u.stream());
-            return encoded(new EncodedInput(p), p.info());
+            StreamProbe p = StreamProbe.run(u.stream());
+            return encoded(new EncodedStream.Input(p), p.info());
         } catch (UnsupportedAudioFileException | IOException | RuntimeException e) {
             u.stream().close();
             throw e;
@@ -165,8 +165,8 @@ public final class MpegAudioFileReader extends AudioFileReader {
         if (!file.isFile()) {
             InputStream in = new FileInputStream(file);   // a pipe or device: no going back
             try {
-                Probe p = Probe.run(in);
-                return encoded(new EncodedInput(p), p.info());
+                StreamProbe p = StreamProbe.run(in);
+                return encoded(new EncodedStream.Input(p), p.info());
             } catch (UnsupportedAudioFileException | IOException | RuntimeException e) {
                 in.close();
                 throw e;
@@ -174,7 +174,7 @@ public final class MpegAudioFileReader extends AudioFileReader {
         }
         NativeStream s = openFile(file);
         try {
-            return encoded(new EncodedInput(s, file), MpegStreamInfo.of(s, s.format()));
+            return encoded(new EncodedStream.Input(s, file), MpegStreamInfo.of(s, s.format()));
         } catch (IOException | RuntimeException e) {
             s.close();
             throw e;
@@ -184,7 +184,7 @@ public final class MpegAudioFileReader extends AudioFileReader {
     /** The file's seekable native stream, when it starts as MPEG audio does; looked at first as a stream. */
     private static NativeStream openFile(File file) throws UnsupportedAudioFileException, IOException {
         // The start alone decides: a file that is not MPEG audio is not searched to its end.
-        try (InputStream in = new FileInputStream(file); Probe p = Probe.run(in)) {
+        try (InputStream in = new FileInputStream(file); StreamProbe p = StreamProbe.run(in)) {
             p.info();
         }
         try {
@@ -213,7 +213,7 @@ public final class MpegAudioFileReader extends AudioFileReader {
     private static NativeStream openChannel(FileInputStream in) throws UnsupportedAudioFileException, IOException {
         FileChannel channel = in.getChannel();
         long start = channel.position();
-        try (Probe p = Probe.run(in)) {
+        try (StreamProbe p = StreamProbe.run(in)) {
             p.info();
         } finally {
             channel.position(start);
@@ -254,7 +254,7 @@ public final class MpegAudioFileReader extends AudioFileReader {
         return why;
     }
 
-    private static AudioInputStream encoded(EncodedInput in, MpegStreamInfo info) {
+    private static AudioInputStream encoded(EncodedStream.Input in, MpegStreamInfo info) {
         return new EncodedStream(in, audioFormat(info));
     }
 
@@ -285,234 +285,6 @@ public final class MpegAudioFileReader extends AudioFileReader {
         @Override
         public int getByteLength() {
             return byteLength;
-        }
-    }
-
-    /**
-     * The start of a stream fed to a native stream up to its first frame, with the bytes read kept
-     * (up to {@link #KEEP}) so that they can be handed on.
-     */
-    static final class Probe implements AutoCloseable {
-        /** Bytes kept to hand on as they were; beyond them (long tags) the stream can only be decoded. */
-        static final int KEEP = 1 << 20;
-        private static final int CHUNK = 1 << 14;
-        // Containers whose data may hold MPEG frames but which are not MPEG audio files.
-        private static final String[] FOREIGN = {"RIFF", "RIFX", "RF64", "FORM", ".snd", "MThd", "OggS", "fLaC",
-            "caff", "wvpk", "MAC ", "FRM8"};
-
-        NativeStream stream;
-        final InputStream in;
-        byte[] kept = new byte[CHUNK];
-        int keptLength;
-        boolean keptAll = true;
-        long fed;
-        int[] format;
-
-        private Probe(InputStream in) {
-            this.in = in;
-        }
-
-        /** Reads in up to its first frame; refuses a stream that is not MPEG audio. */
-        static Probe run(InputStream in) throws UnsupportedAudioFileException, IOException {
-            Probe p = new Probe(in);
-            p.stream = NativeStream.push(NativeStream.S16, 0, NativeStream.GAPLESS);
-            try {
-                p.feedToFirstFrame();
-                return p;
-            } catch (UnsupportedAudioFileException | IOException | RuntimeException e) {
-                p.close();
-                throw e;
-            }
-        }
-
-        private void feedToFirstFrame() throws UnsupportedAudioFileException, IOException {
-            byte[] chunk = new byte[CHUNK];
-            while ((format = stream.firstFormat()) == null) {
-                if (stream.noStream() || stream.info()[NativeStream.INFO_BYTES_SKIPPED] > JUNK_LIMIT) {
-                    throw new UnsupportedAudioFileException("not an MPEG audio stream");
-                }
-                int got = in.read(chunk, 0, Math.max(1, Math.min(CHUNK, stream.inputWanted())));
-                if (got < 0) {
-                    stream.endInput();
-                    if (stream.firstFormat() == null) {
-                        throw new UnsupportedAudioFileException("not an MPEG audio stream");
-                    }
-                    continue;
-                }
-                keep(chunk, got);
-                if (fed < 4 && fed + got >= 4 && isForeign()) {
-                    throw new UnsupportedAudioFileException("a container, not an MPEG audio stream");
-                }
-                stream.feed(chunk, 0, got);
-                fed += got;
-            }
-            long[] i = stream.info();
-            if (i[NativeStream.INFO_LEADING_JUNK] > JUNK_LIMIT) {
-                throw new UnsupportedAudioFileException("not an MPEG audio stream");
-            }
-        }
-
-        private void keep(byte[] b, int n) {
-            if (!keptAll) {
-                return;
-            }
-            if ((long) keptLength + n > KEEP) {
-                keptAll = false;
-                if (keptLength >= 4) {
-                    kept = java.util.Arrays.copyOf(kept, 4);   // the magic check needs only these
-                }
-                return;
-            }
-            if (keptLength + n > kept.length) {
-                kept = java.util.Arrays.copyOf(kept, Math.max(keptLength + n, 2 * kept.length));
-            }
-            System.arraycopy(b, 0, kept, keptLength, n);
-            keptLength += n;
-        }
-
-        private boolean isForeign() {
-            for (String magic : FOREIGN) {
-                boolean same = true;
-                for (int i = 0; i < 4; i++) {
-                    same &= kept[i] == (byte) magic.charAt(i);
-                }
-                if (same) {
-                    return true;
-                }
-            }
-            return false;
-        }
-
-        MpegStreamInfo info() throws IOException {
-            return MpegStreamInfo.of(stream, format);
-        }
-
-        @Override
-        public void close() {
-            if (stream != null) {
-                stream.close();
-            }
-        }
-    }
-
-    /** The MPEG stream a reader gives: its bytes, or for the converter the native stream begun. */
-    static final class EncodedStream extends AudioInputStream {
-        private final EncodedInput input;
-
-        EncodedStream(EncodedInput input, AudioFormat format) {
-            super(input, format, AudioSystem.NOT_SPECIFIED);
-            this.input = input;
-        }
-
-        /** The native stream and what feeds it, when no byte was read from this stream; else null. */
-        MpegAudioInputStream.Opened take() {
-            return input.take();
-        }
-    }
-
-    /**
-     * The bytes of an MPEG stream as it was, read after the reader's look: the bytes the probe kept,
-     * then the rest of the stream (or the file from its start). Until a byte is read, the native stream
-     * the look began can be taken by the converter instead, which then goes on from where it stands.
-     */
-    static final class EncodedInput extends InputStream {
-        private NativeStream stream;
-        private final Probe probe;
-        private final File file;
-        private InputStream rest;
-        private final long channelStart;
-        private int keptPos;
-        private boolean reading;
-        private boolean taken;
-
-        EncodedInput(Probe probe) {
-            this.probe = probe;
-            this.stream = probe.stream;
-            this.rest = probe.in;
-            this.file = null;
-            this.channelStart = -1;
-        }
-
-        EncodedInput(NativeStream stream, File file) {
-            this.probe = null;
-            this.stream = stream;
-            this.file = file;
-            this.channelStart = -1;
-        }
-
-        /** A file's stream read through its channel from start on. */
-        EncodedInput(NativeStream stream, FileInputStream in, long start) {
-            this.probe = null;
-            this.stream = stream;
-            this.file = null;
-            this.rest = in;
-            this.channelStart = start;
-        }
-
-        MpegAudioInputStream.Opened take() {
-            if (reading || stream == null) {
-                return null;
-            }
-            NativeStream s = stream;
-            stream = null;
-            reading = true;
-            taken = true;   // this stream's bytes now belong to the decoder
-            if (probe != null) {
-                probe.stream = null;
-                return new MpegAudioInputStream.Opened(s, rest, rest, probe.fed);
-            }
-            return new MpegAudioInputStream.Opened(s, null, rest, 0);
-        }
-
-        private void begin() throws IOException {
-            if (taken) {
-                throw new IOException("the stream is being decoded");
-            }
-            if (!reading) {
-                reading = true;
-                if (stream != null) {
-                    stream.close();
-                    stream = null;
-                }
-                if (file != null) {
-                    rest = new FileInputStream(file);
-                } else if (channelStart >= 0) {
-                    ((FileInputStream) rest).getChannel().position(channelStart);
-                } else if (!probe.keptAll) {
-                    throw new IOException("the start of the stream (" + probe.fed
-                            + " bytes of tags and more) was read to find the audio and was not kept;"
-                            + " it can be decoded, not read as it was");
-                }
-            }
-        }
-
-        @Override
-        public int read() throws IOException {
-            byte[] b = new byte[1];
-            return read(b, 0, 1) < 0 ? -1 : b[0] & 0xFF;
-        }
-
-        @Override
-        public int read(byte[] b, int off, int len) throws IOException {
-            begin();
-            if (probe != null && probe.keptAll && keptPos < probe.keptLength) {
-                int k = Math.min(len, probe.keptLength - keptPos);
-                System.arraycopy(probe.kept, keptPos, b, off, k);
-                keptPos += k;
-                return k;
-            }
-            return rest.read(b, off, len);
-        }
-
-        @Override
-        public void close() throws IOException {
-            if (stream != null) {
-                stream.close();
-                stream = null;
-            }
-            if (rest != null) {
-                rest.close();
-            }
         }
     }
 }

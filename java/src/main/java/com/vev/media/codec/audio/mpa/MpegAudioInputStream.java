@@ -6,7 +6,6 @@ import java.io.IOException;
 import java.io.InputStream;
 import java.io.UncheckedIOException;
 import java.net.URL;
-import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.Map;
 import java.util.Objects;
@@ -204,7 +203,7 @@ public final class MpegAudioInputStream extends InputStream {
 
     /** Opens a decoding stream: reads up to the first audio frame. A FileInputStream is read seekably. */
     public MpegAudioInputStream(InputStream in, Options options) throws IOException {
-        this(Opened.of(Objects.requireNonNull(in, "in"), options), options);
+        this(OpenedStream.of(Objects.requireNonNull(in, "in"), options), options);
     }
 
     /** Opens a file: seekable, its length exact. */
@@ -214,7 +213,7 @@ public final class MpegAudioInputStream extends InputStream {
 
     /** Opens a file: seekable, its length exact. */
     public MpegAudioInputStream(File file, Options options) throws IOException {
-        this(Opened.file(file, options), options);
+        this(OpenedStream.file(file, options), options);
     }
 
     /** Opens a file of any file system: seekable, its length exact. */
@@ -224,7 +223,7 @@ public final class MpegAudioInputStream extends InputStream {
 
     /** Opens a file of any file system: seekable, its length exact. */
     public MpegAudioInputStream(Path path, Options options) throws IOException {
-        this(Opened.path(path, options), options);
+        this(OpenedStream.path(path, options), options);
     }
 
     /**
@@ -238,66 +237,14 @@ public final class MpegAudioInputStream extends InputStream {
             return new MpegAudioInputStream(u.file(), options);
         }
         try {
-            return new MpegAudioInputStream(Opened.push(u.stream(), options), options);
+            return new MpegAudioInputStream(OpenedStream.push(u.stream(), options), options);
         } catch (IOException | RuntimeException e) {
             u.stream().close();
             throw e;
         }
     }
 
-    /** A native stream and where its bytes come from, before the decoding stream takes them. */
-    static final class Opened {
-        final NativeStream stream;
-        final InputStream in;
-        final AutoCloseable owned;
-        final long fed;
-
-        Opened(NativeStream stream, InputStream in, AutoCloseable owned, long fed) {
-            this.stream = stream;
-            this.in = in;
-            this.owned = owned;
-            this.fed = fed;
-        }
-
-        static Opened of(InputStream in, Options o) throws IOException {
-            if (in instanceof FileInputStream) {
-                FileInputStream f = (FileInputStream) in;
-                // A regular file read from where the stream stands; a pipe or device is pushed.
-                if (f.getChannel().size() > f.getChannel().position()) {
-                    NativeStream.Source source = new NativeStream.Source(f.getChannel());
-                    return new Opened(NativeStream.source(source, o.sampleFormat.code, 0, o.flags()), null, in, 0);
-                }
-            }
-            return push(in, o);
-        }
-
-        static Opened push(InputStream in, Options o) throws IOException {
-            return new Opened(NativeStream.push(o.sampleFormat.code, 0, o.flags()), in, in, 0);
-        }
-
-        static Opened file(File file, Options o) throws IOException {
-            if (!file.isFile()) {
-                // A pipe or device: pushed as it arrives.
-                return push(new FileInputStream(file), o);
-            }
-            return new Opened(NativeStream.file(file.getPath(), o.sampleFormat.code, 0, o.flags()), null, null, 0);
-        }
-
-        static Opened path(Path path, Options o) throws IOException {
-            if (path.getFileSystem() == java.nio.file.FileSystems.getDefault()) {
-                return file(path.toFile(), o);
-            }
-            NativeStream.Source source = new NativeStream.Source(Files.newByteChannel(path));
-            try {
-                return new Opened(NativeStream.source(source, o.sampleFormat.code, 0, o.flags()), null, source, 0);
-            } catch (IOException | RuntimeException e) {
-                source.close();
-                throw e;
-            }
-        }
-    }
-
-    MpegAudioInputStream(Opened o, Options options) throws IOException {
+    MpegAudioInputStream(OpenedStream o, Options options) throws IOException {
         this.stream = o.stream;
         this.in = o.in;
         this.owned = o.owned;
@@ -353,6 +300,9 @@ public final class MpegAudioInputStream extends InputStream {
 
     @Override
     public int read() throws IOException {
+        if (smallPos < smallLen && !closed) {
+            return small[smallPos++] & 0xFF;
+        }
         byte[] b = new byte[1];
         return read(b, 0, 1) < 0 ? -1 : b[0] & 0xFF;
     }

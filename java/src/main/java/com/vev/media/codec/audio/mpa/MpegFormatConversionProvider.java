@@ -126,9 +126,9 @@ public final class MpegFormatConversionProvider extends FormatConversionProvider
                                            AudioFormat target) {
         MpegAudioInputStream pcm;
         try {
-            MpegAudioInputStream.Opened opened = source instanceof MpegAudioFileReader.EncodedStream
-                    ? ((MpegAudioFileReader.EncodedStream) source).take() : null;
-            pcm = new MpegAudioInputStream(opened != null ? opened : MpegAudioInputStream.Opened.push(source, o), o);
+            OpenedStream opened = source instanceof EncodedStream
+                    ? ((EncodedStream) source).take() : null;
+            pcm = new MpegAudioInputStream(opened != null ? opened : OpenedStream.push(source, o), o);
         } catch (IOException e) {
             throw new IllegalArgumentException("cannot decode the MPEG audio stream: " + e.getMessage(), e);
         }

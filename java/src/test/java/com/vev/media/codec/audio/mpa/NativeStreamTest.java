@@ -2,6 +2,7 @@ package com.vev.media.codec.audio.mpa;
 
 import static org.junit.Assert.assertArrayEquals;
 import static org.junit.Assert.assertEquals;
+import static org.junit.Assert.assertFalse;
 import static org.junit.Assert.assertNull;
 import static org.junit.Assert.assertTrue;
 import static org.junit.Assume.assumeTrue;
@@ -12,6 +13,9 @@ import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.channels.ClosedChannelException;
+import java.nio.channels.FileChannel;
+import java.nio.file.StandardOpenOption;
 import java.util.Arrays;
 import org.junit.Test;
 
@@ -140,6 +144,28 @@ public class NativeStreamTest {
             throw new AssertionError("no frames, yet opened");
         } catch (IOException expected) {
             assertTrue(expected.getMessage().contains("no MPEG audio frames"));
+        }
+    }
+
+    @Test
+    public void aJavaSourceThatFailsGivesItsOwnIOException() throws Exception {
+        byte[] stream = TestStreams.lame(44100, 2, 6.0, "-b", "128");
+        FileChannel channel = FileChannel.open(file(stream), StandardOpenOption.READ);
+        try (NativeStream s = NativeStream.source(new NativeStream.Source(channel), NativeStream.S16, 0, 0)) {
+            byte[] out = new byte[4608];
+            assertEquals(NativeStream.OK, NativeStream.status(s.read(out, 0, out.length)));
+            assertFalse(s.setOutput(NativeStream.F32 + 1, 0, false));
+            assertFalse(s.setOutput(NativeStream.S16, 3, false));
+            assertTrue(s.setOutput(NativeStream.F32, 1, true));
+            long r = s.read(out, 0, 6);   // one 4-byte mono sample fits
+            assertEquals(4, NativeStream.bytes(r));
+            channel.close();
+            try {
+                drain(s, out.length);
+                throw new AssertionError("read on after the source failed");
+            } catch (ClosedChannelException expected) {
+                // what the channel threw, not a status
+            }
         }
     }
 }
