@@ -1,9 +1,9 @@
 // Fuzz target: the stream layer's contract with its caller. Arbitrary bytes
 // through a memory, pull or push source, read out in every sample format
 // and layout into heap blocks of exactly the room each read is given, with
-// seeks and info, tag and picture queries in between. Checked at every
-// read: the samples reported fit the room, the status is one of the
-// documented ones, and the reported format is consistent.
+// seeks, output changes and info, tag and picture queries in between.
+// Checked at every read: the samples reported fit the room, the status is
+// one of the documented ones, and the reported format is consistent.
 //
 // The first four bytes steer, the rest is the stream:
 //   byte 0: bits 0-1 source (memory, pull with seek, pull without, push),
@@ -125,6 +125,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const int sr = mpa_stream_seek(s, (int64_t)(reader.next() % 200000));
             FUZZ_CHECK(sr == MPA_OK || sr == MPA_ERR_NOT_SEEKABLE || sr == MPA_STREAM_END ||
                        sr == MPA_STREAM_NEED_INPUT || sr == MPA_ERR_IO || sr == MPA_ERR_NO_STREAM || sr < 0);
+        }
+        if (reader.next() % 16 == 0) {
+            // Another output between reads: the room must be counted in the new sample size.
+            const int32_t sf = (int32_t)(reader.next() % 7), ch = (int32_t)(reader.next() % 4);
+            const int so = mpa_stream_set_output(s, sf, ch);
+            FUZZ_CHECK(so == ((sf <= MPA_SAMPLE_F32 && ch <= 2) ? (int)MPA_OK : (int)MPA_ERR_ARG));
         }
         const size_t room = kRooms[(data[1] + reader.next()) & 7] + (reader.next() & 0x3F);
         uint8_t *a = static_cast<uint8_t *>(std::malloc(room + 1));

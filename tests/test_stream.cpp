@@ -1,7 +1,8 @@
 // The stream layer on real streams: every source gives the same samples,
 // seeks land on the samples of a decode from the start, the scan counts
-// exactly what a decode gives, format changes come at their sample, and a
-// stream whose CRC words are all wrong is decoded.
+// exactly what a decode gives, format changes come at their sample, a
+// stream whose CRC words are all wrong is decoded, and the output format
+// can change between reads.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -333,6 +334,7 @@ TEST(Stream, FirstFrameAfterLeadingJunk)
         const Output o = decode_memory(bytes);
         EXPECT_EQ(o.pcm, plain.pcm) << lead;
         EXPECT_EQ(o.info.bytes_skipped, (int64_t)lead);
+        EXPECT_EQ(o.info.leading_junk, (int64_t)lead);
         const Output pushed = decode_pushed(bytes);
         if (lead < (1 << 20)) {
             EXPECT_EQ(pushed.pcm, plain.pcm);
@@ -340,6 +342,35 @@ TEST(Stream, FirstFrameAfterLeadingJunk)
             EXPECT_EQ(pushed.status, MPA_ERR_NO_STREAM);
         }
     }
+}
+
+// The output changed between reads goes on with the same samples, in the
+// new layout and size, as a stream opened that way.
+TEST(Stream, OutputChangesBetweenReads)
+{
+    std::vector<uint8_t> audio;
+    ASSERT_TRUE(mpa_test::read_whole_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/sample.mp2", &audio));
+    mpa_stream_config mono;
+    mpa_stream_config_default(&mono);
+    mono.channels = 1;
+    Output want = decode_memory(audio, &mono);
+    mpa_stream *s = nullptr;
+    ASSERT_EQ(mpa_stream_open_memory(&s, audio.data(), audio.size(), nullptr), MPA_OK);
+    float stereo[2 * 1000];
+    void *dest[2] = {stereo, nullptr};
+    size_t n = 0;
+    ASSERT_EQ(mpa_stream_set_output(s, MPA_SAMPLE_F32, 0), MPA_OK);
+    ASSERT_EQ(mpa_stream_read(s, dest, sizeof stereo, &n), MPA_OK);
+    ASSERT_EQ(n, 1000u);
+    EXPECT_EQ(mpa_stream_set_output(s, MPA_SAMPLE_F32 + 1, 1), MPA_ERR_ARG);
+    ASSERT_EQ(mpa_stream_set_output(s, MPA_SAMPLE_S16, 1), MPA_OK);
+    Output rest;
+    drain(s, &rest);
+    mpa_stream_close(s);
+    ASSERT_EQ(rest.formats[0].channels, 1);
+    ASSERT_EQ(rest.formats[0].bytes_per_sample, 2);
+    want.pcm.erase(want.pcm.begin(), want.pcm.begin() + 1000);
+    EXPECT_EQ(rest.pcm, want.pcm);
 }
 
 }  // namespace
