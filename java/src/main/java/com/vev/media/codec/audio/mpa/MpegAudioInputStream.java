@@ -403,10 +403,7 @@ public final class MpegAudioInputStream extends InputStream {
         if (frameLength >= 0) {
             to = Math.min(to, Math.max(from, frameLength));
         }
-        int r = stream.seek(to);
-        if (r < 0) {
-            throw new IOException("cannot skip (status " + r + ")");
-        }
+        seekNative(to);
         return done + (stream.tell() - from) * frameSize;
     }
 
@@ -425,13 +422,21 @@ public final class MpegAudioInputStream extends InputStream {
             throw new IOException("cannot seek backward in a stream that is not seekable");
         }
         smallPos = smallLen = 0;
-        int r = stream.seek(sampleFrame);
-        if (r < 0) {
-            throw new IOException("cannot seek (status " + r + ")");
-        }
+        seekNative(sampleFrame);
         if (nextFormat != null && stream.format() != null
                 && stream.format()[NativeStream.FORMAT_RATE] == sampleRate) {
             nextFormat = null;   // back before the change
+        }
+    }
+
+    /** Seeks the native stream; a pushed one decodes up to there, fed as it asks. */
+    private void seekNative(long sampleFrame) throws IOException {
+        int r;
+        while ((r = stream.seek(sampleFrame)) == NativeStream.NEED_INPUT && feedMore()) {
+            checkOpen();
+        }
+        if (r < 0) {
+            throw new IOException("cannot seek (status " + r + ")");
         }
     }
 

@@ -1,13 +1,19 @@
 package com.vev.media.codec.audio.mpa;
 
 import java.io.BufferedOutputStream;
-import java.io.File;
+import java.io.FileDescriptor;
+import java.io.FileInputStream;
+import java.io.FileOutputStream;
 import java.io.IOException;
+import java.io.InputStream;
 import java.io.OutputStream;
 import java.io.PrintStream;
 import java.io.RandomAccessFile;
+import java.io.UncheckedIOException;
 import java.net.MalformedURLException;
 import java.net.URL;
+import java.nio.file.AccessDeniedException;
+import java.nio.file.FileSystemException;
 import java.nio.file.Files;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
@@ -17,7 +23,9 @@ import java.util.Locale;
 import java.util.Map;
 import javax.sound.sampled.AudioFormat;
 import javax.sound.sampled.AudioSystem;
+import javax.sound.sampled.Line;
 import javax.sound.sampled.LineUnavailableException;
+import javax.sound.sampled.Mixer;
 import javax.sound.sampled.SourceDataLine;
 
 /**
@@ -35,8 +43,10 @@ public final class MpegAudioTool {
     private static final String NAME = "rovaz";
     private static final long PROGRESS_AFTER_NANOS = 1_000_000_000L;
     private static final long PROGRESS_EVERY_NANOS = 250_000_000L;
+    private static final long MAX_RIFF_SIZE = 0xFFFFFFFFL;
 
     private final PrintStream err;
+    private boolean live;   // the input is an Icecast/SHOUTcast stream, which has no end
 
     private MpegAudioTool(PrintStream err) {
         this.err = err;
@@ -55,7 +65,7 @@ public final class MpegAudioTool {
         s.println("  audio device. INPUT is a file, an http(s) URL (Icecast/SHOUTcast too) or \"-\" for");
         s.println("  standard input; OUTPUT \"-\" writes standard output.");
         s.println("  --bits 16|24|32   sample size (16: rounded to nearest)   --float   32-bit float samples");
-        s.println("  --start SECONDS   begin there (a file seeks straight to it)");
+        s.println("  --start SECONDS   begin there, sample-accurately (a file seeks straight to it)");
         s.println("  --raw             headerless interleaved little-endian PCM instead of WAV");
         s.println("  --no-gapless      keep the encoder delay and padding that a LAME tag declares");
         s.println("  --info            describe the input: format, exact length, tags");
@@ -91,10 +101,7 @@ public final class MpegAudioTool {
                         o.sampleFormat(bits(value(args, ++i, a)));
                         break;
                     case "--start":
-                        start = Double.parseDouble(value(args, ++i, a));
-                        if (!(start >= 0) || Double.isInfinite(start)) {
-                            throw new IllegalArgumentException("--start needs a time in seconds, not " + args[i]);
-                        }
+                        start = seconds(value(args, ++i, a));
                         break;
                     case "-h":
                     case "--help":
@@ -107,29 +114,33 @@ public final class MpegAudioTool {
                         files.add(a);
                 }
             }
-        } catch (IllegalArgumentException e) {   // NumberFormatException included
+            if (info && play) {
+                throw new IllegalArgumentException("--info and --play exclude each other");
+            }
+            if (files.size() != (info || play ? 1 : 2)) {
+                throw new IllegalArgumentException(info || play ? "give one INPUT" : "give INPUT and OUTPUT");
+            }
+        } catch (IllegalArgumentException e) {
             err.println(NAME + ": " + e.getMessage());
             usage(err);
             return 2;
         }
-        if (files.size() != (info || play ? 1 : 2) || (info && play)) {
-            usage(err);
-            return 2;
-        }
-        try {
+        try (MpegAudioInputStream pcm = open(files.get(0), o)) {
             if (info) {
-                return info(files.get(0));
+                return info(pcm, files.get(0));
             }
-            try (MpegAudioInputStream pcm = open(files.get(0), o)) {
-                if (start > 0) {
-                    pcm.seekMicroseconds(Math.round(start * 1e6));
-                }
-                return play ? play(pcm) : decode(pcm, files.get(0), files.get(1), raw);
+            if (start > 0) {
+                pcm.seekMicroseconds(Math.round(start * 1e6));
             }
+            return play ? play(pcm) : decode(pcm, files.get(1), raw, start);
         } catch (NoSuchFileException e) {
             err.println(NAME + ": no such file: " + e.getFile());
+        } catch (FileSystemException e) {
+            err.println(NAME + ": " + e.getFile() + ": " + why(e));
         } catch (IOException e) {
             err.println(NAME + ": " + e.getMessage());
+        } catch (UncheckedIOException e) {
+            err.println(NAME + ": " + e.getCause().getMessage());
         } catch (RuntimeException | UnsatisfiedLinkError e) {
             err.println(NAME + ": " + e);
         }
@@ -141,6 +152,19 @@ public final class MpegAudioTool {
             throw new IllegalArgumentException(option + " needs a value");
         }
         return args[i];
+    }
+
+    private static double seconds(String v) {
+        double s;
+        try {
+            s = Double.parseDouble(v);
+        } catch (NumberFormatException e) {
+            s = Double.NaN;
+        }
+        if (!(s >= 0) || Double.isInfinite(s)) {
+            throw new IllegalArgumentException("--start needs a time in seconds, not " + v);
+        }
+        return s;
     }
 
     private static MpegAudioInputStream.SampleFormat bits(String v) {
@@ -156,68 +180,130 @@ public final class MpegAudioTool {
         }
     }
 
+    private static String why(FileSystemException e) {
+        if (e.getReason() != null) {
+            return e.getReason();
+        }
+        return e instanceof NoSuchFileException ? "no such file or folder"
+                : e instanceof AccessDeniedException ? "permission denied" : e.getClass().getSimpleName();
+    }
+
     private MpegAudioInputStream open(String input, MpegAudioInputStream.Options o) throws IOException {
         try {
             if (input.equals("-")) {
-                return new MpegAudioInputStream(System.in, o);
+                return openStandardInput(o);
             }
+            URL url = null;
             if (input.contains("://")) {
                 try {
-                    return MpegAudioInputStream.open(new URL(input), o.icyListener((title, fields) -> {
-                        if (title != null) {
-                            err.println(NAME + ": now playing: " + title);
-                        }
-                    }));
+                    url = new URL(input);
                 } catch (MalformedURLException e) {
                     // not a URL after all: a file name
                 }
+            }
+            if (url != null) {
+                return openUrl(url, o);
             }
             Path path = Path.of(input);
             if (!Files.exists(path)) {
                 throw new NoSuchFileException(input);
             }
+            if (!Files.isReadable(path)) {
+                throw new AccessDeniedException(input);
+            }
             return new MpegAudioInputStream(path, o);
-        } catch (NoSuchFileException e) {
+        } catch (FileSystemException e) {
             throw e;
         } catch (IOException e) {
-            throw new IOException(e.getMessage() + " in " + input, e);
+            String m = String.valueOf(e.getMessage());
+            throw new IOException(input.equals("-") || m.contains(input) ? m : m + " in " + input, e);
+        }
+    }
+
+    /** Standard input redirected from a regular file is read as that file: exact length, seeking. */
+    private static MpegAudioInputStream openStandardInput(MpegAudioInputStream.Options o) throws IOException {
+        FileInputStream fd = new FileInputStream(FileDescriptor.in);
+        boolean regular;
+        try {
+            regular = fd.getChannel().size() > fd.getChannel().position();
+        } catch (IOException e) {
+            regular = false;   // a pipe cannot tell its position
+        }
+        return new MpegAudioInputStream(regular ? fd : System.in, o);
+    }
+
+    private MpegAudioInputStream openUrl(URL url, MpegAudioInputStream.Options o) throws IOException {
+        UrlInput u = UrlInput.open(url, (title, fields) -> {
+            if (title != null) {
+                err.println(NAME + ": now playing: " + title);
+            }
+        });
+        InputStream in = u.stream();
+        try {
+            if (u.file() != null) {
+                in.close();
+                return new MpegAudioInputStream(u.file(), o);
+            }
+            live = !u.icyHeaders().isEmpty();
+            return new MpegAudioInputStream(in, o);
+        } catch (IOException | RuntimeException e) {
+            in.close();
+            throw e;
         }
     }
 
     private int play(MpegAudioInputStream pcm) throws IOException {
-        AudioFormat format = pcm.getFormat();
-        SourceDataLine line;
-        try {
-            line = AudioSystem.getSourceDataLine(format);
-            line.open(format);
-        } catch (LineUnavailableException | IllegalArgumentException | SecurityException e) {
-            err.println(NAME + ": no audio output device can play " + format + " here"
-                    + (e.getMessage() != null ? " (" + e.getMessage() + ")" : "")
-                    + "; decode to a file instead: java -jar rovaz.jar INPUT OUTPUT.wav");
-            return 1;
-        }
-        try {
-            line.start();
-            byte[] b = new byte[Math.max(4096, line.getBufferSize() / 4 / format.getFrameSize() * format.getFrameSize())];
-            for (int n; (n = pcm.read(b)) > 0; ) {
-                line.write(b, 0, n);
+        do {
+            AudioFormat format = pcm.getFormat();
+            SourceDataLine line;
+            try {
+                line = AudioSystem.getSourceDataLine(format);
+                line.open(format);
+            } catch (LineUnavailableException | IllegalArgumentException | SecurityException e) {
+                String why = !hasOutputDevice() ? "no audio output device here"
+                        : e instanceof IllegalArgumentException ? "the audio output device cannot play " + format
+                        : "the audio output device is not available (" + e.getMessage() + ")";
+                err.println(NAME + ": " + why + "; decode to a file instead: java -jar rovaz.jar INPUT OUTPUT.wav");
+                return 1;
             }
-            line.drain();
-        } finally {
-            line.close();
-        }
+            try {
+                line.start();
+                // Whole sample periods: a line refuses a fraction of one.
+                int period = format.getFrameSize();
+                byte[] b = new byte[Math.max(1024, line.getBufferSize() / 4) / period * period];
+                for (int n; (n = pcm.read(b)) > 0; ) {
+                    line.write(b, 0, n);
+                }
+                line.drain();
+            } finally {
+                line.close();
+            }
+        } while (pcm.nextFormat());
         return 0;
     }
 
-    private int decode(MpegAudioInputStream pcm, String input, String output, boolean raw) throws IOException {
+    private static boolean hasOutputDevice() {
+        Line.Info output = new Line.Info(SourceDataLine.class);
+        for (Mixer.Info m : AudioSystem.getMixerInfo()) {
+            if (AudioSystem.getMixer(m).getSourceLineInfo(output).length > 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    private int decode(MpegAudioInputStream pcm, String output, boolean raw, double start) throws IOException {
         boolean toStdout = output.equals("-");
+        AudioFormat format = pcm.getFormat();
+        int rate = pcm.getSampleRate();
         long dataBytes = 0;
         long started = System.nanoTime();
         long total = pcm.getFrameLength();
-        try (OutputStream out = toStdout ? System.out : Files.newOutputStream(Path.of(output))) {
+        // Standard output as a file, not System.out, which would hide a write that fails (a closed pipe).
+        try (OutputStream out = toStdout ? new FileOutputStream(FileDescriptor.out) : create(output)) {
             OutputStream buffered = new BufferedOutputStream(out, 1 << 16);
             if (!raw) {
-                buffered.write(wavHeader(pcm.getFormat(), 0xFFFFFFFFL - 36));
+                buffered.write(wavHeader(format, Long.MAX_VALUE));
             }
             byte[] b = new byte[1 << 16];
             long nextReport = started + PROGRESS_AFTER_NANOS;
@@ -232,27 +318,39 @@ public final class MpegAudioTool {
                     nextReport = now + PROGRESS_EVERY_NANOS;
                 }
             }
+            if (!raw && dataBytes % 2 != 0) {
+                buffered.write(0);   // RIFF chunks have an even length
+            }
             buffered.flush();
             if (reported) {
                 err.println();
             }
         }
+        double seconds = (double) dataBytes / pcm.getFrameSize() / rate;
         if (pcm.nextFormat()) {
             err.println(NAME + ": the sampling rate changes to " + pcm.getSampleRate() + " Hz at "
-                    + clock((double) pcm.getPosition() / pcm.getSampleRate())
-                    + "; the output ends there");
+                    + clock(start + seconds) + "; the output ends there");
         }
-        if (!raw && !toStdout) {
-            patchWavSizes(output, dataBytes);
+        if (!raw && !toStdout && Files.isRegularFile(Path.of(output))) {
+            try (RandomAccessFile f = new RandomAccessFile(output, "rw")) {
+                f.write(wavHeader(format, dataBytes));
+            }
         }
-        double seconds = (double) dataBytes / pcm.getFrameSize() / pcm.getSampleRate();
         double elapsed = Math.max(1e-9, (System.nanoTime() - started) / 1e9);
         err.printf(Locale.ROOT, "%s: %d frames decoded, %d damaged, %d without output, %d Hz, "
                         + "%d channel%s, %.3f s of audio in %.3f s (%.0fx real time)%n", NAME,
                 pcm.getFramesDecoded(), pcm.getFramesSkipped(), pcm.getFramesWithoutOutput(),
-                pcm.getSampleRate(), pcm.getChannels(), pcm.getChannels() == 1 ? "" : "s", seconds,
+                rate, pcm.getChannels(), pcm.getChannels() == 1 ? "" : "s", seconds,
                 elapsed, seconds / elapsed);
         return 0;
+    }
+
+    private static OutputStream create(String output) throws IOException {
+        try {
+            return Files.newOutputStream(Path.of(output));
+        } catch (FileSystemException e) {
+            throw new IOException("cannot write " + output + ": " + why(e), e);
+        }
     }
 
     private void progress(MpegAudioInputStream s, long total, long dataBytes) {
@@ -263,41 +361,39 @@ public final class MpegAudioTool {
         err.flush();
     }
 
-    /** The header of a PCM (or, for float samples, IEEE float) WAV file with dataBytes of samples. */
+    /**
+     * The header of a WAV file with dataBytes of samples (at most what RIFF sizes can say): PCM, or for
+     * float samples IEEE float, whose fmt chunk has the extension size and which has a fact chunk, as
+     * every format but PCM must.
+     */
     static byte[] wavHeader(AudioFormat f, long dataBytes) {
-        long data = Math.min(dataBytes, 0xFFFFFFFFL - 36);
+        boolean isFloat = f.getEncoding().equals(AudioFormat.Encoding.PCM_FLOAT);
+        int fmt = isFloat ? 18 : 16;
+        byte[] h = new byte[20 + fmt + (isFloat ? 12 : 0) + 8];
+        long data = Math.min(dataBytes, MAX_RIFF_SIZE - (h.length - 8) - 1);
         int channels = f.getChannels();
         int bytes = f.getSampleSizeInBits() / 8;
         int rate = (int) f.getSampleRate();
-        byte[] h = new byte[44];
         put(h, 0, "RIFF");
-        le(h, 4, data + 36, 4);
+        le(h, 4, h.length - 8 + data + (data & 1), 4);
         put(h, 8, "WAVEfmt ");
-        le(h, 16, 16, 4);
-        le(h, 20, f.getEncoding().equals(AudioFormat.Encoding.PCM_FLOAT) ? 3 : 1, 2);
+        le(h, 16, fmt, 4);
+        le(h, 20, isFloat ? 3 : 1, 2);
         le(h, 22, channels, 2);
         le(h, 24, rate, 4);
         le(h, 28, (long) rate * channels * bytes, 4);
         le(h, 32, channels * bytes, 2);
         le(h, 34, bytes * 8, 2);
-        put(h, 36, "data");
-        le(h, 40, data, 4);
+        int at = 20 + fmt;   // cbSize, at 36, stays 0
+        if (isFloat) {
+            put(h, at, "fact");
+            le(h, at + 4, 4, 4);
+            le(h, at + 8, data / (channels * bytes), 4);
+            at += 12;
+        }
+        put(h, at, "data");
+        le(h, at + 4, data, 4);
         return h;
-    }
-
-    private static void patchWavSizes(String output, long dataBytes) throws IOException {
-        if (dataBytes > 0xFFFFFFFFL - 36) {
-            return;   // too long for WAV: the header keeps its maximal sizes
-        }
-        try (RandomAccessFile f = new RandomAccessFile(output, "rw")) {
-            byte[] size = new byte[4];
-            le(size, 0, dataBytes + 36, 4);
-            f.seek(4);
-            f.write(size);
-            le(size, 0, dataBytes, 4);
-            f.seek(40);
-            f.write(size);
-        }
     }
 
     private static void put(byte[] b, int at, String ascii) {
@@ -318,26 +414,32 @@ public final class MpegAudioTool {
                 ms % 1000);
     }
 
-    private int info(String input) throws IOException {
-        MpegStreamInfo s;
-        long size;
-        try (MpegAudioInputStream pcm = open(input, new MpegAudioInputStream.Options())) {
-            if (!pcm.isSeekable()) {
-                pcm.skip(Long.MAX_VALUE);   // to the end, for the tags and the length there
-                while (pcm.read(new byte[1 << 16]) >= 0 || pcm.nextFormat()) {
-                    continue;
+    private int info(MpegAudioInputStream pcm, String input) throws IOException {
+        long size = pcm.isSeekable() && !input.equals("-") && !input.contains("://") ? Files.size(Path.of(input)) : -1;
+        // A stream is read to its end, for the tags there and the exact length; a live one has no end.
+        long counted = -1;
+        double countedSeconds = 0;
+        if (!pcm.isSeekable() && !live) {
+            counted = 0;
+            byte[] b = new byte[1 << 16];
+            do {
+                long bytes = 0;
+                for (int n; (n = pcm.read(b)) >= 0; ) {
+                    bytes += n;
                 }
-            }
-            s = pcm.getStreamInfo();
-            size = input.equals("-") || input.contains("://") ? -1 : new File(input).length();
+                counted += bytes / pcm.getFrameSize();
+                countedSeconds += (double) bytes / pcm.getFrameSize() / pcm.getSampleRate();
+            } while (pcm.nextFormat());
         }
+        MpegStreamInfo s = pcm.getStreamInfo();
         PrintStream o = System.out;
         o.println("file:      " + input + (size >= 0 ? " (" + size + " bytes)" : ""));
         o.printf(Locale.ROOT, "format:    MPEG-%d Layer %s, %d Hz, %s, %s%n", s.getMpegVersion(),
                 "I".repeat(s.getLayer()), s.getSampleRate(), s.getChannelMode(),
                 s.getBitRate() == 0 ? "free format" : s.isVbr() ? "VBR" : s.getBitRate() + " kbit/s");
-        if (s.getCountedFrames() >= 0) {
-            o.println("frames:    " + s.getCountedFrames());
+        long frames = counted >= 0 ? pcm.getFramesDecoded() + pcm.getFramesSkipped() : s.getCountedFrames();
+        if (frames >= 0) {
+            o.println("frames:    " + frames);
         }
         if (s.getInfoTag() != null) {
             o.println("info:      " + s.getInfoTag() + " frame"
@@ -348,10 +450,13 @@ public final class MpegAudioTool {
             o.println("gapless:   encoder delay " + s.getEncoderDelay() + ", padding " + s.getEncoderPadding()
                     + " samples" + (s.isGapless() ? ", trimmed" : ""));
         }
-        long samples = s.getSampleCount();
-        if (samples >= 0) {
-            o.printf(Locale.ROOT, "duration:  %s (%d samples%s)%n", clock(s.getDurationMicros() / 1e6), samples,
-                    s.isLengthExact() ? ", exact" : ", as declared");
+        if (counted >= 0) {
+            o.printf(Locale.ROOT, "duration:  %s (%d samples, exact)%n", clock(countedSeconds), counted);
+        } else if (live) {
+            o.println("duration:  none, a live stream");
+        } else if (s.getSampleCount() >= 0) {
+            o.printf(Locale.ROOT, "duration:  %s (%d samples%s)%n", clock(s.getDurationMicros() / 1e6),
+                    s.getSampleCount(), s.isLengthExact() ? ", exact" : ", as declared");
         }
         if (s.getFormatChanges() > 0) {
             o.println("changes:   " + s.getFormatChanges() + " format change" + (s.getFormatChanges() > 1 ? "s" : ""));
