@@ -75,24 +75,10 @@ public class CommandLineTest {
         return new Ran(status, out, Files.readString(err));
     }
 
-    /** An ID3v2.3 tag of Latin-1 text frames: id, text, id, text, ... */
-    private static byte[] id3v23(String... frames) {
-        ByteArrayOutputStream body = new ByteArrayOutputStream();
-        for (int i = 0; i < frames.length; i += 2) {
-            byte[] text = ("\0" + frames[i + 1]).getBytes(ISO_8859_1);
-            body.writeBytes(frames[i].getBytes(ISO_8859_1));
-            body.writeBytes(ByteBuffer.allocate(6).putInt(text.length).array());
-            body.writeBytes(text);
-        }
-        int n = body.size();
-        byte[] header = {'I', 'D', '3', 3, 0, 0, (byte) (n >> 21 & 127), (byte) (n >> 14 & 127),
-            (byte) (n >> 7 & 127), (byte) (n & 127)};
-        return MpegAudioInputStreamTest.concat(header, body.toByteArray());
-    }
-
     private static Path song(Path dir) throws IOException {
-        return Files.write(dir.resolve("song.mp3"), MpegAudioInputStreamTest.concat(id3v23("TIT2", TITLE, "TPE1",
-                ARTIST), TestStreams.lame(44100, 2, 1.0, "-V", "4")));
+        byte[] tag = JavaSoundInputsTest.id3v2(3, false, "TIT2", TITLE, "TPE1", ARTIST);
+        byte[] mp3 = TestStreams.lame(44100, 2, 1.0, "-V", "4");
+        return Files.write(dir.resolve("song.mp3"), MpegAudioInputStreamTest.concat(tag, mp3));
     }
 
     @Test
