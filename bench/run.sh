@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Decode-speed benchmark: rovaz beside libmpg123 and libmad, then the exact
 # length, seeking and a full decode on a one-hour file, then the same decode
-# through the Java class.
+# through the Java class, and Java Sound against mpadec (decoding, and a skip
+# to 50:00 in the hour).
 #
 #   bench/run.sh [mpabench options]     e.g. bench/run.sh --rounds 9
 #
@@ -9,7 +10,8 @@
 # once into build/bench-data from a synthesised 60-second piece (lame,
 # twolame, sox), the one-hour file from 60 repeats of it, adds the Layer I
 # conformance stream l1-fl6 when the conformance folder is beside the
-# checkout, and runs the benchmarks, pinned to one CPU. BUILD_DIR picks
+# checkout (and longer files made of copies of it and of the Layer II file),
+# and runs the benchmarks, pinned to one CPU. BUILD_DIR picks
 # another build folder; SEEK_BENCH=0 skips the one-hour file and JAVA_BENCH=0
 # the Java part; BENCH_CPU picks the CPU.
 set -euo pipefail
@@ -88,9 +90,12 @@ if [ "${SEEK_BENCH:-1}" != 0 ] && [ ! -s "$long_file" ]; then
   sox -V1 "$signal" -t wav - repeat 59 | lame --quiet -b 128 -m j - "$long_file.tmp"
   mv "$long_file.tmp" "$long_file"
 fi
+sound_files=("${files[@]}")   # for the Java Sound comparison, with longer ones below
+l1=
 for conformance in "$repo/../shared/conformance" /work/shared/conformance; do
   if [ -s "$conformance/l1-fl6.bit" ]; then
-    files+=("$conformance/l1-fl6.bit")
+    l1=$conformance/l1-fl6.bit
+    files+=("$l1")
     break
   fi
 done
@@ -122,14 +127,38 @@ if [ "${JAVA_BENCH:-1}" = 0 ]; then
   exit 0
 fi
 if ! command -v javac >/dev/null 2>&1 ||
-   ! cmake --build "$build" -j2 --target rovaz rovaz_jar >/dev/null 2>&1; then
+   ! cmake --build "$build" -j2 --target rovaz rovaz_jar mpadec cputime >/dev/null 2>&1; then
   echo "bench: no JDK or the JNI library / jar does not build; Java part skipped" >&2
   exit 0
 fi
 mkdir -p "$build/bench-java"
-javac -d "$build/bench-java" -cp "$build/rovaz.jar" bench/JavaBench.java
+javac -d "$build/bench-java" -cp "$build/rovaz.jar" bench/JavaBench.java bench/JavaSoundBench.java
 echo
 echo "== Java (MpegAudio.nConvert): $(java -version 2>&1 | head -1)"
 # The JVM and the mpabench runs it starts in between stay on the same CPU.
 "${pin[@]}" java -Djava.library.path="$build" -cp "$build/rovaz.jar:$build/bench-java" JavaBench \
      --mpabench "$build/mpabench" "${files[@]}"
+
+echo
+echo "== Java Sound (File, to PCM_SIGNED, 64 KB reads) against mpadec --raw FILE /dev/null"
+# Files made of copies, so that start-up weighs less (Layer I and II frames
+# stand alone, so copies join cleanly): the Layer I stream (0.43 s) as 64 s
+# and 10.7 min, the Layer II file as 10 min; and the hour of Layer III.
+repeat() {  # repeat FILE COPIES NAME: prints the path
+  local out=$data/$3
+  if [ ! -s "$out" ]; then
+    for i in $(seq "$2"); do cat "$1"; done >"$out.tmp"
+    mv "$out.tmp" "$out"
+  fi
+  echo "$out"
+}
+[ -z "$l1" ] || sound_files+=("$(repeat "$l1" 150 l1-fl6-x150.bit)")
+sound_files+=("$(repeat "$data/l2-192k-stereo.mp2" 10 l2-192k-stereo-x10.mp2)")
+[ -z "$l1" ] || sound_files+=("$(repeat "$l1" 1500 l1-fl6-x1500.bit)")
+seek=()
+if [ "${SEEK_BENCH:-1}" != 0 ]; then
+  sound_files+=("$long_file")
+  seek=(--seek "$long_file")
+fi
+"${pin[@]}" java -Djava.library.path="$build" -cp "$build/rovaz.jar:$build/bench-java" JavaSoundBench \
+     --mpadec "$build/mpadec" --cputime "$build/cputime" "${seek[@]}" "${sound_files[@]}"
