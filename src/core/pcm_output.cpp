@@ -1,5 +1,5 @@
 // Float to integer PCM, one pass per channel; 16-bit interleaved stereo and
-// contiguous 16-bit output have SSE2 kernels. The clamp is done in float
+// contiguous 16-bit output have SSE2 kernels, chosen through core/kernels.h. The clamp is done in float
 // before the truncating conversion, branch-free, so that the loops vectorise
 // (compares, selects, one convert). It gives the same result as truncating
 // first and saturating the integer: between the bound and the next integer
@@ -13,6 +13,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "core/kernels.h"
 #include "rovaz/mpa.h"
 
 namespace {
@@ -121,7 +122,7 @@ void mpa_store_s16_stereo_plain(const float *left, const float *right, uint8_t *
 }
 
 #ifdef __SSE2__
-void mpa_store_s16_packed(const float *src, uint8_t *dst, int count)
+void mpa_store_s16_packed_sse2(const float *src, uint8_t *dst, int count)
 {
     int i = 0;
     for (; i + 8 <= count; i += 8)
@@ -129,7 +130,7 @@ void mpa_store_s16_packed(const float *src, uint8_t *dst, int count)
     mpa_store_s16_packed_plain(src + i, dst + 2 * i, count - i);
 }
 
-void mpa_store_s16_stereo(const float *left, const float *right, uint8_t *dst, int count)
+void mpa_store_s16_stereo_sse2(const float *left, const float *right, uint8_t *dst, int count)
 {
     int i = 0;
     for (; i + 8 <= count; i += 8) {
@@ -139,17 +140,17 @@ void mpa_store_s16_stereo(const float *left, const float *right, uint8_t *dst, i
     }
     mpa_store_s16_stereo_plain(left + i, right + i, dst + 4 * i, count - i);
 }
-#else
+#endif
+
 void mpa_store_s16_packed(const float *src, uint8_t *dst, int count)
 {
-    mpa_store_s16_packed_plain(src, dst, count);
+    mpa_kernels_active().store_s16_packed(src, dst, count);
 }
 
 void mpa_store_s16_stereo(const float *left, const float *right, uint8_t *dst, int count)
 {
-    mpa_store_s16_stereo_plain(left, right, dst, count);
+    mpa_kernels_active().store_s16_stereo(left, right, dst, count);
 }
-#endif
 
 void mpa_store_s16(const float *src, uint8_t *dst, int count, int stride)
 {

@@ -16,12 +16,16 @@ void mpa_store_s16_dup(const float *src, uint8_t *dst, int count);
 void mpa_store_s24_dup(const float *src, uint8_t *dst, int count);
 void mpa_store_s32_dup(const float *src, uint8_t *dst, int count);
 
-// The 16-bit layouts of most callers, SSE2 where the target has it:
-// contiguous (one channel) and left/right interleaved. The _plain versions
-// are the portable loops the others fall back to; both give the same bytes.
+// The 16-bit layouts of most callers: contiguous (one channel) and
+// left/right interleaved.
 void mpa_store_s16_packed(const float *src, uint8_t *dst, int count);
-void mpa_store_s16_packed_plain(const float *src, uint8_t *dst, int count);
 void mpa_store_s16_stereo(const float *left, const float *right, uint8_t *dst, int count);
+// The kernels behind them (core/kernels.h picks one): plain C, and SSE2 on x86.
+void mpa_store_s16_packed_plain(const float *src, uint8_t *dst, int count);
 void mpa_store_s16_stereo_plain(const float *left, const float *right, uint8_t *dst, int count);
+#ifdef __SSE2__
+void mpa_store_s16_packed_sse2(const float *src, uint8_t *dst, int count);
+void mpa_store_s16_stereo_sse2(const float *left, const float *right, uint8_t *dst, int count);
+#endif
 
 #endif

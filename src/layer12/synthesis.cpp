@@ -20,77 +20,17 @@
 
 #include "core/decoder.h"
 #include "core/frame.h"
+#include "core/kernels.h"
+#include "core/simd.h"
 #include "layer12/synthesis_simd.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#define MPA_SYNTH_HAVE_AVX 1
-#else
-#define MPA_SYNTH_HAVE_AVX 0
-#endif
 
 namespace {
 
 constexpr int kBank = 272;    // 16 columns x 17 rows
 constexpr int kColumn = 17;
 
-// GCC/Clang vector extensions: four lanes map to SSE or NEON, eight to AVX
-// inside functions compiled for it. Values pass by reference so that no
-// eight-lane vector crosses a call boundary of code built without AVX. The
-// unaligned variants load and store at any float address.
-typedef float v4f __attribute__((vector_size(16)));
-typedef float v8f __attribute__((vector_size(32)));
-typedef float v4f_u __attribute__((vector_size(16), aligned(4), may_alias));
-typedef float v8f_u __attribute__((vector_size(32), aligned(4), may_alias));
-
-inline void load(v4f &v, const float *p)
-{
-    v = *(const v4f_u *)p;
-}
-
-inline void load(v8f &v, const float *p)
-{
-    v = *(const v8f_u *)p;
-}
-
-inline void store(float *p, const v4f &v)
-{
-    *(v4f_u *)p = v;
-}
-
-inline void store(float *p, const v8f &v)
-{
-    *(v8f_u *)p = v;
-}
-
-inline v4f load4(const float *p)
-{
-    v4f v;
-    load(v, p);
-    return v;
-}
-
-inline void store4(float *p, v4f v)
-{
-    store(p, v);
-}
-
-inline v4f reverse4(v4f a)
-{
-    return __builtin_shufflevector(a, a, 3, 2, 1, 0);
-}
-
-// Rows v[0..3] become columns.
-inline void transpose4(v4f *v)
-{
-    const v4f t0 = __builtin_shufflevector(v[0], v[1], 0, 4, 1, 5);
-    const v4f t1 = __builtin_shufflevector(v[0], v[1], 2, 6, 3, 7);
-    const v4f t2 = __builtin_shufflevector(v[2], v[3], 0, 4, 1, 5);
-    const v4f t3 = __builtin_shufflevector(v[2], v[3], 2, 6, 3, 7);
-    v[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
-    v[1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
-    v[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
-    v[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
-}
+using namespace mpa_simd;
 
 // 4- and 2-point stages of four 4-point blocks d0..d3, lanes across blocks,
 // with the recombination inside each block and inside each pair of blocks.
@@ -196,7 +136,7 @@ constexpr window_fn kWindowPlain[8] = {
     window_plain<8>, window_plain<10>, window_plain<12>, window_plain<14>,
 };
 
-#if MPA_SYNTH_HAVE_AVX
+#if MPA_HAVE_AVX_KERNELS
 template <int c>
 __attribute__((target("avx"))) void window_avx(const float *h, float *out)
 {
@@ -298,7 +238,7 @@ void dct32_plain(const float *in, float *col_lo, float *col_hi)
     dct32<1>(in, col_lo, col_hi);
 }
 
-#if MPA_SYNTH_HAVE_AVX
+#if MPA_HAVE_AVX_KERNELS
 // The same four-lane code; AVX's three-operand instructions save the copies.
 __attribute__((target("avx"))) void dct32_avx(const float *in, float *col_lo, float *col_hi)
 {
@@ -332,7 +272,7 @@ void synthesize_slots(const float *in, int in_stride, float *out, int count, int
             c = p;
         }
         col_hi[16] = 0.0f;  // row 16 of an X[16 + r] column: weight 0, kept finite
-#if MPA_SYNTH_HAVE_AVX
+#if MPA_HAVE_AVX_KERNELS
         if (kAvx) {
             dct32_avx(in, col_lo, col_hi);
             kWindowAvx[c >> 1](h, out);
@@ -347,15 +287,6 @@ void synthesize_slots(const float *in, int in_stride, float *out, int count, int
     state->synth_phase[channel] = p;
 }
 
-void synthesize(const float *in, int in_stride, float *out, int count, int channel,
-                mpa_synth_state *state, int path)
-{
-    if (path == MPA_SYNTH_AVX)
-        synthesize_slots<true>(in, in_stride, out, count, channel, state);
-    else
-        synthesize_slots<false>(in, in_stride, out, count, channel, state);
-}
-
 }  // namespace
 
 void mpa_dct32(float *in, float *col_lo, float *col_hi)
@@ -363,37 +294,36 @@ void mpa_dct32(float *in, float *col_lo, float *col_hi)
     dct32<16>(in, col_lo, col_hi);
 }
 
-int mpa_synth_best_path(void)
+void mpa_synth_slots_plain(const float *in, int in_stride, float *out, int count, int channel,
+                           mpa_synth_state *state)
 {
-#if MPA_SYNTH_HAVE_AVX
-    if (__builtin_cpu_supports("avx"))
-        return MPA_SYNTH_AVX;
-#endif
-    return MPA_SYNTH_PLAIN;
+    synthesize_slots<false>(in, in_stride, out, count, channel, state);
 }
+
+#if MPA_HAVE_AVX_KERNELS
+void mpa_synth_slots_avx(const float *in, int in_stride, float *out, int count, int channel,
+                         mpa_synth_state *state)
+{
+    synthesize_slots<true>(in, in_stride, out, count, channel, state);
+}
+#endif
 
 int mpa_synthesize(float *samples, int channel, mpa_synth_state *state)
 {
-    synthesize(samples, 32, samples, 1, channel, state, mpa_synth_best_path());
-    return 0;
-}
-
-int mpa_synthesize_path(float *samples, int channel, mpa_synth_state *state, int path)
-{
-    synthesize(samples, 32, samples, 1, channel, state, path);
+    mpa_kernels_active().synth_slots(samples, 32, samples, 1, channel, state);
     return 0;
 }
 
 void mpa_synthesize_slots(float *slots, int count, int channel, mpa_synth_state *state)
 {
-    synthesize(slots, 32, slots, count, channel, state, mpa_synth_best_path());
+    mpa_kernels_active().synth_slots(slots, 32, slots, count, channel, state);
 }
 
 void mpa_layer12_synthesize(mpa_frame_ctx *ctx, int mode)
 {
     const int slots = mode == 1 ? 12 : 36;
     const int channels = ctx->decoder->header.n_channels;
-    const int path = mpa_synth_best_path();
+    const mpa_kernels &k = mpa_kernels_active();
     for (int ch = 0; ch < channels; ch++)
-        synthesize(ctx->samples + 32 * ch, 64, ctx->pcm + 1152 * ch, slots, ch, ctx->synth, path);
+        k.synth_slots(ctx->samples + 32 * ch, 64, ctx->pcm + 1152 * ch, slots, ch, ctx->synth);
 }

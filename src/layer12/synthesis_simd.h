@@ -10,17 +10,15 @@ struct mpa_synth_state;
 // and for row 16 -D[16 + 32m] at odd m, 0 at even m.
 alignas(32) extern const float mpa_synthesis_window_terms[16][32];
 
-enum {
-    MPA_SYNTH_PLAIN = 0,  // four-lane vectors: SSE, NEON
-    MPA_SYNTH_AVX = 1     // x86 AVX, eight lanes
-};
-
-// The path mpa_synthesize takes on this machine.
-int mpa_synth_best_path(void);
-
-// mpa_synthesize on the given path; MPA_SYNTH_AVX only where
-// mpa_synth_best_path() returns it. Both paths give the same output.
-int mpa_synthesize_path(float *samples, int channel, mpa_synth_state *state, int path);
+// The kernels behind mpa_synthesize (core/kernels.h picks one): count slots
+// of one channel, slot s from in + s * in_stride (read before out is
+// written, so in may be out) into out + 32 s. Both give the same output.
+void mpa_synth_slots_plain(const float *in, int in_stride, float *out, int count, int channel,
+                           mpa_synth_state *state);
+#if defined(__x86_64__) || defined(__i386__)
+void mpa_synth_slots_avx(const float *in, int in_stride, float *out, int count, int channel,
+                         mpa_synth_state *state);
+#endif
 
 // mpa_synthesize on count consecutive slots of 32 samples, in place.
 void mpa_synthesize_slots(float *slots, int count, int channel, mpa_synth_state *state);

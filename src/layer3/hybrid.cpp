@@ -18,45 +18,16 @@
 
 #include <string.h>
 
+#include "core/kernels.h"
+#include "core/simd.h"
 #include "layer12/synthesis.h"
 #include "layer12/synthesis_simd.h"
 #include "layer3/layer3.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#define MPA_HYBRID_HAVE_AVX 1
-#else
-#define MPA_HYBRID_HAVE_AVX 0
-#endif
 
 namespace {
 
-// Four-lane float vectors (GCC/Clang vector extensions): SSE on x86, NEON on ARM.
-typedef float v4f __attribute__((vector_size(16)));
-typedef float v2f __attribute__((vector_size(8)));
-
-inline v4f load4(const float *p)
-{
-    v4f v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline void store4(float *p, v4f v)
-{
-    memcpy(p, &v, sizeof v);
-}
-
-inline v4f reverse4(v4f a)
-{
-    return __builtin_shufflevector(a, a, 3, 2, 1, 0);
-}
-
-inline v2f load2(const float *p)
-{
-    v2f v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
+using namespace mpa_simd;
 
 // T[m] = sum_j q[j] cos(j (2m + 1) pi / 18), m = 0..8: even and odd partials,
 // 10 multiplications.
@@ -352,23 +323,23 @@ __attribute__((always_inline)) inline void imdct_groups(const float *spectrum, f
     }
 }
 
-void imdct_groups_plain(const float *spectrum, float *overlap, float *output, int block_type,
-                        int long_subbands, int active)
+}  // namespace
+
+void mpa_imdct_groups_plain(const float *spectrum, float *overlap, float *output, int block_type,
+                            int long_subbands, int active)
 {
     imdct_groups(spectrum, overlap, output, block_type, long_subbands, active);
 }
 
-#if MPA_HYBRID_HAVE_AVX
+#if MPA_HAVE_AVX_KERNELS
 // The same four-lane code; AVX's three-operand instructions save most copies.
-__attribute__((target("avx"))) void imdct_groups_avx(const float *spectrum, float *overlap,
-                                                      float *output, int block_type,
-                                                      int long_subbands, int active)
+__attribute__((target("avx"))) void mpa_imdct_groups_avx(const float *spectrum, float *overlap,
+                                                          float *output, int block_type,
+                                                          int long_subbands, int active)
 {
     imdct_groups(spectrum, overlap, output, block_type, long_subbands, active);
 }
 #endif
-
-}  // namespace
 
 void mpa_imdct36(float *out, const float *in)
 {
@@ -419,12 +390,7 @@ int mpa_layer3_hybrid_lines(mpa_frame_ctx *ctx, float *spectrum, float *output, 
 
     // Overlap store of a channel: per group of four subbands, 18 slots of four lanes.
     float *overlap = ctx->imdct_overlap + 576 * channel;
-#if MPA_HYBRID_HAVE_AVX
-    if (__builtin_cpu_supports("avx"))
-        imdct_groups_avx(spectrum, overlap, output, block_type, long_subbands, active);
-    else
-#endif
-        imdct_groups_plain(spectrum, overlap, output, block_type, long_subbands, active);
+    mpa_kernels_active().imdct_groups(spectrum, overlap, output, block_type, long_subbands, active);
 
     mpa_synthesize_slots(output, 18, channel, ctx->synth);
     return -1;

@@ -1,0 +1,35 @@
+#include "core/kernels.h"
+
+#include "core/cpu.h"
+#include "core/simd.h"
+#include "core/pcm_output.h"
+#include "layer12/synthesis_simd.h"
+#include "layer3/hybrid.h"
+
+mpa_kernels mpa_kernels_for(uint32_t features)
+{
+    mpa_kernels k = {mpa_synth_slots_plain, mpa_imdct_groups_plain, mpa_store_s16_packed_plain,
+                     mpa_store_s16_stereo_plain, 0};
+#ifdef __SSE2__
+    if (features & MPA_CPU_SSE2) {
+        k.store_s16_packed = mpa_store_s16_packed_sse2;
+        k.store_s16_stereo = mpa_store_s16_stereo_sse2;
+        k.features |= MPA_CPU_SSE2;
+    }
+#endif
+#if MPA_HAVE_AVX_KERNELS
+    if (features & MPA_CPU_AVX) {
+        k.synth_slots = mpa_synth_slots_avx;
+        k.imdct_groups = mpa_imdct_groups_avx;
+        k.features |= MPA_CPU_AVX;
+    }
+#endif
+    // On ARM the plain kernels are NEON code already: their four-lane vectors compile to it.
+    return k;
+}
+
+const mpa_kernels &mpa_kernels_active(void)
+{
+    static const mpa_kernels active = mpa_kernels_for(mpa_cpu_features());
+    return active;
+}

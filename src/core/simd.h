@@ -1,0 +1,86 @@
+// Vector types and helpers shared by the four-lane kernels (GCC/Clang vector
+// extensions): four lanes map to SSE on x86 and NEON on ARM, eight to AVX
+// inside functions compiled for it. Values pass by reference so that no
+// eight-lane vector crosses a call boundary of code built without AVX. Loads
+// and stores take any float address.
+#ifndef ROVAZ_CORE_SIMD_H
+#define ROVAZ_CORE_SIMD_H
+
+#include <string.h>
+
+// x86 builds carry AVX variants of some kernels, compiled for AVX alone and
+// chosen at run time (core/kernels.h).
+#if defined(__x86_64__) || defined(__i386__)
+#define MPA_HAVE_AVX_KERNELS 1
+#else
+#define MPA_HAVE_AVX_KERNELS 0
+#endif
+
+namespace mpa_simd {
+
+typedef float v2f __attribute__((vector_size(8)));
+typedef float v4f __attribute__((vector_size(16)));
+typedef float v8f __attribute__((vector_size(32)));
+typedef float v4f_u __attribute__((vector_size(16), aligned(4), may_alias));
+typedef float v8f_u __attribute__((vector_size(32), aligned(4), may_alias));
+
+inline void load(v4f &v, const float *p)
+{
+    v = *(const v4f_u *)p;
+}
+
+inline void load(v8f &v, const float *p)
+{
+    v = *(const v8f_u *)p;
+}
+
+inline void store(float *p, const v4f &v)
+{
+    *(v4f_u *)p = v;
+}
+
+inline void store(float *p, const v8f &v)
+{
+    *(v8f_u *)p = v;
+}
+
+inline v4f load4(const float *p)
+{
+    v4f v;
+    load(v, p);
+    return v;
+}
+
+inline void store4(float *p, v4f v)
+{
+    store(p, v);
+}
+
+inline v2f load2(const float *p)
+{
+    v2f v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline v4f reverse4(v4f a)
+{
+    return __builtin_shufflevector(a, a, 3, 2, 1, 0);
+}
+
+// Rows v[0..3] become columns.
+inline void transpose4(v4f *v)
+{
+    const v4f t0 = __builtin_shufflevector(v[0], v[1], 0, 4, 1, 5);
+    const v4f t1 = __builtin_shufflevector(v[0], v[1], 2, 6, 3, 7);
+    const v4f t2 = __builtin_shufflevector(v[2], v[3], 0, 4, 1, 5);
+    const v4f t3 = __builtin_shufflevector(v[2], v[3], 2, 6, 3, 7);
+    v[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    v[1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    v[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    v[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
+}  // namespace mpa_simd
+
+#endif

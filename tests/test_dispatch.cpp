@@ -1,0 +1,114 @@
+// Every kernel of every stage against the plain one, on the same inputs, bit
+// for bit: for this processor's features and with each of them masked in
+// turn. The environment's mask (ROVAZ_CPU_DISABLE) reaches the kernels the
+// decoder uses; CTest runs the decoding tests again with everything masked.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "core/cpu.h"
+#include "core/decoder.h"
+#include "core/kernels.h"
+
+namespace {
+
+// The feature sets to try: all there are, then each one taken away.
+std::vector<uint32_t> feature_sets()
+{
+    const uint32_t all = mpa_cpu_detect();
+    std::vector<uint32_t> sets = {all};
+    for (uint32_t bit = 1; bit && bit <= all; bit <<= 1)
+        if (all & bit)
+            sets.push_back(all & ~bit);
+    return sets;
+}
+
+std::vector<float> random_floats(std::mt19937 *rng, size_t n, float level)
+{
+    std::uniform_real_distribution<float> d(-level, level);
+    std::vector<float> v(n);
+    for (float &x : v)
+        x = d(*rng);
+    return v;
+}
+
+void expect_same_bytes(const void *a, const void *b, size_t n, const char *what, uint32_t features)
+{
+    EXPECT_EQ(std::memcmp(a, b, n), 0) << what << " with features " << features;
+}
+
+TEST(Dispatch, EveryKernelMatchesThePlainOne)
+{
+    const mpa_kernels plain = mpa_kernels_for(0);
+    EXPECT_EQ(plain.features, 0u);
+    for (const uint32_t features : feature_sets()) {
+        const mpa_kernels k = mpa_kernels_for(features);
+        EXPECT_EQ(k.features & ~features, 0u) << "a kernel uses a feature that was masked";
+        std::mt19937 rng(features + 1);
+
+        // Synthesis: many slots, counts and ring positions, both channels.
+        auto a = std::unique_ptr<mpa_synth_state>(new mpa_synth_state());
+        auto b = std::unique_ptr<mpa_synth_state>(new mpa_synth_state());
+        for (int call = 0; call < 60; call++) {
+            const int count = 1 + call % 18, channel = call & 1;
+            std::vector<float> in = random_floats(&rng, 64 * (size_t)count, call % 3 ? 30000.0f : 2.0f);
+            std::vector<float> out_a(32 * (size_t)count), out_b(out_a.size());
+            k.synth_slots(in.data(), 64, out_a.data(), count, channel, a.get());
+            plain.synth_slots(in.data(), 64, out_b.data(), count, channel, b.get());
+            expect_same_bytes(out_a.data(), out_b.data(), out_a.size() * sizeof(float), "synthesis", features);
+        }
+
+        // IMDCT groups: every block type, mixed blocks, any number of groups.
+        for (int block_type = 0; block_type < 4; block_type++) {
+            for (const int long_subbands : {0, 2}) {
+                if (long_subbands && block_type != 2)
+                    continue;
+                for (const int active : {1, 3, 8}) {
+                    const std::vector<float> spectrum = random_floats(&rng, 576, 1000.0f);
+                    std::vector<float> ov_a = random_floats(&rng, 576, 500.0f), ov_b = ov_a;
+                    std::vector<float> out_a(18 * 32, 0.0f), out_b = out_a;
+                    k.imdct_groups(spectrum.data(), ov_a.data(), out_a.data(), block_type, long_subbands, active);
+                    plain.imdct_groups(spectrum.data(), ov_b.data(), out_b.data(), block_type, long_subbands,
+                                       active);
+                    expect_same_bytes(out_a.data(), out_b.data(), out_a.size() * sizeof(float), "IMDCT", features);
+                    expect_same_bytes(ov_a.data(), ov_b.data(), ov_a.size() * sizeof(float), "IMDCT overlap",
+                                      features);
+                }
+            }
+        }
+
+        // 16-bit stores: values beyond the range, NaN, every tail length.
+        std::vector<float> l = random_floats(&rng, 80, 40000.0f), r = random_floats(&rng, 80, 40000.0f);
+        l[3] = NAN;
+        r[9] = -INFINITY;
+        for (int count = 0; count <= 80; count += 1 + count / 8) {
+            std::vector<uint8_t> pa(4 * 80, 0xA5), pb = pa;
+            k.store_s16_packed(l.data(), pa.data(), count);
+            plain.store_s16_packed(l.data(), pb.data(), count);
+            expect_same_bytes(pa.data(), pb.data(), pa.size(), "16-bit store", features);
+            k.store_s16_stereo(l.data(), r.data(), pa.data(), count);
+            plain.store_s16_stereo(l.data(), r.data(), pb.data(), count);
+            expect_same_bytes(pa.data(), pb.data(), pa.size(), "16-bit stereo store", features);
+        }
+    }
+}
+
+TEST(Dispatch, TheEnvironmentMasksFeatures)
+{
+    EXPECT_EQ(mpa_cpu_parse_disabled(nullptr), 0u);
+    EXPECT_EQ(mpa_cpu_parse_disabled("avx"), (uint32_t)MPA_CPU_AVX);
+    EXPECT_EQ(mpa_cpu_parse_disabled("sse2,bogus,neon"), (uint32_t)(MPA_CPU_SSE2 | MPA_CPU_NEON));
+    EXPECT_EQ(mpa_cpu_parse_disabled("all") & (MPA_CPU_SSE2 | MPA_CPU_AVX | MPA_CPU_NEON),
+              (uint32_t)(MPA_CPU_SSE2 | MPA_CPU_AVX | MPA_CPU_NEON));
+    const uint32_t want = mpa_cpu_detect() & ~mpa_cpu_parse_disabled(std::getenv("ROVAZ_CPU_DISABLE"));
+    EXPECT_EQ(mpa_cpu_features(), want);
+    EXPECT_EQ(mpa_kernels_active().features, mpa_kernels_for(want).features);
+    EXPECT_EQ(mpa_kernels_active().synth_slots, mpa_kernels_for(want).synth_slots);
+}
+
+}  // namespace
