@@ -107,8 +107,9 @@ final class NativeLoader {
             throw error;
         }
         if (file == null) {
-            throw new UnsatisfiedLinkError("cannot load librovaz: " + notOnPath + ", and the jar holds no "
-                    + resource + " for this platform");
+            throw new UnsatisfiedLinkError("cannot load librovaz: " + notOnPath + ", and the jar has no library"
+                    + " for this platform, " + platform() + " (it has " + platformsInJar()
+                    + "); build one from source for it, see the README");
         }
         try {
             System.load(file.toString());
@@ -184,13 +185,43 @@ final class NativeLoader {
         return new FileAttribute<?>[] {PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString(permissions))};
     }
 
+    /** This JVM's platform as the jar names its library folders: "linux-x86_64", "windows-x86_64", ... */
     private static String platform() {
-        String os = System.getProperty("os.name", "").toLowerCase(Locale.ROOT);
-        String arch = System.getProperty("os.arch", "");
-        if (arch.equals("amd64")) {
-            arch = "x86_64";
+        return platform(System.getProperty("os.name", ""), System.getProperty("os.arch", ""));
+    }
+
+    static String platform(String osName, String osArch) {
+        String os = osName.toLowerCase(Locale.ROOT);
+        if (os.startsWith("linux")) {
+            os = "linux";
+        } else if (os.startsWith("windows")) {
+            os = "windows";
+        } else if (os.startsWith("mac") || os.startsWith("darwin")) {
+            os = "macos";
+        } else {
+            os = os.replace(' ', '_');
         }
-        return (os.startsWith("linux") ? "linux" : os.replace(' ', '_')) + "-" + arch;
+        String arch = osArch.toLowerCase(Locale.ROOT);
+        if (arch.equals("amd64") || arch.equals("x86-64")) {
+            arch = "x86_64";
+        } else if (arch.equals("arm64")) {
+            arch = "aarch64";
+        }
+        return os + "-" + arch;
+    }
+
+    /** The platforms the jar has a library for, of those it may have. */
+    static String platformsInJar() {
+        StringBuilder s = new StringBuilder();
+        for (String p : new String[] {"linux-x86_64", "linux-aarch64", "windows-x86_64", "macos-x86_64",
+            "macos-aarch64"}) {
+            String name = p.startsWith("windows") ? "rovaz.dll" : p.startsWith("macos") ? "librovaz.dylib"
+                    : "librovaz.so";
+            if (NativeLoader.class.getResource("/native/" + p + "/" + name) != null) {
+                s.append(s.length() > 0 ? ", " : "").append(p);
+            }
+        }
+        return s.length() > 0 ? s.toString() : "none";
     }
 
     /** The library's version: the CMake project's version it was built as. */

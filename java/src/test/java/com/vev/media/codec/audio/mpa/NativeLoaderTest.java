@@ -116,6 +116,17 @@ public class NativeLoaderTest {
     }
 
     @Test
+    public void platformsAreNamedAsTheJarsFolders() {
+        assertEquals("linux-x86_64", NativeLoader.platform("Linux", "amd64"));
+        assertEquals("linux-aarch64", NativeLoader.platform("Linux", "aarch64"));
+        assertEquals("windows-x86_64", NativeLoader.platform("Windows 11", "amd64"));
+        assertEquals("macos-aarch64", NativeLoader.platform("Mac OS X", "aarch64"));
+        assertEquals("macos-x86_64", NativeLoader.platform("Mac OS X", "x86_64"));
+        assertEquals("freebsd-riscv64", NativeLoader.platform("FreeBSD", "riscv64"));
+        assertTrue(NativeLoader.platformsInJar().contains("linux-x86_64"));
+    }
+
+    @Test
     public void aLibraryOfAnotherVersionIsRefused() throws Exception {
         File other = new File(BUILD, "other-version/librovaz.so").getAbsoluteFile();
         List<String> lines = probe("-Djava.library.path=" + other.getParent());
