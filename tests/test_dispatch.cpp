@@ -95,6 +95,21 @@ TEST(Dispatch, EveryKernelMatchesThePlainOne)
             plain.store_s16_stereo(l.data(), r.data(), pb.data(), count);
             expect_same_bytes(pa.data(), pb.data(), pa.size(), "16-bit stereo store", features);
         }
+
+        // The stream layer's conversions: every format and layout, odd counts, values out of range.
+        std::vector<float> frame = random_floats(&rng, 2 * 1152, 50000.0f);
+        frame[17] = NAN;
+        for (int format = 0; format <= 5; format++)
+            for (int layout = 0; layout < 8; layout++) {
+                const int src = 1 + (layout & 1), out = 1 + (layout >> 1 & 1);
+                const bool planar = layout & 4;
+                std::vector<uint8_t> a0(8 * 1152, 0x5A), a1 = a0, b0 = a0, b1 = a0;
+                uint8_t *const da[2] = {a0.data(), a1.data()}, *const db[2] = {b0.data(), b1.data()};
+                k.convert_samples(frame.data(), src, 3, 1001, out, format, planar, da);
+                plain.convert_samples(frame.data(), src, 3, 1001, out, format, planar, db);
+                expect_same_bytes(a0.data(), b0.data(), a0.size(), "conversion", features);
+                expect_same_bytes(a1.data(), b1.data(), a1.size(), "conversion, second channel", features);
+            }
     }
 }
 

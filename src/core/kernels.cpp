@@ -5,15 +5,17 @@
 #include "core/pcm_output.h"
 #include "layer12/synthesis_simd.h"
 #include "layer3/hybrid.h"
+#include "stream/sample_convert.h"
 
 mpa_kernels mpa_kernels_for(uint32_t features)
 {
     mpa_kernels k = {mpa_synth_slots_plain, mpa_imdct_groups_plain, mpa_store_s16_packed_plain,
-                     mpa_store_s16_stereo_plain, 0};
+                     mpa_store_s16_stereo_plain, mpa_convert_samples_plain, 0};
 #ifdef __SSE2__
     if (features & MPA_CPU_SSE2) {
         k.store_s16_packed = mpa_store_s16_packed_sse2;
         k.store_s16_stereo = mpa_store_s16_stereo_sse2;
+        k.convert_samples = mpa_convert_samples_sse2;
         k.features |= MPA_CPU_SSE2;
     }
 #endif

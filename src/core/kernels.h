@@ -1,5 +1,6 @@
 // The kernels of each stage that has more than one, chosen once per process
-// from the processor's features. Every kernel of a stage gives the same
+// from the processor's features: the one place that knows every stage's
+// variants, from the filterbank up to the stream layer's output. Every kernel of a stage gives the same
 // output, bit for bit, as the plain one (tests/test_dispatch.cpp).
 #ifndef ROVAZ_CORE_KERNELS_H
 #define ROVAZ_CORE_KERNELS_H
@@ -18,6 +19,9 @@ struct mpa_kernels {
     // 16-bit stores of mono and of two channels interleaved (core/pcm_output.cpp).
     void (*store_s16_packed)(const float *src, uint8_t *dst, int count);
     void (*store_s16_stereo)(const float *left, const float *right, uint8_t *dst, int count);
+    // The stream layer's conversion to its output formats (stream/sample_convert.cpp).
+    void (*convert_samples)(const float *pcm, int src_channels, int from, int count, int out_channels,
+                            int format, bool planar, uint8_t *const dest[2]);
     uint32_t features;  // the MPA_CPU_* features these kernels use
 };
 

@@ -15,6 +15,8 @@
 // placed before it back into a branch, and the loop no longer vectorises.
 #include "stream/sample_convert.h"
 
+#include "core/kernels.h"
+
 #include <math.h>
 #include <string.h>
 
@@ -181,12 +183,12 @@ inline auto loader(const float *s)
 }
 #endif
 
-template <class F>
+template <class F, bool kSimd>
 void copy_channel(const float *__restrict s, uint8_t *__restrict d, int n)
 {
     int i = 0;
 #ifdef __SSE2__
-    if constexpr (F::kVector)
+    if constexpr (F::kVector && kSimd)
         for (; i + kBlock<F> <= n; i += kBlock<F>)
             _mm_storeu_si128((__m128i *)(d + i * F::kBytes), block<F>(loader(s), i));
 #endif
@@ -194,12 +196,12 @@ void copy_channel(const float *__restrict s, uint8_t *__restrict d, int n)
         F::store(d + (ptrdiff_t)i * F::kBytes, F::convert(s[i]));
 }
 
-template <class F>
+template <class F, bool kSimd>
 void downmix(const float *__restrict l, const float *__restrict r, uint8_t *__restrict d, int n)
 {
     int i = 0;
 #ifdef __SSE2__
-    if constexpr (F::kVector) {
+    if constexpr (F::kVector && kSimd) {
         const auto mean = [l, r](int k) {
             return _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(l + k), _mm_loadu_ps(r + k)), _mm_set1_ps(0.5f));
         };
@@ -211,12 +213,12 @@ void downmix(const float *__restrict l, const float *__restrict r, uint8_t *__re
         F::store(d + (ptrdiff_t)i * F::kBytes, F::convert((l[i] + r[i]) * 0.5f));
 }
 
-template <class F>
+template <class F, bool kSimd>
 void interleave(const float *__restrict l, const float *__restrict r, uint8_t *__restrict d, int n)
 {
     int i = 0;
 #ifdef __SSE2__
-    if constexpr (F::kVector)
+    if constexpr (F::kVector && kSimd)
         for (; i + kBlock<F> <= n; i += kBlock<F>)
             store_pair<F>(d + 2 * i * F::kBytes, block<F>(loader(l), i), block<F>(loader(r), i));
 #endif
@@ -226,12 +228,12 @@ void interleave(const float *__restrict l, const float *__restrict r, uint8_t *_
     }
 }
 
-template <class F>
+template <class F, bool kSimd>
 void duplicate(const float *__restrict s, uint8_t *__restrict d, int n)
 {
     int i = 0;
 #ifdef __SSE2__
-    if constexpr (F::kVector)
+    if constexpr (F::kVector && kSimd)
         for (; i + kBlock<F> <= n; i += kBlock<F>) {
             const __m128i a = block<F>(loader(s), i);
             store_pair<F>(d + 2 * i * F::kBytes, a, a);
@@ -245,25 +247,25 @@ void duplicate(const float *__restrict s, uint8_t *__restrict d, int n)
 }
 
 // right is null for a mono frame.
-template <class F>
+template <class F, bool kSimd>
 void convert(const float *left, const float *right, int n, int out_channels, bool planar,
              uint8_t *const dest[2])
 {
     if (out_channels == 1) {
         if (right)
-            downmix<F>(left, right, dest[0], n);
+            downmix<F, kSimd>(left, right, dest[0], n);
         else
-            copy_channel<F>(left, dest[0], n);
+            copy_channel<F, kSimd>(left, dest[0], n);
     } else if (planar) {
-        copy_channel<F>(left, dest[0], n);
+        copy_channel<F, kSimd>(left, dest[0], n);
         if (right)
-            copy_channel<F>(right, dest[1], n);
+            copy_channel<F, kSimd>(right, dest[1], n);
         else
             memcpy(dest[1], dest[0], (size_t)n * F::kBytes);
     } else if (right) {
-        interleave<F>(left, right, dest[0], n);
+        interleave<F, kSimd>(left, right, dest[0], n);
     } else {
-        duplicate<F>(left, dest[0], n);
+        duplicate<F, kSimd>(left, dest[0], n);
     }
 }
 
@@ -295,6 +297,7 @@ void put_s24(const int32_t *__restrict v, uint8_t *__restrict d, int n)
     }
 }
 
+template <bool kSimd>
 void convert_s24(const float *left, const float *right, int n, int out_channels, bool planar,
                  uint8_t *const dest[2])
 {
@@ -305,7 +308,7 @@ void convert_s24(const float *left, const float *right, int n, int out_channels,
         const int m = n - at < kChunk ? n - at : kChunk;
         // Planar stereo takes the two halves, interleaved output up to all of it.
         uint8_t *const tmp[2] = {(uint8_t *)words, (uint8_t *)(words + kChunk)};
-        convert<S24In32>(left + at, right ? right + at : nullptr, m, out_channels, planar, tmp);
+        convert<S24In32, kSimd>(left + at, right ? right + at : nullptr, m, out_channels, planar, tmp);
         if (split) {
             put_s24(words, dest[0] + (ptrdiff_t)at * 3, m);
             put_s24(words + kChunk, dest[1] + (ptrdiff_t)at * 3, m);
@@ -334,8 +337,11 @@ int mpa_sample_bytes(int format)
     }
 }
 
-void mpa_convert_samples(const float *pcm, int src_channels, int from, int count, int out_channels,
-                         int format, bool planar, uint8_t *const dest[2])
+namespace {
+
+template <bool kSimd>
+void convert_samples(const float *pcm, int src_channels, int from, int count, int out_channels, int format,
+                     bool planar, uint8_t *const dest[2])
 {
     if (!pcm || !dest || !dest[0] || (src_channels != 1 && src_channels != 2) ||
         (out_channels != 1 && out_channels != 2) || (planar && out_channels == 2 && !dest[1]))
@@ -350,24 +356,46 @@ void mpa_convert_samples(const float *pcm, int src_channels, int from, int count
 
     switch (format) {
     case MPA_SAMPLE_S16:
-        convert<S16>(left, right, count, out_channels, planar, dest);
+        convert<S16, kSimd>(left, right, count, out_channels, planar, dest);
         break;
     case MPA_SAMPLE_S16_TRUNCATED:
-        convert<S16Truncated>(left, right, count, out_channels, planar, dest);
+        convert<S16Truncated, kSimd>(left, right, count, out_channels, planar, dest);
         break;
     case MPA_SAMPLE_S24:
-        convert_s24(left, right, count, out_channels, planar, dest);
+        convert_s24<kSimd>(left, right, count, out_channels, planar, dest);
         break;
     case MPA_SAMPLE_S24_32:
-        convert<S24In32>(left, right, count, out_channels, planar, dest);
+        convert<S24In32, kSimd>(left, right, count, out_channels, planar, dest);
         break;
     case MPA_SAMPLE_S32:
-        convert<S32>(left, right, count, out_channels, planar, dest);
+        convert<S32, kSimd>(left, right, count, out_channels, planar, dest);
         break;
     case MPA_SAMPLE_F32:
-        convert<F32>(left, right, count, out_channels, planar, dest);
+        convert<F32, kSimd>(left, right, count, out_channels, planar, dest);
         break;
     default:
         break;
     }
+}
+
+}  // namespace
+
+void mpa_convert_samples_plain(const float *pcm, int src_channels, int from, int count, int out_channels,
+                               int format, bool planar, uint8_t *const dest[2])
+{
+    convert_samples<false>(pcm, src_channels, from, count, out_channels, format, planar, dest);
+}
+
+#ifdef __SSE2__
+void mpa_convert_samples_sse2(const float *pcm, int src_channels, int from, int count, int out_channels,
+                              int format, bool planar, uint8_t *const dest[2])
+{
+    convert_samples<true>(pcm, src_channels, from, count, out_channels, format, planar, dest);
+}
+#endif
+
+void mpa_convert_samples(const float *pcm, int src_channels, int from, int count, int out_channels,
+                         int format, bool planar, uint8_t *const dest[2])
+{
+    mpa_kernels_active().convert_samples(pcm, src_channels, from, count, out_channels, format, planar, dest);
 }

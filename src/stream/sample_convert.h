@@ -20,4 +20,12 @@ int mpa_sample_bytes(int format);
 void mpa_convert_samples(const float *pcm, int src_channels, int from, int count, int out_channels,
                          int format, bool planar, uint8_t *const dest[2]);
 
+// The kernels behind it (core/kernels.h picks one): plain C, and SSE2 on x86.
+void mpa_convert_samples_plain(const float *pcm, int src_channels, int from, int count, int out_channels,
+                               int format, bool planar, uint8_t *const dest[2]);
+#ifdef __SSE2__
+void mpa_convert_samples_sse2(const float *pcm, int src_channels, int from, int count, int out_channels,
+                              int format, bool planar, uint8_t *const dest[2]);
+#endif
+
 #endif
