@@ -5,12 +5,13 @@
 
 #include <string.h>
 
+#include "core/simd.h"
 #include "layer3/layer3.h"
 
 void mpa_layer3_apply_gains(float *spectrum, const int16_t *exponents, const uint8_t *widths,
                             int count)
 {
-    typedef float v4f __attribute__((vector_size(16)));
+    using mpa_simd::v4f;
     float *p = spectrum;
     for (int b = 0; b < count; b++) {
         // Small global gains with large scale factors go below 0; entry 0
@@ -21,12 +22,8 @@ void mpa_layer3_apply_gains(float *spectrum, const int16_t *exponents, const uin
         // Widths are even: groups of four, then at most one pair.
         const v4f g4 = {g, g, g, g};
         const int quads = widths[b] >> 2;
-        for (int i = 0; i < quads; i++, p += 4) {
-            v4f v;
-            memcpy(&v, p, sizeof v);
-            v *= g4;
-            memcpy(p, &v, sizeof v);
-        }
+        for (int i = 0; i < quads; i++, p += 4)
+            mpa_simd::store4(p, mpa_simd::load4(p) * g4);
         if (widths[b] & 2) {
             p[0] *= g;
             p[1] *= g;
