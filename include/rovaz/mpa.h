@@ -71,6 +71,9 @@ typedef struct mpa_header {
     int32_t crc_header_bits; /* header bytes 2 and 3, covered by the CRC */
 } mpa_header;
 
+/* The library's version, "MAJOR.MINOR.PATCH" (the CMake project's). */
+const char *mpa_version(void);
+
 typedef struct mpa_decoder mpa_decoder;
 
 /* Instance life cycle. open stores the new instance (or null) in *out. */

@@ -33,6 +33,17 @@ public final class MpegAudio implements AutoCloseable {
     /** Largest frame of any layer, in bytes (MPEG-1 Layer II at 384 kbit/s, 32 kHz, padded). */
     public static final int MAX_FRAME_BYTES = 1729;
 
+    /**
+     * The version of rovaz, such as {@code "0.9.0"}: the jar's, which its native library must have too;
+     * the same as the C library's {@code mpa_version()} and the jar manifest's {@code Implementation-Version}.
+     * A method rather than a constant, so that code compiled against one jar reports the jar it runs with.
+     *
+     * @return the version, MAJOR.MINOR.PATCH
+     */
+    public static String version() {
+        return BuildVersion.VERSION;
+    }
+
     // One daemon thread closes the instances that their users forgot.
     private static final Cleaner CLEANER = Cleaner.create();
 
