@@ -1,7 +1,11 @@
 // Decoder instance life cycle, the frame driver and the stream step.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/mman.h>
+#endif
 
 #include <cstring>
 #include <string>
@@ -162,9 +166,14 @@ TEST(StreamStep, HugeWindowDecodesLikeASmallOne)
     ASSERT_TRUE(mpa_test::read_whole_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/sample.mp3", &mp3));
     for (const std::vector<uint8_t> &stream : {mpa_test::layer1_stream(3, true), mp3}) {
         const size_t huge = (size_t)600 << 20;
+#ifdef _WIN32
+        void *map = VirtualAlloc(nullptr, huge, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+        ASSERT_NE(map, nullptr);
+#else
         void *map =
             mmap(nullptr, huge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         ASSERT_NE(map, MAP_FAILED);
+#endif
         uint8_t *bytes = static_cast<uint8_t *>(map);
         const size_t head = std::min<size_t>(stream.size(), 20000);
         std::memcpy(bytes, stream.data(), head);
@@ -182,7 +191,11 @@ TEST(StreamStep, HugeWindowDecodesLikeASmallOne)
             EXPECT_EQ(std::memcmp(pcm_big, pcm_small, sizeof(pcm_big)), 0);
             pos += (size_t)consumed;
         }
+#ifdef _WIN32
+        VirtualFree(map, 0, MEM_RELEASE);
+#else
         munmap(map, huge);
+#endif
     }
 }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string.h>
-#include <unistd.h>
 
 #include <array>
 #include <fstream>
@@ -13,6 +12,7 @@
 
 #include "rovaz/mpa.h"
 #include "rovaz/mpa_stream.h"
+#include "support/encoded_streams.h"
 #include "stream/info_frame.h"
 
 namespace {
@@ -226,17 +226,17 @@ TEST(InfoFrame, CutFrames)
 // info frame, and delay and padding trim the decode to the input's length.
 TEST(InfoFrame, LameEncodedFiles)
 {
-    if (access("/usr/bin/lame", X_OK) != 0 || access("/usr/bin/sox", X_OK) != 0)
-        GTEST_SKIP() << "no /usr/bin/lame or /usr/bin/sox";
-    const std::string base = testing::TempDir() + "rovaz_info_frame_" + std::to_string(getpid());
+    MPA_SKIP_WITHOUT("lame");
+    MPA_SKIP_WITHOUT("sox");
+    const std::string base = mpa_test::scratch_dir() + "/info_frame";
     const int samples = 30000;
-    const std::string sox = "/usr/bin/sox -q -D -r 44100 -n -c 2 -b 16 '" + base + ".wav' synth " +
+    const std::string sox = "sox -q -D -r 44100 -n -c 2 -b 16 '" + base + ".wav' synth " +
                             std::to_string(samples) + "s sine 440 gain -6";
     ASSERT_EQ(system(sox.c_str()), 0) << sox;
     for (const auto &[options, kind] :
          {std::pair<const char *, int>{"-b 128", MPA_INFO_INFO}, {"-V 2", MPA_INFO_XING}}) {
         const std::string cmd =
-            std::string("/usr/bin/lame --quiet ") + options + " '" + base + ".wav' '" + base + ".mp3'";
+            std::string("lame --quiet ") + options + " '" + base + ".wav' '" + base + ".mp3'";
         ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
         std::ifstream in(base + ".mp3", std::ios::binary);
         const Bytes data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/platform.h"
 #include "rovaz/mpa_stream.h"
 #include "wav_writer.h"
 
@@ -119,6 +120,7 @@ long stdin_read(void *, uint8_t *dst, size_t max)
 
 int main(int argc, char **argv)
 {
+    mpa_binary_stdio();
     mpa_stream_config config;
     mpa_stream_config_default(&config);
     Output out;

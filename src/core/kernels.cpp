@@ -11,6 +11,7 @@ mpa_kernels mpa_kernels_for(uint32_t features)
 {
     mpa_kernels k = {mpa_synth_slots_plain, mpa_imdct_groups_plain, mpa_store_s16_packed_plain,
                      mpa_store_s16_stereo_plain, mpa_convert_samples_plain, 0};
+    (void)features;  // no variants on some targets
 #ifdef __SSE2__
     if (features & MPA_CPU_SSE2) {
         k.store_s16_packed = mpa_store_s16_packed_sse2;

@@ -1,12 +1,11 @@
 // The C entry points of the stream layer: opening the three kinds of
 // source, feeding, reading samples out, format, info and tags.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "core/decoder.h"
+#include "core/platform.h"
 #include "stream/sample_convert.h"
 #include "stream/stream_internal.h"
 
@@ -74,15 +73,12 @@ long file_read(void *opaque, uint8_t *dst, size_t max)
 
 int file_seek(void *opaque, int64_t offset)
 {
-    return fseeko(static_cast<FILE *>(opaque), (off_t)offset, SEEK_SET);
+    return mpa_file_seek(static_cast<FILE *>(opaque), offset);
 }
 
 int64_t file_size(void *opaque)
 {
-    struct stat st;
-    if (fstat(fileno(static_cast<FILE *>(opaque)), &st) != 0 || !S_ISREG(st.st_mode))
-        return -1;
-    return (int64_t)st.st_size;
+    return mpa_file_size(static_cast<FILE *>(opaque));
 }
 
 }  // namespace
@@ -158,7 +154,7 @@ int mpa_stream_open_file(mpa_stream **out, const char *path, const mpa_stream_co
     if (!out || !path)
         return out ? (*out = nullptr, MPA_ERR_NULL_ARG) : MPA_ERR_NULL_ARG;
     *out = nullptr;
-    FILE *f = std::fopen(path, "rb");
+    FILE *f = mpa_file_open_read(path);
     if (!f)
         return MPA_ERR_IO;
     mpa_stream_io io;

@@ -7,7 +7,7 @@
 
 #include <stdint.h>
 #include <stdlib.h>
-#include <unistd.h>
+#include <random>
 
 #include <algorithm>
 #include <cmath>
@@ -48,9 +48,14 @@ inline const std::string &scratch_dir()
         std::string path;
         Dir()
         {
-            char name[] = "/tmp/rovaz-streams-XXXXXX";
-            if (mkdtemp(name))
-                path = name;
+            std::error_code ec;
+            const std::filesystem::path tmp = std::filesystem::temp_directory_path(ec);
+            std::random_device random;
+            for (int attempt = 0; attempt < 100 && path.empty() && !ec; attempt++) {
+                const std::filesystem::path p = tmp / ("rovaz-streams-" + std::to_string(random()));
+                if (std::filesystem::create_directory(p, ec))
+                    path = p.string();
+            }
         }
         ~Dir()
         {
