@@ -2,6 +2,7 @@
 // 0xFFFF, bits most significant first, no reflection, no final inversion.
 #include "core/crc.h"
 
+#include "core/crc_tables.h"
 #include "core/frame.h"
 
 namespace {
@@ -41,9 +42,14 @@ uint32_t mpa_crc_update_word(uint32_t value, uint32_t crc, int n)
 
 uint32_t mpa_crc_update_bits(mpa_bitstream *bits, uint32_t crc, int n)
 {
+    // Whole bytes through the table, the last few bits one at a time.
+    crc &= 0xFFFF;
+    for (; n >= 16; n -= 16) {
+        const uint32_t w = mpa_bits_get16(bits) >> 16;
+        crc = ((crc << 8) ^ mpa_crc_table[((crc >> 8) ^ (w >> 8)) & 0xFF]) & 0xFFFF;
+        crc = ((crc << 8) ^ mpa_crc_table[((crc >> 8) ^ w) & 0xFF]) & 0xFFFF;
+    }
     uint32_t reg = crc << 16;
-    for (; n >= 16; n -= 16)
-        reg = shift_bits(reg, mpa_bits_get16(bits), 16);
     for (; n > 0; n--)
         reg = shift_bits(reg, mpa_bits_get1(bits), 1);
     return reg >> 16;
