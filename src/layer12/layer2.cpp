@@ -16,6 +16,7 @@ struct coded_lane {
     uint16_t mask;   // all ones over one plain code
     uint8_t lane;    // ch * 32 + sb
     uint8_t width;   // bits of the grouped code or of each of the three plain codes
+    uint8_t bits;    // bits the lane takes from the stream per granule
 };
 
 // A frame's dequantisation constants by lane. Lanes without allocation hold
@@ -34,7 +35,10 @@ inline bool read_granule(mpa_bits_wide *bs, const coded_lane *list, int n, int32
 {
     for (int i = 0; i < n; i++) {
         const coded_lane &e = list[i];
-        mpa_bits_wide_refill(bs);
+        // A refill gives at least 56 bits, several lanes' worth at the usual
+        // rates: top up only when this lane's bits are not all there.
+        if (bs->count < e.bits)
+            mpa_bits_wide_refill(bs);
         if (!e.grouping) {
             // The triplet as one field of 3 * width bits.
             const uint64_t x = mpa_bits_wide_take(bs, 3 * e.width);
@@ -171,6 +175,7 @@ int mpa_layer2_read_samples(mpa_frame_ctx *ctx, int bound, int sblimit, int nch)
                 e.lane = (uint8_t)i;
                 e.width = (uint8_t)(w < 0 ? -w : w);
                 e.mask = (uint16_t)((1u << e.width) - 1);
+                e.bits = (uint8_t)(w < 0 ? e.width : 3 * e.width);
                 e.grouping = w < 0 ? ctx->grouping[(-w >> 1) & 3] : nullptr;
                 e.limit = w < 0 ? mpa_layer2_group_limit[(-w >> 1) & 3] : 0;
             }
