@@ -24,6 +24,10 @@
 #include "core/simd.h"
 #include "layer12/synthesis_simd.h"
 
+#if MPA_HAVE_AVX_KERNELS
+#include <immintrin.h>
+#endif
+
 
 namespace {
 
@@ -32,31 +36,145 @@ constexpr int kColumn = 17;
 
 using namespace mpa_simd;
 
+// The DCT below is written once over a four-element type V: v4f, one slot's
+// four neighbouring values in the lanes of a vector, or slots4<E>, four E
+// vectors that each hold one value of eight slots. The shuffles only move
+// elements, so both forms do the same operations on the same operands and
+// give the same output, bit for bit.
+template <class E>
+struct slots4 {
+    E e[4];
+};
+
+template <class E>
+inline slots4<E> operator+(const slots4<E> &a, const slots4<E> &b)
+{
+    return {{a.e[0] + b.e[0], a.e[1] + b.e[1], a.e[2] + b.e[2], a.e[3] + b.e[3]}};
+}
+
+template <class E>
+inline slots4<E> operator-(const slots4<E> &a, const slots4<E> &b)
+{
+    return {{a.e[0] - b.e[0], a.e[1] - b.e[1], a.e[2] - b.e[2], a.e[3] - b.e[3]}};
+}
+
+template <class E>
+inline slots4<E> operator*(const slots4<E> &a, const slots4<E> &b)
+{
+    return {{a.e[0] * b.e[0], a.e[1] * b.e[1], a.e[2] * b.e[2], a.e[3] * b.e[3]}};
+}
+
+template <class E>
+inline slots4<E> operator*(const slots4<E> &a, float f)
+{
+    return {{a.e[0] * f, a.e[1] * f, a.e[2] * f, a.e[3] * f}};
+}
+
+template <class E>
+inline slots4<E> &operator+=(slots4<E> &a, const slots4<E> &b)
+{
+    return a = a + b;
+}
+
+// Elements i0..i3 of the eight of a and b, as __builtin_shufflevector.
+template <int i0, int i1, int i2, int i3>
+inline v4f shuffle(v4f a, v4f b)
+{
+    return __builtin_shufflevector(a, b, i0, i1, i2, i3);
+}
+
+template <int i, class E>
+inline const E &element(const slots4<E> &a, const slots4<E> &b)
+{
+    return i < 4 ? a.e[i & 3] : b.e[i & 3];
+}
+
+template <int i0, int i1, int i2, int i3, class E>
+inline slots4<E> shuffle(const slots4<E> &a, const slots4<E> &b)
+{
+    return {{element<i0>(a, b), element<i1>(a, b), element<i2>(a, b), element<i3>(a, b)}};
+}
+
+template <class V>
+inline V reverse(const V &a)
+{
+    return shuffle<3, 2, 1, 0>(a, a);
+}
+
+template <class V>
+inline void transpose(V *v)
+{
+    const V t0 = shuffle<0, 4, 1, 5>(v[0], v[1]);
+    const V t1 = shuffle<2, 6, 3, 7>(v[0], v[1]);
+    const V t2 = shuffle<0, 4, 1, 5>(v[2], v[3]);
+    const V t3 = shuffle<2, 6, 3, 7>(v[2], v[3]);
+    v[0] = shuffle<0, 1, 4, 5>(t0, t2);
+    v[1] = shuffle<2, 3, 6, 7>(t0, t2);
+    v[2] = shuffle<0, 1, 4, 5>(t1, t3);
+    v[3] = shuffle<2, 3, 6, 7>(t1, t3);
+}
+
+// Four factors f[0..3]: in the lanes, or each spread over the eight slots.
+inline void load_factors(v4f &v, const float *f)
+{
+    v = load4(f);
+}
+
+template <class E>
+inline void load_factors(slots4<E> &v, const float *f)
+{
+    for (int i = 0; i < 4; i++)
+        for (unsigned l = 0; l < sizeof(E) / sizeof(float); l++)
+            v.e[i][l] = f[i];
+}
+
+template <class V>
+inline V factors(const float *f)
+{
+    V v;
+    load_factors(v, f);
+    return v;
+}
+
+inline void set_zero(v4f &v)
+{
+    v = v4f{0.0f, 0.0f, 0.0f, 0.0f};
+}
+
+template <class E>
+inline void set_zero(slots4<E> &v)
+{
+    for (int i = 0; i < 4; i++)
+        v.e[i] = E{} - E{};
+}
+
 // 4- and 2-point stages of four 4-point blocks d0..d3, lanes across blocks,
 // with the recombination inside each block and inside each pair of blocks.
 // Element k of block j goes to lane j of z[k].
-inline void dct4x4(v4f d0, v4f d1, v4f d2, v4f d3, const float *f, v4f *z)
+template <class V>
+__attribute__((always_inline)) inline void dct4x4(V d0, V d1, V d2, V d3, const float *f, V *z)
 {
-    const v4f t0 = __builtin_shufflevector(d0, d1, 0, 4, 1, 5);
-    const v4f t1 = __builtin_shufflevector(d0, d1, 2, 6, 3, 7);
-    const v4f t2 = __builtin_shufflevector(d2, d3, 0, 4, 1, 5);
-    const v4f t3 = __builtin_shufflevector(d2, d3, 2, 6, 3, 7);
-    const v4f e0 = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
-    const v4f e1 = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
-    const v4f e2 = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
-    const v4f e3 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+    const V t0 = shuffle<0, 4, 1, 5>(d0, d1);
+    const V t1 = shuffle<2, 6, 3, 7>(d0, d1);
+    const V t2 = shuffle<0, 4, 1, 5>(d2, d3);
+    const V t3 = shuffle<2, 6, 3, 7>(d2, d3);
+    const V e0 = shuffle<0, 1, 4, 5>(t0, t2);
+    const V e1 = shuffle<2, 3, 6, 7>(t0, t2);
+    const V e2 = shuffle<0, 1, 4, 5>(t1, t3);
+    const V e3 = shuffle<2, 3, 6, 7>(t1, t3);
     // 4 points.
-    const v4f s0 = e0 + e3, s1 = e1 + e2, s2 = (e0 - e3) * f[1], s3 = (e1 - e2) * f[2];
+    const V s0 = e0 + e3, s1 = e1 + e2, s2 = (e0 - e3) * f[1], s3 = (e1 - e2) * f[2];
     // 2 points, and the 4-point recombination B[0] += B[1].
-    v4f z0 = s0 + s1, z1 = (s0 - s1) * f[0], z2 = s2 + s3;
-    const v4f z3 = (s2 - s3) * f[0];
+    V z0 = s0 + s1, z1 = (s0 - s1) * f[0], z2 = s2 + s3;
+    const V z3 = (s2 - s3) * f[0];
     z2 += z3;
     // 8-point recombination on the difference blocks (odd lanes):
     // B = {z0, z2, z1, z3} in bit-reversed order.
-    const v4f zero = {0.0f, 0.0f, 0.0f, 0.0f};
-    z0 += __builtin_shufflevector(z2, zero, 4, 1, 4, 3);
-    z2 += __builtin_shufflevector(z1, zero, 4, 1, 4, 3);
-    z1 += __builtin_shufflevector(z3, zero, 4, 1, 4, 3);
+    V zero;
+    set_zero(zero);
+    z0 += shuffle<4, 1, 4, 3>(z2, zero);
+    z2 += shuffle<4, 1, 4, 3>(z1, zero);
+    z1 += shuffle<4, 1, 4, 3>(z3, zero);
     z[0] = z0;
     z[1] = z1;
     z[2] = z2;
@@ -154,33 +272,33 @@ constexpr window_fn kWindowAvx[8] = {
 // i < N/2. The N-point DCT of the block is then the N/2-point DCT A of the
 // sums at even outputs, and B[n] + B[n + 1] (B[N/2] = 0) at odd outputs, B
 // being the N/2-point DCT of the differences. Five stages of 16
-// multiplications, fully unrolled. The outputs go down col_lo and col_hi as
-// mpa_dct32 says, with a stride of kStride floats.
-template <int kStride>
-__attribute__((always_inline)) inline void dct32(const float *in, float *col_lo, float *col_hi)
+// multiplications, fully unrolled. in(k) gives inputs k..k+3; x[i] gets
+// X[4i .. 4i + 3].
+template <class V, class In>
+__attribute__((always_inline)) inline void dct32_core(const In &in, V *x)
 {
     const float *f = mpa_dct_factors;
 
     // 32 points; the difference is taken the other way round since the
     // factors of this stage are stored negated.
-    const v4f x0 = load4(in), x1 = load4(in + 4), x2 = load4(in + 8), x3 = load4(in + 12);
-    const v4f y0 = reverse4(load4(in + 28)), y1 = reverse4(load4(in + 24));
-    const v4f y2 = reverse4(load4(in + 20)), y3 = reverse4(load4(in + 16));
-    const v4f a0 = x0 + y0, a1 = x1 + y1, a2 = x2 + y2, a3 = x3 + y3;
-    const v4f b0 = (y0 - x0) * load4(f + 15), b1 = (y1 - x1) * load4(f + 19);
-    const v4f b2 = (y2 - x2) * load4(f + 23), b3 = (y3 - x3) * load4(f + 27);
+    const V x0 = in(0), x1 = in(4), x2 = in(8), x3 = in(12);
+    const V y0 = reverse(in(28)), y1 = reverse(in(24));
+    const V y2 = reverse(in(20)), y3 = reverse(in(16));
+    const V a0 = x0 + y0, a1 = x1 + y1, a2 = x2 + y2, a3 = x3 + y3;
+    const V b0 = (y0 - x0) * factors<V>(f + 15), b1 = (y1 - x1) * factors<V>(f + 19);
+    const V b2 = (y2 - x2) * factors<V>(f + 23), b3 = (y3 - x3) * factors<V>(f + 27);
 
     // 16 points, blocks a and b.
-    const v4f f16l = load4(f + 7), f16h = load4(f + 11);
-    const v4f ra3 = reverse4(a3), ra2 = reverse4(a2), rb3 = reverse4(b3), rb2 = reverse4(b2);
-    const v4f c0 = a0 + ra3, c1 = a1 + ra2, c2 = (a0 - ra3) * f16l, c3 = (a1 - ra2) * f16h;
-    const v4f c4 = b0 + rb3, c5 = b1 + rb2, c6 = (b0 - rb3) * f16l, c7 = (b1 - rb2) * f16h;
+    const V f16l = factors<V>(f + 7), f16h = factors<V>(f + 11);
+    const V ra3 = reverse(a3), ra2 = reverse(a2), rb3 = reverse(b3), rb2 = reverse(b2);
+    const V c0 = a0 + ra3, c1 = a1 + ra2, c2 = (a0 - ra3) * f16l, c3 = (a1 - ra2) * f16h;
+    const V c4 = b0 + rb3, c5 = b1 + rb2, c6 = (b0 - rb3) * f16l, c7 = (b1 - rb2) * f16h;
 
     // 8 points, four blocks of two vectors.
-    const v4f f8 = load4(f + 3);
-    const v4f rc1 = reverse4(c1), rc3 = reverse4(c3), rc5 = reverse4(c5), rc7 = reverse4(c7);
-    const v4f d0 = c0 + rc1, d1 = (c0 - rc1) * f8, d2 = c2 + rc3, d3 = (c2 - rc3) * f8;
-    const v4f d4 = c4 + rc5, d5 = (c4 - rc5) * f8, d6 = c6 + rc7, d7 = (c6 - rc7) * f8;
+    const V f8 = factors<V>(f + 3);
+    const V rc1 = reverse(c1), rc3 = reverse(c3), rc5 = reverse(c5), rc7 = reverse(c7);
+    const V d0 = c0 + rc1, d1 = (c0 - rc1) * f8, d2 = c2 + rc3, d3 = (c2 - rc3) * f8;
+    const V d4 = c4 + rc5, d5 = (c4 - rc5) * f8, d6 = c6 + rc7, d7 = (c6 - rc7) * f8;
 
     // Each d is one 4-point block. The 4- and 2-point stages and the
     // recombinations within 8-point blocks run on transposed groups of four
@@ -188,32 +306,44 @@ __attribute__((always_inline)) inline void dct32(const float *in, float *col_lo,
     // of (d4, d5) and E3 of (d6, d7) as z[0] = {E0[0], E0[1], E1[0], E1[1]},
     // z[1] the same at [4], [5], z[2] at [2], [3], z[3] at [6], [7]; z[4..7]
     // likewise for E2 and E3.
-    v4f z[8];
+    V z[8];
     dct4x4(d0, d1, d2, d3, f, z);
     dct4x4(d4, d5, d6, d7, f, z + 4);
-    const v4f e0l = __builtin_shufflevector(z[0], z[2], 0, 1, 4, 5);
-    const v4f e0h = __builtin_shufflevector(z[1], z[3], 0, 1, 4, 5);
-    const v4f e1l = __builtin_shufflevector(z[0], z[2], 2, 3, 6, 7);
-    const v4f e1h = __builtin_shufflevector(z[1], z[3], 2, 3, 6, 7);
-    const v4f e2l = __builtin_shufflevector(z[4], z[6], 0, 1, 4, 5);
-    const v4f e2h = __builtin_shufflevector(z[5], z[7], 0, 1, 4, 5);
-    const v4f e3l = __builtin_shufflevector(z[4], z[6], 2, 3, 6, 7);
-    const v4f e3h = __builtin_shufflevector(z[5], z[7], 2, 3, 6, 7);
+    const V e0l = shuffle<0, 1, 4, 5>(z[0], z[2]);
+    const V e0h = shuffle<0, 1, 4, 5>(z[1], z[3]);
+    const V e1l = shuffle<2, 3, 6, 7>(z[0], z[2]);
+    const V e1h = shuffle<2, 3, 6, 7>(z[1], z[3]);
+    const V e2l = shuffle<0, 1, 4, 5>(z[4], z[6]);
+    const V e2h = shuffle<0, 1, 4, 5>(z[5], z[7]);
+    const V e3l = shuffle<2, 3, 6, 7>(z[4], z[6]);
+    const V e3h = shuffle<2, 3, 6, 7>(z[5], z[7]);
 
     // 16- and 32-point recombinations. With E[8] = 0, for m = 0..7:
     //   X[4m] = E0[m]                    X[4m + 1] = E2[m] + (E3[m] + E3[m + 1])
     //   X[4m + 2] = E1[m] + E1[m + 1]    X[4m + 3] = (E3[m] + E3[m + 1]) + E2[m + 1]
     // Lane m of each sum, then transposed.
-    const v4f zero = {0.0f, 0.0f, 0.0f, 0.0f};
-#define NEXT(lo, hi) __builtin_shufflevector(lo, hi, 1, 2, 3, 4)
-    const v4f s3l = e3l + NEXT(e3l, e3h), s3h = e3h + NEXT(e3h, zero);
-    v4f x[8] = {
-        e0l, e2l + s3l, e1l + NEXT(e1l, e1h), s3l + NEXT(e2l, e2h),
-        e0h, e2h + s3h, e1h + NEXT(e1h, zero), s3h + NEXT(e2h, zero),
-    };
-#undef NEXT
-    transpose4(x);
-    transpose4(x + 4);
+    V zero;
+    set_zero(zero);
+    const V s3l = e3l + shuffle<1, 2, 3, 4>(e3l, e3h), s3h = e3h + shuffle<1, 2, 3, 4>(e3h, zero);
+    x[0] = e0l;
+    x[1] = e2l + s3l;
+    x[2] = e1l + shuffle<1, 2, 3, 4>(e1l, e1h);
+    x[3] = s3l + shuffle<1, 2, 3, 4>(e2l, e2h);
+    x[4] = e0h;
+    x[5] = e2h + s3h;
+    x[6] = e1h + shuffle<1, 2, 3, 4>(e1h, zero);
+    x[7] = s3h + shuffle<1, 2, 3, 4>(e2h, zero);
+    transpose(x);
+    transpose(x + 4);
+}
+
+// One slot: the outputs go down col_lo and col_hi as mpa_dct32 says, with a
+// stride of kStride floats.
+template <int kStride>
+__attribute__((always_inline)) inline void dct32(const float *in, float *col_lo, float *col_hi)
+{
+    v4f x[8];
+    dct32_core<v4f>([in](int k) { return load4(in + k); }, x);
 
     // x[i] = X[4i .. 4i + 3].
     if (kStride == 1) {
@@ -244,6 +374,99 @@ __attribute__((target("avx"))) void dct32_avx(const float *in, float *col_lo, fl
 {
     dct32<1>(in, col_lo, col_hi);
 }
+
+// Rows r[0..7] become columns.
+__attribute__((target("avx"), always_inline)) inline void transpose8(__m256 *r)
+{
+    const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
+    const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
+    const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]), t5 = _mm256_unpackhi_ps(r[4], r[5]);
+    const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]), t7 = _mm256_unpackhi_ps(r[6], r[7]);
+    const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44), u1 = _mm256_shuffle_ps(t0, t2, 0xee);
+    const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44), u3 = _mm256_shuffle_ps(t1, t3, 0xee);
+    const __m256 u4 = _mm256_shuffle_ps(t4, t6, 0x44), u5 = _mm256_shuffle_ps(t4, t6, 0xee);
+    const __m256 u6 = _mm256_shuffle_ps(t5, t7, 0x44), u7 = _mm256_shuffle_ps(t5, t7, 0xee);
+    r[0] = _mm256_permute2f128_ps(u0, u4, 0x20);
+    r[1] = _mm256_permute2f128_ps(u1, u5, 0x20);
+    r[2] = _mm256_permute2f128_ps(u2, u6, 0x20);
+    r[3] = _mm256_permute2f128_ps(u3, u7, 0x20);
+    r[4] = _mm256_permute2f128_ps(u0, u4, 0x31);
+    r[5] = _mm256_permute2f128_ps(u1, u5, 0x31);
+    r[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
+    r[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
+}
+
+// The DCT of eight slots at once, slot s from in + s * in_stride: each vector
+// holds one value of the eight slots. The results come out in the order of
+// the slots' columns: lo[s][r] = X[16 - r] (r = 0..16), hi[s][r] = X[16 + r].
+__attribute__((target("avx"))) void dct32x8_avx(const float *in, int in_stride, float (*lo)[24],
+                                                float (*hi)[16])
+{
+    __m256 t[32];
+    for (int b = 0; b < 32; b += 8) {
+        for (int s = 0; s < 8; s++)
+            t[b + s] = _mm256_loadu_ps(in + s * in_stride + b);
+        transpose8(t + b);
+    }
+    slots4<v8f> x[8];
+    dct32_core<slots4<v8f>>([&t](int k) { return slots4<v8f>{{t[k], t[k + 1], t[k + 2], t[k + 3]}}; }, x);
+    const auto X = [&x](int k) __attribute__((target("avx"))) { return (__m256)x[k >> 2].e[k & 3]; };
+    __m256 r[8];
+    for (int half = 0; half < 2; half++) {
+        for (int i = 0; i < 8; i++)
+            r[i] = X(16 - 8 * half - i);
+        transpose8(r);
+        for (int s = 0; s < 8; s++)
+            _mm256_storeu_ps(lo[s] + 8 * half, r[s]);
+        for (int i = 0; i < 8; i++)
+            r[i] = X(16 + 8 * half + i);
+        transpose8(r);
+        for (int s = 0; s < 8; s++)
+            _mm256_storeu_ps(hi[s] + 8 * half, r[s]);
+    }
+    alignas(32) float x0[8];
+    _mm256_store_ps(x0, X(0));
+    for (int s = 0; s < 8; s++)
+        lo[s][16] = x0[s];
+}
+#endif
+
+// Where slot synthesis at ring position p writes and reads: the two
+// columns that take the DCT outputs, and the window bank and column.
+struct ring_place {
+    float *col_lo, *col_hi, *h;
+    int c;
+};
+
+inline ring_place place_at(float *bank0, float *bank1, int p)
+{
+    const int q = (p - 1) & 15;
+    if (p & 1)
+        return {bank0 + kColumn * p, bank1 + kColumn * q, bank1, q};
+    return {bank1 + kColumn * q, bank0 + kColumn * p, bank0, p};
+}
+
+#if MPA_HAVE_AVX_KERNELS
+// Eight slots: their DCTs together, then one slot at a time its columns
+// filled and its window run. Returns the new ring position.
+__attribute__((target("avx"))) int synthesize_8_avx(const float *in, int in_stride, float *out,
+                                                     float *bank0, float *bank1, int p)
+{
+    alignas(32) float lo[8][24], hi[8][16];
+    dct32x8_avx(in, in_stride, lo, hi);
+    for (int s = 0; s < 8; s++, out += 32) {
+        const ring_place r = place_at(bank0, bank1, p);
+        _mm256_storeu_ps(r.col_lo, _mm256_load_ps(lo[s]));
+        _mm256_storeu_ps(r.col_lo + 8, _mm256_load_ps(lo[s] + 8));
+        r.col_lo[16] = lo[s][16];
+        _mm256_storeu_ps(r.col_hi, _mm256_load_ps(hi[s]));
+        _mm256_storeu_ps(r.col_hi + 8, _mm256_load_ps(hi[s] + 8));
+        r.col_hi[16] = 0.0f;
+        kWindowAvx[r.c >> 1](r.h, out);
+        p = (p - 1) & 15;
+    }
+    return p;
+}
 #endif
 
 // Synthesises count slots of one channel: slot s from in + s * in_stride
@@ -256,33 +479,27 @@ void synthesize_slots(const float *in, int in_stride, float *out, int count, int
     float *bank0 = state->synth_history[channel];
     float *bank1 = bank0 + kBank;
     int p = state->synth_phase[channel];
-    for (int s = 0; s < count; s++, in += in_stride, out += 32) {
-        const int q = (p - 1) & 15;
-        float *h, *col_lo, *col_hi;
-        int c;
-        if (p & 1) {
-            col_lo = bank0 + kColumn * p;
-            col_hi = bank1 + kColumn * q;
-            h = bank1;
-            c = q;
-        } else {
-            col_lo = bank1 + kColumn * q;
-            col_hi = bank0 + kColumn * p;
-            h = bank0;
-            c = p;
-        }
-        col_hi[16] = 0.0f;  // row 16 of an X[16 + r] column: weight 0, kept finite
+    int s = 0;
+#if MPA_HAVE_AVX_KERNELS
+    if (kAvx)
+        for (; s + 8 <= count; s += 8)
+            p = synthesize_8_avx(in + s * in_stride, in_stride, out + 32 * s, bank0, bank1, p);
+#endif
+    for (; s < count; s++) {
+        const ring_place r = place_at(bank0, bank1, p);
+        const float *slot = in + s * in_stride;
+        r.col_hi[16] = 0.0f;  // row 16 of an X[16 + r] column: weight 0, kept finite
 #if MPA_HAVE_AVX_KERNELS
         if (kAvx) {
-            dct32_avx(in, col_lo, col_hi);
-            kWindowAvx[c >> 1](h, out);
+            dct32_avx(slot, r.col_lo, r.col_hi);
+            kWindowAvx[r.c >> 1](r.h, out + 32 * s);
         } else
 #endif
         {
-            dct32_plain(in, col_lo, col_hi);
-            kWindowPlain[c >> 1](h, out);
+            dct32_plain(slot, r.col_lo, r.col_hi);
+            kWindowPlain[r.c >> 1](r.h, out + 32 * s);
         }
-        p = q;
+        p = (p - 1) & 15;
     }
     state->synth_phase[channel] = p;
 }
