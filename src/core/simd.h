@@ -12,6 +12,7 @@
 // chosen at run time (core/kernels.h).
 #if defined(__x86_64__) || defined(__i386__)
 #define MPA_HAVE_AVX_KERNELS 1
+#include <immintrin.h>
 #else
 #define MPA_HAVE_AVX_KERNELS 0
 #endif
@@ -80,6 +81,29 @@ inline void transpose4(v4f *v)
     v[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
     v[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
+
+#if MPA_HAVE_AVX_KERNELS
+// Rows r[0..7] become columns; for kernels compiled for AVX.
+__attribute__((target("avx"), always_inline)) inline void transpose8(__m256 *r)
+{
+    const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
+    const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
+    const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]), t5 = _mm256_unpackhi_ps(r[4], r[5]);
+    const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]), t7 = _mm256_unpackhi_ps(r[6], r[7]);
+    const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44), u1 = _mm256_shuffle_ps(t0, t2, 0xee);
+    const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44), u3 = _mm256_shuffle_ps(t1, t3, 0xee);
+    const __m256 u4 = _mm256_shuffle_ps(t4, t6, 0x44), u5 = _mm256_shuffle_ps(t4, t6, 0xee);
+    const __m256 u6 = _mm256_shuffle_ps(t5, t7, 0x44), u7 = _mm256_shuffle_ps(t5, t7, 0xee);
+    r[0] = _mm256_permute2f128_ps(u0, u4, 0x20);
+    r[1] = _mm256_permute2f128_ps(u1, u5, 0x20);
+    r[2] = _mm256_permute2f128_ps(u2, u6, 0x20);
+    r[3] = _mm256_permute2f128_ps(u3, u7, 0x20);
+    r[4] = _mm256_permute2f128_ps(u0, u4, 0x31);
+    r[5] = _mm256_permute2f128_ps(u1, u5, 0x31);
+    r[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
+    r[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
+}
+#endif
 
 }  // namespace mpa_simd
 

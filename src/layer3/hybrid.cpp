@@ -11,8 +11,8 @@
 // subbands for the granule path. The lanes of a result are then already the
 // four subbands of one time slot, so the polyphase filterbank is fed without
 // a separate transposition, and the per-lane arithmetic is the scalar one.
-// On x86 processors with AVX the granule path is the same code in AVX's
-// three-operand form. Subbands above the granule's last non-zero line are
+// On x86 processors with AVX the granule path runs the same code on eight
+// subbands per vector. Subbands above the granule's last non-zero line are
 // not transformed: their output is their overlap.
 #include "layer3/hybrid.h"
 
@@ -24,6 +24,11 @@
 #include "layer12/synthesis_simd.h"
 #include "layer3/layer3.h"
 
+
+// The eight-lane kernels below instantiate the shared templates with AVX
+// vectors; they are inlined whole into functions compiled for AVX, so no such
+// vector crosses a call of code built without it (GCC warns before inlining).
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace {
 
@@ -290,9 +295,9 @@ __attribute__((always_inline)) inline void load_group(const float *lines, v4f *x
 // long_subbands is 0 or 2.
 __attribute__((always_inline)) inline void imdct_groups(const float *spectrum, float *overlap,
                                                         float *output, int block_type,
-                                                        int long_subbands, int active)
+                                                        int long_subbands, int active, int groups = 8)
 {
-    for (int g = 0; g < 8; g++, overlap += 72, output += 4) {
+    for (int g = 0; g < groups; g++, overlap += 72, output += 4) {
         group_io io = {output, overlap};
         if (g >= active) {
             // All-zero input: the output is the overlap, the new overlap zero.
@@ -323,6 +328,72 @@ __attribute__((always_inline)) inline void imdct_groups(const float *spectrum, f
     }
 }
 
+#if MPA_HAVE_AVX_KERNELS
+// Kernel I/O of two neighbouring groups at once, subband 4g + i in lane i:
+// the groups' overlap stores stay as they are (lanes 4..7 in the second).
+struct group_pair_io {
+    float *out;
+    float *overlap;
+    __attribute__((target("avx"))) v8f ov(int t) const
+    {
+        return __builtin_shufflevector(load4(overlap + 4 * t), load4(overlap + 72 + 4 * t), 0, 1, 2, 3,
+                                       4, 5, 6, 7);
+    }
+    __attribute__((target("avx"))) void keep(int t, v8f v)
+    {
+        store4(overlap + 4 * t, __builtin_shufflevector(v, v, 0, 1, 2, 3));
+        store4(overlap + 72 + 4 * t, __builtin_shufflevector(v, v, 4, 5, 6, 7));
+    }
+    __attribute__((target("avx"))) void emit(int t, v8f v)
+    {
+        const v8f invert = {1.0f, -1.0f, 1.0f, -1.0f, 1.0f, -1.0f, 1.0f, -1.0f};
+        store(out + 32 * t, (t & 1) ? v * invert : v);
+    }
+};
+
+// The 18 lines of subbands 8h .. 8h + 7 (lines points at subband 8h),
+// transposed: lane i of x[k] is line k of subband 8h + i.
+__attribute__((target("avx"), always_inline)) inline void load_group_pair(const float *lines, v8f *x)
+{
+    for (int k = 0; k < 16; k += 8) {
+        __m256 r[8];
+        for (int i = 0; i < 8; i++)
+            r[i] = _mm256_loadu_ps(lines + 18 * i + k);
+        transpose8(r);
+        for (int i = 0; i < 8; i++)
+            x[k + i] = r[i];
+    }
+    for (int i = 0; i < 8; i++) {
+        x[16][i] = lines[18 * i + 16];
+        x[17][i] = lines[18 * i + 17];
+    }
+}
+
+// imdct_groups with two groups per eight-lane vector wherever both are
+// transformed and of one block type; the other groups as four lanes.
+__attribute__((target("avx"))) void imdct_groups_wide(const float *spectrum, float *overlap,
+                                                      float *output, int block_type,
+                                                      int long_subbands, int active)
+{
+    int g = 0;
+    while (g < 8) {
+        if (g + 1 < active && 4 * g >= long_subbands) {
+            group_pair_io io = {output + 4 * g, overlap + 72 * g};
+            v8f x[18];
+            load_group_pair(spectrum + 72 * g, x);
+            imdct_window(io, x, block_type);
+            g += 2;
+            continue;
+        }
+        // One group by itself: the four-lane path, for that group alone.
+        const int from_active = active > g ? 1 : 0;
+        imdct_groups(spectrum + 72 * g, overlap + 72 * g, output + 4 * g, block_type,
+                     long_subbands - 4 * g > 0 ? long_subbands - 4 * g : 0, from_active, 1);
+        g++;
+    }
+}
+#endif
+
 }  // namespace
 
 void mpa_imdct_groups_plain(const float *spectrum, float *overlap, float *output, int block_type,
@@ -332,12 +403,13 @@ void mpa_imdct_groups_plain(const float *spectrum, float *overlap, float *output
 }
 
 #if MPA_HAVE_AVX_KERNELS
-// The same four-lane code; AVX's three-operand instructions save most copies.
+// The same code on eight lanes where it can, else four lanes in AVX's
+// three-operand form.
 __attribute__((target("avx"))) void mpa_imdct_groups_avx(const float *spectrum, float *overlap,
                                                           float *output, int block_type,
                                                           int long_subbands, int active)
 {
-    imdct_groups(spectrum, overlap, output, block_type, long_subbands, active);
+    imdct_groups_wide(spectrum, overlap, output, block_type, long_subbands, active);
 }
 #endif
 
