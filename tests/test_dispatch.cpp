@@ -14,6 +14,7 @@
 #include "core/cpu.h"
 #include "core/decoder.h"
 #include "core/kernels.h"
+#include "layer12/layer2_dequantise.h"
 
 namespace {
 
@@ -61,6 +62,27 @@ TEST(Dispatch, EveryKernelMatchesThePlainOne)
             k.synth_slots(in.data(), 64, out_a.data(), count, channel, a.get());
             plain.synth_slots(in.data(), 64, out_b.data(), count, channel, b.get());
             expect_same_bytes(out_a.data(), out_b.data(), out_a.size() * sizeof(float), "synthesis", features);
+        }
+
+        // Layer II dequantisation: codes of every width, top bit set or clear, unused lanes.
+        mpa_layer2_lanes lanes{};
+        int32_t codes[3][64];
+        for (int i = 0; i < 64; i++) {
+            const int width = 2 + (int)(rng() % 15);
+            lanes.low[i] = i % 7 ? (float)((1 << (width - 1)) - 1) : 0.0f;
+            lanes.top[i] = lanes.low[i] + 1.0f;
+            lanes.step[i] = i % 7 ? 1.0f / (float)(1 << (width - 1)) : 0.0f;
+            lanes.pos[i] = i % 7 ? 0.75f : 0.0f;
+            lanes.neg[i] = lanes.pos[i] - 1.0f;
+            lanes.scale[1][i] = std::ldexp(1.0f, -(int)(rng() % 20));
+            for (int t = 0; t < 3; t++)
+                codes[t][i] = (int32_t)(rng() & ((1u << width) - 1));
+        }
+        for (const int n : {32, 64}) {
+            std::vector<float> da(192, 9.0f), db = da;
+            k.layer2_dequantise(&lanes, lanes.scale[1], codes, n, da.data());
+            plain.layer2_dequantise(&lanes, lanes.scale[1], codes, n, db.data());
+            expect_same_bytes(da.data(), db.data(), da.size() * sizeof(float), "Layer II dequantisation", features);
         }
 
         // IMDCT groups: every block type, mixed blocks, any number of groups.

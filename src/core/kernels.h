@@ -8,11 +8,15 @@
 #include <stdint.h>
 
 struct mpa_synth_state;
+struct mpa_layer2_lanes;
 
 struct mpa_kernels {
     // Polyphase synthesis of count slots of one channel (layer12/synthesis.cpp).
     void (*synth_slots)(const float *in, int in_stride, float *out, int count, int channel,
                         mpa_synth_state *state);
+    // Layer II dequantisation of one granule (layer12/layer2_dequantise.cpp).
+    void (*layer2_dequantise)(const mpa_layer2_lanes *k, const float *scale, const int32_t (*codes)[64],
+                              int lanes, float *out);
     // Layer III IMDCT, windowing and overlap of `active` groups of four subbands (layer3/hybrid.cpp).
     void (*imdct_groups)(const float *spectrum, float *overlap, float *output, int block_type,
                          int long_subbands, int active);

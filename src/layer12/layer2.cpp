@@ -3,8 +3,10 @@
 #include <string.h>
 
 #include "core/crc.h"
+#include "core/kernels.h"
 #include "layer12/layer12.h"
 #include "layer12/layer12_tables.h"
+#include "layer12/layer2_dequantise.h"
 #include "layer12/synthesis.h"
 
 namespace {
@@ -17,16 +19,6 @@ struct coded_lane {
     uint8_t lane;    // ch * 32 + sb
     uint8_t width;   // bits of the grouped code or of each of the three plain codes
     uint8_t bits;    // bits the lane takes from the stream per granule
-};
-
-// A frame's dequantisation constants by lane. Lanes without allocation hold
-// zeros, which turn any code into +0.
-struct lane_consts {
-    int32_t low[64];  // the bits below the top bit of a sample code
-    float step[64];
-    float pos[64];    // offset when the top bit is set
-    float neg[64];    // and when it is clear
-    float scale[3][64];  // parts 0, 1, 2: granules 0-3, 4-7, 8-11
 };
 
 // Reads one granule's codes into codes[s][lane]. Returns false for a grouped
@@ -56,23 +48,6 @@ inline bool read_granule(mpa_bits_wide *bs, const coded_lane *list, int n, int32
         codes[2][e.lane] = t[2];
     }
     return true;
-}
-
-// C * (s + D) * scale, s being the code with its top bit inverted read as a
-// fraction: (low bits * C / 2^(w-1) + (C * D or C * D - C)) * scale. Codes
-// have w bits, so the top bit is set exactly when the code exceeds the low
-// bits' mask. Writes the granule's three time slots, 64 floats apart; the
-// loop vectorises across lanes.
-inline void dequantise(const lane_consts &k, const float *scale, const int32_t (*codes)[64],
-                       int lanes, float *out)
-{
-    for (int i = 0; i < lanes; i++) {
-        for (int s = 0; s < 3; s++) {
-            const int32_t c = codes[s][i];
-            const float o = c > k.low[i] ? k.pos[i] : k.neg[i];
-            out[64 * s + i] = ((float)(c & k.low[i]) * k.step[i] + o) * scale[i];
-        }
-    }
 }
 
 }  // namespace
@@ -158,7 +133,7 @@ int mpa_layer2_read_samples(mpa_frame_ctx *ctx, int bound, int sblimit, int nch)
     const uint8_t *scf = ctx->scalefactor_index;
     const int lanes = 32 * nch;
 
-    lane_consts k;
+    mpa_layer2_lanes k;
     memset(&k, 0, sizeof k);
     coded_lane list[64];
     int n = 0;
@@ -180,7 +155,8 @@ int mpa_layer2_read_samples(mpa_frame_ctx *ctx, int bound, int sblimit, int nch)
                 e.limit = w < 0 ? mpa_layer2_group_limit[(-w >> 1) & 3] : 0;
             }
             const int c = t->class_row[sb][a];
-            k.low[i] = mpa_layer2_quant_low[c];
+            k.low[i] = (float)mpa_layer2_quant_low[c];
+            k.top[i] = k.low[i] + 1.0f;
             k.step[i] = mpa_layer2_quant_step[c];
             k.pos[i] = mpa_layer2_quant_cd[c];
             k.neg[i] = k.pos[i] - mpa_layer2_quant_c[c];
@@ -189,6 +165,7 @@ int mpa_layer2_read_samples(mpa_frame_ctx *ctx, int bound, int sblimit, int nch)
         }
     }
 
+    const auto dequantise = mpa_kernels_active().layer2_dequantise;
     int32_t codes[3][64];
     memset(codes, 0, sizeof codes);
     mpa_bits_wide bits;
@@ -199,7 +176,7 @@ int mpa_layer2_read_samples(mpa_frame_ctx *ctx, int bound, int sblimit, int nch)
         if (nch == 2 && bound < sblimit)
             for (int s = 0; s < 3; s++)
                 memcpy(&codes[s][32 + bound], &codes[s][bound], (sblimit - bound) * sizeof(int32_t));
-        dequantise(k, k.scale[g >> 2], codes, lanes, ctx->samples + g * 192);
+        dequantise(&k, k.scale[g >> 2], codes, lanes, ctx->samples + g * 192);
     }
     mpa_bits_wide_end(&bits, ctx->bits);
     return MPA_OK;
