@@ -114,8 +114,10 @@ void mpa_layer2_read_scalefactors(mpa_frame_ctx *ctx, int sblimit, const uint8_t
             // The one to three scale factors as one field, split by table
             // rather than by a branch on scfsi. Parts 0, 1, 2 (granules 0-3,
             // 4-7, 8-11) are 64 bytes apart.
-            mpa_bits_wide_refill(&bs);
-            const uint32_t x = (uint32_t)mpa_bits_wide_take(&bs, 6 * mpa_layer2_scf_count[c]);
+            const int bits = 6 * mpa_layer2_scf_count[c];
+            if (bs.count < bits)
+                mpa_bits_wide_refill(&bs);
+            const uint32_t x = (uint32_t)mpa_bits_wide_take(&bs, bits);
             const uint8_t *shift = mpa_layer2_scf_shift[c];
             uint8_t *s = ctx->scalefactor_index + ch * 32 + sb;
             s[0] = (uint8_t)((x >> shift[0]) & 63);
