@@ -140,8 +140,9 @@ TEST(Dispatch, TheEnvironmentMasksFeatures)
     EXPECT_EQ(mpa_cpu_parse_disabled(nullptr), 0u);
     EXPECT_EQ(mpa_cpu_parse_disabled("avx"), (uint32_t)MPA_CPU_AVX);
     EXPECT_EQ(mpa_cpu_parse_disabled("sse2,bogus,neon"), (uint32_t)(MPA_CPU_SSE2 | MPA_CPU_NEON));
-    EXPECT_EQ(mpa_cpu_parse_disabled("all") & (MPA_CPU_SSE2 | MPA_CPU_AVX | MPA_CPU_NEON),
-              (uint32_t)(MPA_CPU_SSE2 | MPA_CPU_AVX | MPA_CPU_NEON));
+    EXPECT_EQ(mpa_cpu_parse_disabled("avx2,avx"), (uint32_t)(MPA_CPU_AVX2 | MPA_CPU_AVX));
+    EXPECT_EQ(mpa_cpu_parse_disabled("all") & (MPA_CPU_SSE2 | MPA_CPU_AVX | MPA_CPU_AVX2 | MPA_CPU_NEON),
+              (uint32_t)(MPA_CPU_SSE2 | MPA_CPU_AVX | MPA_CPU_AVX2 | MPA_CPU_NEON));
     const uint32_t want = mpa_cpu_detect() & ~mpa_cpu_parse_disabled(std::getenv("ROVAZ_CPU_DISABLE"));
     EXPECT_EQ(mpa_cpu_features(), want);
     EXPECT_EQ(mpa_kernels_active().features, mpa_kernels_for(want).features);

@@ -12,6 +12,8 @@ uint32_t mpa_cpu_detect(void)
         f |= MPA_CPU_SSE2;
     if (__builtin_cpu_supports("avx"))
         f |= MPA_CPU_AVX;
+    if (__builtin_cpu_supports("avx2"))
+        f |= MPA_CPU_AVX2;
 #elif defined(__aarch64__) || defined(__ARM_NEON)
     f |= MPA_CPU_NEON;  // part of every AArch64 processor
 #endif
@@ -23,7 +25,8 @@ uint32_t mpa_cpu_parse_disabled(const char *list)
     static const struct {
         const char *name;
         uint32_t bit;
-    } kNames[] = {{"sse2", MPA_CPU_SSE2}, {"avx", MPA_CPU_AVX}, {"neon", MPA_CPU_NEON}, {"all", ~0u}};
+    } kNames[] = {{"sse2", MPA_CPU_SSE2}, {"avx", MPA_CPU_AVX}, {"avx2", MPA_CPU_AVX2},
+                   {"neon", MPA_CPU_NEON}, {"all", ~0u}};
     uint32_t off = 0;
     while (list && *list) {
         const char *end = std::strchr(list, ',');

@@ -29,6 +29,11 @@ mpa_kernels mpa_kernels_for(uint32_t features)
         k.imdct_groups = mpa_imdct_groups_avx;
         k.features |= MPA_CPU_AVX;
     }
+    // The eight-lane conversions finish with the SSE2 ones.
+    if ((features & MPA_CPU_AVX2) && (features & MPA_CPU_SSE2)) {
+        k.convert_samples = mpa_convert_samples_avx2;
+        k.features |= MPA_CPU_AVX2;
+    }
 #endif
     // On ARM the plain kernels are NEON code already: their four-lane vectors compile to it.
     return k;

@@ -1,6 +1,6 @@
 // Sample conversion: one loop per format and channel layout, chosen once per
 // call, no branch per sample. With SSE2 the integer formats take 16 bytes of
-// output per step (NaN lanes zeroed, a clamp, cvtps2dq, a saturating pack for
+// output per step, with AVX2 32 bytes (the same operations on eight lanes) (NaN lanes zeroed, a clamp, cvtps2dq, a saturating pack for
 // 16 bits): GCC's own vector code for the float selects is several times
 // slower. The scalar conversions finish each run and serve targets without
 // SSE2; they give the same results.
@@ -22,6 +22,12 @@
 
 #ifdef __SSE2__
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#define MPA_HAVE_AVX2_CONVERSIONS 1
+#include <immintrin.h>
+#else
+#define MPA_HAVE_AVX2_CONVERSIONS 0
 #endif
 
 #include "rovaz/mpa_stream.h"
@@ -60,6 +66,14 @@ inline __m128 zero_nan(__m128 x)
 }
 #endif
 
+#if MPA_HAVE_AVX2_CONVERSIONS
+#define MPA_AVX2 __attribute__((target("avx2"), always_inline)) inline
+MPA_AVX2 __m256 zero_nan8(__m256 x)
+{
+    return _mm256_and_ps(x, _mm256_cmp_ps(x, x, _CMP_ORD_Q));
+}
+#endif
+
 // Each format: T and kBytes of one output sample, the scalar convert and
 // store, and with SSE2 (kVector) lanes, four int32 results. Where the lanes
 // are clamped only at the top, the conversion gives INT32_MIN for anything
@@ -75,6 +89,12 @@ struct S16 {
     static __m128i lanes(__m128 x)
     {
         return _mm_cvtps_epi32(_mm_min_ps(zero_nan(x), _mm_set1_ps(32767.0f)));
+    }
+#endif
+#if MPA_HAVE_AVX2_CONVERSIONS
+    static MPA_AVX2 __m256i lanes8(__m256 x)
+    {
+        return _mm256_cvtps_epi32(_mm256_min_ps(zero_nan8(x), _mm256_set1_ps(32767.0f)));
     }
 #endif
 };
@@ -93,6 +113,12 @@ struct S16Truncated {
         return _mm_cvttps_epi32(_mm_min_ps(zero_nan(x), _mm_set1_ps(32767.0f)));
     }
 #endif
+#if MPA_HAVE_AVX2_CONVERSIONS
+    static MPA_AVX2 __m256i lanes8(__m256 x)
+    {
+        return _mm256_cvttps_epi32(_mm256_min_ps(zero_nan8(x), _mm256_set1_ps(32767.0f)));
+    }
+#endif
 };
 
 // x * 256 and x * 65536 are exact: powers of two.
@@ -108,6 +134,14 @@ struct S24In32 {
         x = zero_nan(_mm_mul_ps(x, _mm_set1_ps(256.0f)));
         x = _mm_max_ps(_mm_min_ps(x, _mm_set1_ps(8388607.0f)), _mm_set1_ps(-8388608.0f));
         return _mm_cvtps_epi32(x);
+    }
+#endif
+#if MPA_HAVE_AVX2_CONVERSIONS
+    static MPA_AVX2 __m256i lanes8(__m256 x)
+    {
+        x = zero_nan8(_mm256_mul_ps(x, _mm256_set1_ps(256.0f)));
+        x = _mm256_max_ps(_mm256_min_ps(x, _mm256_set1_ps(8388607.0f)), _mm256_set1_ps(-8388608.0f));
+        return _mm256_cvtps_epi32(x);
     }
 #endif
 };
@@ -135,6 +169,14 @@ struct S32 {
         x = zero_nan(_mm_mul_ps(x, _mm_set1_ps(65536.0f)));
         const __m128i top = _mm_castps_si128(_mm_cmpge_ps(x, _mm_set1_ps(2147483648.0f)));
         return _mm_xor_si128(_mm_cvtps_epi32(x), top);
+    }
+#endif
+#if MPA_HAVE_AVX2_CONVERSIONS
+    static MPA_AVX2 __m256i lanes8(__m256 x)
+    {
+        x = zero_nan8(_mm256_mul_ps(x, _mm256_set1_ps(65536.0f)));
+        const __m256i top = _mm256_castps_si256(_mm256_cmp_ps(x, _mm256_set1_ps(2147483648.0f), _CMP_GE_OQ));
+        return _mm256_xor_si256(_mm256_cvtps_epi32(x), top);
     }
 #endif
 };
@@ -183,12 +225,103 @@ inline auto loader(const float *s)
 }
 #endif
 
-template <class F, bool kSimd>
+#if MPA_HAVE_AVX2_CONVERSIONS
+// The same on 32 bytes of output per step. Packs and unpacks work within each
+// half of a vector, so the results are put back in order across the halves.
+template <class F>
+constexpr int kBlock8 = 32 / F::kBytes;
+
+struct load8 {
+    const float *s;
+    MPA_AVX2 __m256 operator()(int k) const { return _mm256_loadu_ps(s + k); }
+};
+
+struct mean8 {
+    const float *l, *r;
+    MPA_AVX2 __m256 operator()(int k) const
+    {
+        return _mm256_mul_ps(_mm256_add_ps(_mm256_loadu_ps(l + k), _mm256_loadu_ps(r + k)), _mm256_set1_ps(0.5f));
+    }
+};
+
+template <class F, class Load>
+MPA_AVX2 __m256i block8(const Load &load, int i)
+{
+    if constexpr (F::kBytes == 2)
+        return _mm256_permute4x64_epi64(_mm256_packs_epi32(F::lanes8(load(i)), F::lanes8(load(i + 8))), 0xD8);
+    else
+        return F::lanes8(load(i));
+}
+
+template <class F>
+MPA_AVX2 void store_pair8(uint8_t *d, __m256i a, __m256i b)
+{
+    __m256i lo, hi;
+    if constexpr (F::kBytes == 2) {
+        lo = _mm256_unpacklo_epi16(a, b);
+        hi = _mm256_unpackhi_epi16(a, b);
+    } else {
+        lo = _mm256_unpacklo_epi32(a, b);
+        hi = _mm256_unpackhi_epi32(a, b);
+    }
+    _mm256_storeu_si256((__m256i *)d, _mm256_permute2x128_si256(lo, hi, 0x20));
+    _mm256_storeu_si256((__m256i *)(d + 32), _mm256_permute2x128_si256(lo, hi, 0x31));
+}
+
+// The eight-lane parts of the loops below: each returns how many samples it did.
+template <class F>
+__attribute__((target("avx2"))) int copy_channel8(const float *__restrict s, uint8_t *__restrict d, int n)
+{
+    int i = 0;
+    for (; i + kBlock8<F> <= n; i += kBlock8<F>)
+        _mm256_storeu_si256((__m256i *)(d + i * F::kBytes), block8<F>(load8{s}, i));
+    return i;
+}
+
+template <class F>
+__attribute__((target("avx2"))) int downmix8(const float *__restrict l, const float *__restrict r,
+                                             uint8_t *__restrict d, int n)
+{
+    int i = 0;
+    for (; i + kBlock8<F> <= n; i += kBlock8<F>)
+        _mm256_storeu_si256((__m256i *)(d + i * F::kBytes), block8<F>(mean8{l, r}, i));
+    return i;
+}
+
+template <class F>
+__attribute__((target("avx2"))) int interleave8(const float *__restrict l, const float *__restrict r,
+                                                uint8_t *__restrict d, int n)
+{
+    int i = 0;
+    for (; i + kBlock8<F> <= n; i += kBlock8<F>)
+        store_pair8<F>(d + 2 * i * F::kBytes, block8<F>(load8{l}, i), block8<F>(load8{r}, i));
+    return i;
+}
+
+template <class F>
+__attribute__((target("avx2"))) int duplicate8(const float *__restrict s, uint8_t *__restrict d, int n)
+{
+    int i = 0;
+    for (; i + kBlock8<F> <= n; i += kBlock8<F>) {
+        const __m256i a = block8<F>(load8{s}, i);
+        store_pair8<F>(d + 2 * i * F::kBytes, a, a);
+    }
+    return i;
+}
+#define MPA_EIGHT_LANES(call)                          \
+    if constexpr (F::kVector && kIsa == 2)             \
+        i = call;
+#else
+#define MPA_EIGHT_LANES(call)
+#endif
+
+template <class F, int kIsa>
 void copy_channel(const float *__restrict s, uint8_t *__restrict d, int n)
 {
     int i = 0;
+    MPA_EIGHT_LANES(copy_channel8<F>(s, d, n))
 #ifdef __SSE2__
-    if constexpr (F::kVector && kSimd)
+    if constexpr (F::kVector && kIsa >= 1)
         for (; i + kBlock<F> <= n; i += kBlock<F>)
             _mm_storeu_si128((__m128i *)(d + i * F::kBytes), block<F>(loader(s), i));
 #endif
@@ -196,12 +329,13 @@ void copy_channel(const float *__restrict s, uint8_t *__restrict d, int n)
         F::store(d + (ptrdiff_t)i * F::kBytes, F::convert(s[i]));
 }
 
-template <class F, bool kSimd>
+template <class F, int kIsa>
 void downmix(const float *__restrict l, const float *__restrict r, uint8_t *__restrict d, int n)
 {
     int i = 0;
+    MPA_EIGHT_LANES(downmix8<F>(l, r, d, n))
 #ifdef __SSE2__
-    if constexpr (F::kVector && kSimd) {
+    if constexpr (F::kVector && kIsa >= 1) {
         const auto mean = [l, r](int k) {
             return _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(l + k), _mm_loadu_ps(r + k)), _mm_set1_ps(0.5f));
         };
@@ -213,12 +347,13 @@ void downmix(const float *__restrict l, const float *__restrict r, uint8_t *__re
         F::store(d + (ptrdiff_t)i * F::kBytes, F::convert((l[i] + r[i]) * 0.5f));
 }
 
-template <class F, bool kSimd>
+template <class F, int kIsa>
 void interleave(const float *__restrict l, const float *__restrict r, uint8_t *__restrict d, int n)
 {
     int i = 0;
+    MPA_EIGHT_LANES(interleave8<F>(l, r, d, n))
 #ifdef __SSE2__
-    if constexpr (F::kVector && kSimd)
+    if constexpr (F::kVector && kIsa >= 1)
         for (; i + kBlock<F> <= n; i += kBlock<F>)
             store_pair<F>(d + 2 * i * F::kBytes, block<F>(loader(l), i), block<F>(loader(r), i));
 #endif
@@ -228,12 +363,13 @@ void interleave(const float *__restrict l, const float *__restrict r, uint8_t *_
     }
 }
 
-template <class F, bool kSimd>
+template <class F, int kIsa>
 void duplicate(const float *__restrict s, uint8_t *__restrict d, int n)
 {
     int i = 0;
+    MPA_EIGHT_LANES(duplicate8<F>(s, d, n))
 #ifdef __SSE2__
-    if constexpr (F::kVector && kSimd)
+    if constexpr (F::kVector && kIsa >= 1)
         for (; i + kBlock<F> <= n; i += kBlock<F>) {
             const __m128i a = block<F>(loader(s), i);
             store_pair<F>(d + 2 * i * F::kBytes, a, a);
@@ -247,25 +383,25 @@ void duplicate(const float *__restrict s, uint8_t *__restrict d, int n)
 }
 
 // right is null for a mono frame.
-template <class F, bool kSimd>
+template <class F, int kIsa>
 void convert(const float *left, const float *right, int n, int out_channels, bool planar,
              uint8_t *const dest[2])
 {
     if (out_channels == 1) {
         if (right)
-            downmix<F, kSimd>(left, right, dest[0], n);
+            downmix<F, kIsa>(left, right, dest[0], n);
         else
-            copy_channel<F, kSimd>(left, dest[0], n);
+            copy_channel<F, kIsa>(left, dest[0], n);
     } else if (planar) {
-        copy_channel<F, kSimd>(left, dest[0], n);
+        copy_channel<F, kIsa>(left, dest[0], n);
         if (right)
-            copy_channel<F, kSimd>(right, dest[1], n);
+            copy_channel<F, kIsa>(right, dest[1], n);
         else
             memcpy(dest[1], dest[0], (size_t)n * F::kBytes);
     } else if (right) {
-        interleave<F, kSimd>(left, right, dest[0], n);
+        interleave<F, kIsa>(left, right, dest[0], n);
     } else {
-        duplicate<F, kSimd>(left, dest[0], n);
+        duplicate<F, kIsa>(left, dest[0], n);
     }
 }
 
@@ -297,7 +433,7 @@ void put_s24(const int32_t *__restrict v, uint8_t *__restrict d, int n)
     }
 }
 
-template <bool kSimd>
+template <int kIsa>
 void convert_s24(const float *left, const float *right, int n, int out_channels, bool planar,
                  uint8_t *const dest[2])
 {
@@ -308,7 +444,7 @@ void convert_s24(const float *left, const float *right, int n, int out_channels,
         const int m = n - at < kChunk ? n - at : kChunk;
         // Planar stereo takes the two halves, interleaved output up to all of it.
         uint8_t *const tmp[2] = {(uint8_t *)words, (uint8_t *)(words + kChunk)};
-        convert<S24In32, kSimd>(left + at, right ? right + at : nullptr, m, out_channels, planar, tmp);
+        convert<S24In32, kIsa>(left + at, right ? right + at : nullptr, m, out_channels, planar, tmp);
         if (split) {
             put_s24(words, dest[0] + (ptrdiff_t)at * 3, m);
             put_s24(words + kChunk, dest[1] + (ptrdiff_t)at * 3, m);
@@ -339,7 +475,7 @@ int mpa_sample_bytes(int format)
 
 namespace {
 
-template <bool kSimd>
+template <int kIsa>
 void convert_samples(const float *pcm, int src_channels, int from, int count, int out_channels, int format,
                      bool planar, uint8_t *const dest[2])
 {
@@ -356,22 +492,22 @@ void convert_samples(const float *pcm, int src_channels, int from, int count, in
 
     switch (format) {
     case MPA_SAMPLE_S16:
-        convert<S16, kSimd>(left, right, count, out_channels, planar, dest);
+        convert<S16, kIsa>(left, right, count, out_channels, planar, dest);
         break;
     case MPA_SAMPLE_S16_TRUNCATED:
-        convert<S16Truncated, kSimd>(left, right, count, out_channels, planar, dest);
+        convert<S16Truncated, kIsa>(left, right, count, out_channels, planar, dest);
         break;
     case MPA_SAMPLE_S24:
-        convert_s24<kSimd>(left, right, count, out_channels, planar, dest);
+        convert_s24<kIsa>(left, right, count, out_channels, planar, dest);
         break;
     case MPA_SAMPLE_S24_32:
-        convert<S24In32, kSimd>(left, right, count, out_channels, planar, dest);
+        convert<S24In32, kIsa>(left, right, count, out_channels, planar, dest);
         break;
     case MPA_SAMPLE_S32:
-        convert<S32, kSimd>(left, right, count, out_channels, planar, dest);
+        convert<S32, kIsa>(left, right, count, out_channels, planar, dest);
         break;
     case MPA_SAMPLE_F32:
-        convert<F32, kSimd>(left, right, count, out_channels, planar, dest);
+        convert<F32, kIsa>(left, right, count, out_channels, planar, dest);
         break;
     default:
         break;
@@ -383,14 +519,22 @@ void convert_samples(const float *pcm, int src_channels, int from, int count, in
 void mpa_convert_samples_plain(const float *pcm, int src_channels, int from, int count, int out_channels,
                                int format, bool planar, uint8_t *const dest[2])
 {
-    convert_samples<false>(pcm, src_channels, from, count, out_channels, format, planar, dest);
+    convert_samples<0>(pcm, src_channels, from, count, out_channels, format, planar, dest);
 }
+
+#if MPA_HAVE_AVX2_CONVERSIONS
+void mpa_convert_samples_avx2(const float *pcm, int src_channels, int from, int count, int out_channels,
+                              int format, bool planar, uint8_t *const dest[2])
+{
+    convert_samples<2>(pcm, src_channels, from, count, out_channels, format, planar, dest);
+}
+#endif
 
 #ifdef __SSE2__
 void mpa_convert_samples_sse2(const float *pcm, int src_channels, int from, int count, int out_channels,
                               int format, bool planar, uint8_t *const dest[2])
 {
-    convert_samples<true>(pcm, src_channels, from, count, out_channels, format, planar, dest);
+    convert_samples<1>(pcm, src_channels, from, count, out_channels, format, planar, dest);
 }
 #endif
 

@@ -20,11 +20,16 @@ int mpa_sample_bytes(int format);
 void mpa_convert_samples(const float *pcm, int src_channels, int from, int count, int out_channels,
                          int format, bool planar, uint8_t *const dest[2]);
 
-// The kernels behind it (core/kernels.h picks one): plain C, and SSE2 on x86.
+// The kernels behind it (core/kernels.h picks one): plain C, and SSE2 and
+// AVX2 on x86 (the AVX2 one also uses SSE2 for the last blocks).
 void mpa_convert_samples_plain(const float *pcm, int src_channels, int from, int count, int out_channels,
                                int format, bool planar, uint8_t *const dest[2]);
 #ifdef __SSE2__
 void mpa_convert_samples_sse2(const float *pcm, int src_channels, int from, int count, int out_channels,
+                              int format, bool planar, uint8_t *const dest[2]);
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+void mpa_convert_samples_avx2(const float *pcm, int src_channels, int from, int count, int out_channels,
                               int format, bool planar, uint8_t *const dest[2]);
 #endif
 
