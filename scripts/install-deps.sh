@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the tools need, if missing.
 set -euo pipefail
 packages=(g++ cmake make pkg-config libgtest-dev default-jdk-headless junit4 lame twolame sox
-          libmpg123-dev libmad0-dev clang libclang-rt-14-dev googletest
+          libmpg123-dev libmad0-dev libavcodec-dev valgrind clang libclang-rt-14-dev googletest
           g++-aarch64-linux-gnu qemu-user g++-mingw-w64-x86-64 wine64 unzip binutils)
 missing=()
 for p in "${packages[@]}"; do
