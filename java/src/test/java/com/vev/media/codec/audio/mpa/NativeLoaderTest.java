@@ -1,5 +1,6 @@
 package com.vev.media.codec.audio.mpa;
 
+import static org.junit.Assert.assertArrayEquals;
 import static org.junit.Assert.assertEquals;
 import static org.junit.Assert.assertFalse;
 import static org.junit.Assert.assertTrue;
@@ -24,7 +25,9 @@ public class NativeLoaderTest {
     private static final String PROGRAM = String.join("\n",
         "import com.vev.media.codec.audio.mpa.*;",
         "import java.io.*;",
+        "import java.net.*;",
         "import java.nio.file.*;",
+        "import java.util.*;",
         "import javax.sound.sampled.*;",
         "public class Probe {",
         "    public static void main(String[] a) throws Exception {",
@@ -50,21 +53,31 @@ public class NativeLoaderTest {
         "                System.out.println(\"decoder: \" + t);",
         "            }",
         "        }",
-        "        File[] left = new File(System.getProperty(\"java.io.tmpdir\")).listFiles();",
-        "        System.out.println(\"left: \" + (left == null ? \"-\" : left.length));",
+        "        // The same classes in a loader of their own: the library once more, from another file.",
+        "        URL jar = MpegAudioInputStream.class.getProtectionDomain().getCodeSource().getLocation();",
+        "        try (URLClassLoader other = new URLClassLoader(new URL[] {jar}, ClassLoader.getPlatformClassLoader());",
+        "                InputStream s = (InputStream) other.loadClass(MpegAudioInputStream.class.getName())",
+        "                        .getConstructor(InputStream.class).newInstance(new FileInputStream(mp3))) {",
+        "            System.out.println(\"isolated: \" + s.readAllBytes().length);",
+        "        } catch (Throwable t) {",
+        "            System.out.println(\"isolated: \" + (t.getCause() != null ? t.getCause() : t));",
+        "        }",
+        "        Set<String> mapped = new TreeSet<>();",
         "        for (String line : Files.readAllLines(Paths.get(\"/proc/self/maps\"))) {",
         "            if (line.contains(\"librovaz\")) {",
-        "                System.out.println(\"mapped: \" + line.substring(line.indexOf('/')));",
-        "                break;",
+        "                mapped.add(line.substring(line.indexOf('/')));",
         "            }",
         "        }",
+        "        mapped.forEach(m -> System.out.println(\"mapped: \" + m));",
         "    }",
         "}", "");
 
     private static final String BUILD = System.getProperty("rovaz.build", "build");
+    /** The mapping of a library extracted into a private folder of the folder TMP, deleted once loaded. */
+    private static final String PRIVATE_COPY = "TMP/rovaz[^/]*/librovaz.so \\(deleted\\)";
 
-    /** Runs the program in a JVM with only the jar on its class path; its standard output, by line. */
-    private static List<String> probe(String... options) throws IOException {
+    /** Starts the program in a JVM with only the jar on its class path. */
+    private static Process start(String... options) throws IOException {
         Path dir = Files.createTempDirectory(TestStreams.dir(), "loader");
         Path program = dir.resolve("Probe.java");
         Files.writeString(program, PROGRAM);
@@ -73,7 +86,15 @@ public class NativeLoaderTest {
         List<String> cmd = new ArrayList<>(List.of(System.getProperty("java.home") + "/bin/java"));
         cmd.addAll(Arrays.asList(options));
         cmd.addAll(List.of("-cp", new File(BUILD, "rovaz.jar").getAbsolutePath(), program.toString(), mp3.toString()));
-        Process p = new ProcessBuilder(cmd).redirectError(ProcessBuilder.Redirect.DISCARD).start();
+        return new ProcessBuilder(cmd).redirectError(ProcessBuilder.Redirect.DISCARD).start();
+    }
+
+    /** Runs the program as {@link #start} does; its standard output, by line. */
+    private static List<String> probe(String... options) throws IOException {
+        return finish(start(options));
+    }
+
+    private static List<String> finish(Process p) throws IOException {
         String out;
         try (InputStream in = p.getInputStream()) {
             out = new String(in.readAllBytes());
@@ -92,27 +113,78 @@ public class NativeLoaderTest {
                 .collect(Collectors.joining("\n"));
     }
 
-    @Test
-    public void theJarsCopyIsExtractedForTheOwnerOnlyAndDeletedOnceLoaded() throws Exception {
-        Path file = NativeLoader.extract(NativeLoader.resource());
-        try {
-            assertEquals("rw-------", PosixFilePermissions.toString(Files.getPosixFilePermissions(file)));
-            assertEquals("rwx------", PosixFilePermissions.toString(Files.getPosixFilePermissions(file.getParent())));
-        } finally {
-            NativeLoader.delete(file);
+    private static List<Path> list(Path dir) throws IOException {
+        try (Stream<Path> files = Files.list(dir)) {
+            return files.collect(Collectors.toList());
         }
-        assertFalse(Files.exists(file.getParent()));
+    }
 
-        Path tmp = Files.createTempDirectory(TestStreams.dir(), "tmp");
-        List<String> lines = probe("-Djava.io.tmpdir=" + tmp);
-        assertEquals("MP3", line(lines, "reader"));
-        assertEquals(line(lines, "decoder"), "176400\n176400", line(lines, "decoder"));
-        // Loaded from the private folder, and gone from it while the JVM still runs.
-        assertTrue(line(lines, "mapped"), line(lines, "mapped").matches(tmp + "/rovaz[^/]*/librovaz.so \\(deleted\\)"));
-        assertEquals("0", line(lines, "left"));
-        try (Stream<Path> left = Files.list(tmp)) {
-            assertEquals(0, left.count());
+    private static String permissions(Path p) throws IOException {
+        return PosixFilePermissions.toString(Files.getPosixFilePermissions(p));
+    }
+
+    @Test
+    public void theJarsCopyIsCachedForTheOwnerOnlyReplacedWhenItDiffersAndNotUsedFromAFolderOthersWrite()
+            throws Exception {
+        byte[] library;
+        try (InputStream in = NativeLoader.class.getResourceAsStream("/" + NativeLoader.resource())) {
+            library = in.readAllBytes();
         }
+        // JVMs that start together on an empty cache: one copy, complete, with no part-written files left;
+        // a second class loader, which cannot load the cached file again, takes a private copy.
+        Path tmp = Files.createTempDirectory(TestStreams.dir(), "tmp");
+        Path cache = tmp.resolve(NativeLoader.cacheFolder().getFileName());
+        List<Process> together = new ArrayList<>();
+        for (int i = 0; i < 3; i++) {
+            together.add(start("-Djava.io.tmpdir=" + tmp));
+        }
+        for (Process p : together) {
+            List<String> lines = finish(p);
+            assertEquals("MP3", line(lines, "reader"));
+            assertEquals(line(lines, "decoder"), "176400\n176400", line(lines, "decoder"));
+            assertEquals("176400", line(lines, "isolated"));
+            // Replaced by another JVM's copy as it was loaded, the file is gone but the mapping is the same.
+            assertTrue(line(lines, "mapped"), line(lines, "mapped").matches(cache + "/librovaz-"
+                    + BuildVersion.VERSION.replace(".", "\\.") + "-" + library.length + "-[0-9a-f]+\\.so( \\(deleted\\))?\n"
+                    + PRIVATE_COPY.replace("TMP", tmp.toString())));
+        }
+        assertEquals(List.of(cache), list(tmp));
+        assertEquals("rwx------", permissions(cache));
+        List<Path> cached = list(cache);
+        assertEquals(1, cached.size());
+        Path file = cached.get(0);
+        assertEquals("rw-------", permissions(file));
+        assertArrayEquals(library, Files.readAllBytes(file));
+
+        // A copy that is not the jar's any more, though of its size, is written anew and that is loaded.
+        byte[] damaged = library.clone();
+        damaged[damaged.length / 2] ^= 1;
+        Files.write(file, damaged);
+        List<String> lines = probe("-Djava.io.tmpdir=" + tmp);
+        assertEquals(line(lines, "decoder"), "176400\n176400", line(lines, "decoder"));
+        assertTrue(line(lines, "mapped"), line(lines, "mapped").startsWith(file + "\n"));
+        assertArrayEquals(library, Files.readAllBytes(file));
+
+        // A cache folder (here named by rovaz.cache) that others may write is left alone: the library
+        // comes from a private folder, gone once it is loaded.
+        Path shared = Files.createDirectory(tmp.resolve("shared"));
+        Files.setPosixFilePermissions(shared, PosixFilePermissions.fromString("rwxrwxrwx"));
+        lines = probe("-Djava.io.tmpdir=" + tmp, "-D" + NativeLoader.CACHE_PROPERTY + "=" + shared);
+        assertEquals(line(lines, "decoder"), "176400\n176400", line(lines, "decoder"));
+        String two = PRIVATE_COPY + "\n" + PRIVATE_COPY;
+        assertTrue(line(lines, "mapped"), line(lines, "mapped").matches(two.replace("TMP", tmp.toString())));
+        assertEquals(List.of(), list(shared));
+        assertEquals(2, list(tmp).size());
+
+        // The private folder itself: the owner's only, and removed with the file.
+        Path own = NativeLoader.extract(NativeLoader.resource());
+        try {
+            assertEquals("rw-------", permissions(own));
+            assertEquals("rwx------", permissions(own.getParent()));
+        } finally {
+            NativeLoader.delete(own);
+        }
+        assertFalse(Files.exists(own.getParent()));
     }
 
     @Test
