@@ -3,13 +3,16 @@
 // and layout into heap blocks of exactly the room each read is given, with
 // seeks, output changes and info, tag and picture queries in between.
 // Checked at every read: the samples reported fit the room, the status is
-// one of the documented ones, and the reported format is consistent.
+// one of the documented ones, and the reported format is consistent. A
+// memory source decoded by two threads (config.threads) must give what one
+// gives: the same walk, read for read, and the same bytes.
 //
 // The first four bytes steer, the rest is the stream:
 //   byte 0: bits 0-1 source (memory, pull with seek, pull without, push),
 //           bits 2-4 sample format, bit 5 planar, bits 6-7 channels
 //   byte 1: room class and push chunk class
-//   byte 2: bit 0 gapless, bit 1 drop damaged, bit 2 want picture, bits 4-7 seek rate
+//   byte 2: bit 0 gapless, bit 1 drop damaged, bit 2 want picture, bit 3 two threads
+//           as well (memory), bits 4-7 seek rate
 //   byte 3: seeds the walk
 #include <cstdint>
 #include <cstdlib>
@@ -70,12 +73,23 @@ bool known_status(int r)
            r == MPA_ERR_OUTPUT_ROOM || r == MPA_ERR_NULL_ARG || r == MPA_ERR_IO;
 }
 
-}  // namespace
+// Everything a walk saw: statuses, sample counts, positions, formats, counts and bytes.
+struct Digest {
+    uint64_t h = 1469598103934665603u;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+    void add(const void *p, size_t n)
+    {
+        const uint8_t *b = static_cast<const uint8_t *>(p);
+        for (size_t i = 0; i < n; i++)
+            h = (h ^ b[i]) * 1099511628211u;
+    }
+    void add(int64_t v) { add(&v, sizeof(v)); }
+};
+
+// One walk over the stream, decoded by `threads`.
+uint64_t walk(const uint8_t *data, size_t size, int threads)
 {
-    if (size < 4 || size > (1u << 20))
-        return 0;
+    Digest digest;
     const int source = data[0] & 3;
     mpa_stream_config config;
     mpa_stream_config_default(&config);
@@ -85,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     config.gapless = data[2] & 1;
     config.drop_damaged = (data[2] >> 1) & 1;
     config.want_picture = (data[2] >> 2) & 1;
+    config.threads = threads;
     const int seek_rate = data[2] >> 4;
     Reader reader{data + 4, size - 4, 0, data[3] + 1u};
 
@@ -99,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         r = mpa_stream_open_io(&s, &io, &config);
     if (r != MPA_OK) {
         FUZZ_CHECK(s == nullptr);
-        return 0;
+        return (uint64_t)r;
     }
 
     size_t fed = 0;
@@ -125,6 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const int sr = mpa_stream_seek(s, (int64_t)(reader.next() % 200000));
             FUZZ_CHECK(sr == MPA_OK || sr == MPA_ERR_NOT_SEEKABLE || sr == MPA_STREAM_END ||
                        sr == MPA_STREAM_NEED_INPUT || sr == MPA_ERR_IO || sr == MPA_ERR_NO_STREAM || sr < 0);
+            digest.add(sr);
+            digest.add(mpa_stream_tell(s));
         }
         if (reader.next() % 16 == 0) {
             // Another output between reads: the room must be counted in the new sample size.
@@ -142,6 +159,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const bool had_format = mpa_stream_get_format(s, &before) == MPA_OK;
         r = mpa_stream_read(s, dest, room, &samples);
         FUZZ_CHECK(a[room] == 0xA5 && b[room] == 0xA5);
+        digest.add(r);
+        digest.add((int64_t)samples);
+        if (r == MPA_OK) {
+            const size_t bytes = samples * (size_t)before.bytes_per_sample;
+            const bool planar = before.planar && before.channels == 2;
+            digest.add(a, planar ? bytes : bytes * (size_t)before.channels);
+            if (planar)
+                digest.add(b, bytes);
+        }
         std::free(a);
         std::free(b);
         FUZZ_CHECK(known_status(r) || r < 0);
@@ -156,10 +182,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (mpa_stream_get_format(s, &f) == MPA_OK) {
             FUZZ_CHECK(f.channels == 1 || f.channels == 2);
             FUZZ_CHECK(f.sampling_rate > 0 && f.start >= 0 && f.start <= mpa_stream_tell(s));
+            digest.add(&f, sizeof(f));
         }
         if ((calls & 15) == 0) {
-            mpa_stream_info info;
-            mpa_stream_get_info(s, &info);
+            mpa_stream_info info{};
+            digest.add(mpa_stream_get_info(s, &info));
+            digest.add(&info, sizeof(info));
             for (int i = 0; i < mpa_stream_tag_count(s); i++) {
                 const char *k, *v;
                 FUZZ_CHECK(mpa_stream_tag(s, i, &k, &v) == MPA_OK);
@@ -177,6 +205,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (r == MPA_STREAM_NEED_INPUT && ended)
             FUZZ_CHECK(false);  // an ended push stream never asks for more
     }
+    mpa_stream_info info{};
+    digest.add(mpa_stream_get_info(s, &info));
+    digest.add(&info, sizeof(info));
     mpa_stream_close(s);
+    return digest.h;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 4 || size > (1u << 20))
+        return 0;
+    const uint64_t one = walk(data, size, 1);
+    if ((data[0] & 3) == 0 && (data[2] & 8))
+        FUZZ_CHECK(walk(data, size, 2) == one);
     return 0;
 }

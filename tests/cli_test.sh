@@ -1,6 +1,6 @@
 #!/bin/sh
-# mpadec and mpainfo on the bundled samples: sample counts, --start, gapless,
-# output sizes per --bits, exit codes.
+# mpadec and mpainfo on the bundled samples: sample counts, --start, --threads,
+# gapless, output sizes per --bits, exit codes.
 #   cli_test.sh MPADEC MPAINFO SOURCE_DIR
 set -u
 mpadec=$1 mpainfo=$2 samples=$3/samples
@@ -25,6 +25,9 @@ for f in "$samples/sample.mp3" "$samples/sample.mp2"; do
     "$mpadec" --raw --start 2.5 "$f" "$tmp/start.raw" 2>/dev/null &&
         tail -c +$((110250 * 4 + 1)) "$tmp/full.raw" | cmp -s - "$tmp/start.raw" ||
         fail "$name: --start 2.5 is not the tail of the full decode from sample 110250"
+    "$mpadec" --raw --threads 3 --start 1.5 "$f" "$tmp/threads.raw" 2>/dev/null &&
+        tail -c +$((66150 * 4 + 1)) "$tmp/full.raw" | cmp -s - "$tmp/threads.raw" ||
+        fail "$name: --threads 3 --start 1.5 is not the tail of the full decode from sample 66150"
 
     "$mpadec" --raw --no-gapless "$f" "$tmp/nogap.raw" 2>/dev/null
     nogap=$(($(size "$tmp/nogap.raw") / 4))

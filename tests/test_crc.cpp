@@ -5,7 +5,7 @@
 #include <random>
 
 #include "core/crc.h"
-#include "core/frame.h"
+#include "core/frame_ctx.h"
 
 namespace {
 
@@ -53,15 +53,13 @@ struct CrcFrame {
     explicit CrcFrame(int protection_bit)
     {
         std::memset(&dec, 0, sizeof(dec));
-        std::memset(&ctx, 0, sizeof(ctx));
         std::mt19937 rng(9);
         for (auto &x : data)
             x = (uint8_t)rng();
         dec.header.protection_bit = protection_bit;
         dec.header.crc_header_bits = 0x9064;
         mpa_bits_init(&bits, data, sizeof(data));
-        ctx.bits = &bits;
-        ctx.decoder = &dec;
+        mpa_frame_ctx_init(&ctx, &dec, nullptr, &bits, nullptr);
     }
     // Stores the right CRC for n protected bits.
     void seal(int n)

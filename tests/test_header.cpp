@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/decoder.h"
+#include "core/header.h"
 #include "rovaz/mpa.h"
 
 namespace {
@@ -139,6 +141,58 @@ TEST(Header, CandidateFilters)
         out.header_offset = 1234;
         EXPECT_EQ(mpa_get_header(&out, data.data(), (int)data.size()), MPA_ERR_NO_HEADER);
         EXPECT_EQ(out.header_offset, 1234) << "record must stay untouched";
+    }
+}
+
+// MPEG 2.5 (eleven sync bits, version bits 00) only where opted in: never
+// by mpa_get_header nor by an instance as opened (the frame API and the JNI
+// methods), by the search option and an instance's flag, Layer III only.
+TEST(Header, Mpeg25OnlyWhereOptedIn)
+{
+    const struct {
+        uint8_t b2;  // bit-rate index, sampling index, padding
+        int bits, rate, sampling_rate;
+    } cases[] = {
+        {0x28, 144 * 8, 16, 8000},    // 72 * 16000 / 8000
+        {0x32, 157 * 8, 24, 11025},   // 156 bytes, padded
+        {0xE4, 960 * 8, 160, 12000},
+    };
+    for (const auto &c : cases) {
+        const Bytes h = {0xFF, 0xE3, c.b2, 0xC0};
+        const Bytes data = cat(frame(h, (size_t)c.bits / 8), frame(h, 5));  // the successor's main_data_begin too
+        mpa_header out = zeroed();
+        EXPECT_EQ(mpa_get_header(&out, data.data(), (int)data.size()), MPA_ERR_NO_HEADER);
+        EXPECT_EQ(mpa_search_header(&out, data.data(), (int)data.size(), 0), MPA_ERR_NO_HEADER);
+        ASSERT_EQ(mpa_search_header(&out, data.data(), (int)data.size(), MPA_SEARCH_MPEG25), MPA_OK);
+        EXPECT_EQ(out.id, 0);
+        EXPECT_EQ(out.sampling_rate, c.sampling_rate);
+        EXPECT_EQ(out.bit_rate, c.rate);
+        EXPECT_EQ(out.bits_in_frame, c.bits);
+        EXPECT_EQ(out.n_samples, 576);
+        EXPECT_TRUE(mpa_header_is_mpeg25(out));
+
+        mpa_decoder *dec = nullptr;
+        ASSERT_EQ(mpa_decoder_open(&dec), MPA_OK);
+        float pcm[MPA_PCM_BUFFER_FLOATS];
+        int consumed = -1, needed = -1;
+        EXPECT_EQ(mpa_decode_frame(dec, pcm, data.data(), (int)data.size(), 0), MPA_ERR_NO_HEADER);
+        EXPECT_EQ(mpa_decode_step(dec, pcm, data.data(), (int)data.size(), 0, MPA_PCM_BUFFER_FLOATS, &consumed,
+                                  &needed),
+                  MPA_ERR_NO_HEADER);
+        dec->accept_mpeg25 = 1;
+        EXPECT_EQ(mpa_decode_step(dec, pcm, data.data(), (int)data.size(), 0, MPA_PCM_BUFFER_FLOATS, &consumed,
+                                  &needed),
+                  MPA_OK);
+        EXPECT_EQ(consumed, c.bits / 8);
+        mpa_decoder_close(dec);
+    }
+    // Layers I and II, and the reserved version bits 01, stay refused.
+    for (const uint8_t b1 : {0xE5, 0xE7, 0xEB}) {
+        const Bytes h = {0xFF, b1, 0x28, 0xC0};
+        const Bytes data = cat(frame(h, 144), h);
+        mpa_header out = zeroed();
+        EXPECT_EQ(mpa_search_header(&out, data.data(), (int)data.size(), MPA_SEARCH_MPEG25), MPA_ERR_NO_HEADER)
+            << (int)b1;
     }
 }
 

@@ -10,8 +10,11 @@
 #include <vector>
 
 #include "core/bitstream.h"
+#include "core/frame_ctx.h"
+#include "layer3/granule_info.h"
 #include "layer3/huffman.h"
-#include "layer3/layer3.h"
+#include "layer3/pow43_tables.h"
+#include "layer3/sfb_tables.h"
 #include "support/huffman_writer.h"
 
 using mpa_test::BitWriter;
@@ -28,7 +31,7 @@ struct test_reader {
         mpa_bits_init(&bits, bytes.data(), (int)bytes.size());
         if (skip)
             mpa_bits_skip(&bits, skip);
-        ctx.bits = &bits;
+        mpa_frame_ctx_init(&ctx, nullptr, nullptr, &bits, nullptr);
     }
 };
 

@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "layer12/layer12.h"
+#include "layer12/layer2.h"
 #include "layer12/layer12_tables.h"
 #include "support/bitwriter.h"
 #include "support/layer12_run.h"

@@ -1,7 +1,8 @@
 // Layer III band lists and granule setup.
 #include <gtest/gtest.h>
 
-#include "layer3/layer3.h"
+#include "layer3/granule.h"
+#include "layer3/sfb_tables.h"
 #include "support/layer3_ctx.h"
 
 namespace {

@@ -193,6 +193,11 @@ TEST(Layer3Reservoir, CarriesMainDataAcrossFrames)
             ASSERT_EQ(a.decode(*s, k), MPA_OK) << "frame " << k;
             EXPECT_EQ(a.dec->header.next_main_data_begin, s->frames[k + 1].main_data_begin);
             ASSERT_EQ(a.reservoir(), s->main_data_tail(k, s->frames[k + 1].main_data_begin)) << "frame " << k;
+            // Ancillary data: from the end of the frame's audio data to where
+            // the next frame's main data starts.
+            const long audio_start = (long)f.own_main - f.main_data_begin;
+            const long next_start = (long)(f.own_main + f.own_bytes) - s->frames[k + 1].main_data_begin;
+            EXPECT_EQ(a.dec->ancillary_bits, 8 * (next_start - audio_start) - f.md_bits) << "frame " << k;
 
             // The bytes in front of the frame are main data only when the
             // previous frame's own bytes cover the back-reference.
@@ -438,20 +443,9 @@ int decode_with_length(Decoder &d, const std::vector<uint8_t> &buf, int before, 
     h->bits_in_frame = bits_in_frame;
     mpa_bitstream bits;
     mpa_bits_init(&bits, frame + h->header_bits / 8, (int)buf.size() - before - h->header_bits / 8);
-    float scratch[MPA_FRAME_SCRATCH_FLOATS];
-    uint8_t allocation[MPA_FRAME_SCRATCH_BYTES], scalefactors[MPA_FRAME_SCRATCH_BYTES];
-    mpa_frame_ctx ctx{};
-    ctx.bits = &bits;
-    ctx.pcm = d.pcm;
-    ctx.decoder = d.dec;
-    ctx.synth = &d.dec->synth;
-    ctx.imdct_overlap = &d.dec->imdct_overlap[0][0];
-    ctx.reservoir = d.dec->reservoir;
-    ctx.spectrum = scratch;
-    ctx.samples = scratch;
-    ctx.allocation = allocation;
-    ctx.scalefactor_index = scalefactors;
-    ctx.reservoir_fill = d.dec->reservoir_fill;
+    mpa_frame_scratch scratch;
+    mpa_frame_ctx ctx;
+    mpa_frame_ctx_init(&ctx, d.dec, d.pcm, &bits, &scratch);
     const int status = mpa_layer3_decode(&ctx, before, MPA_HEADER_UNCONFIRMED);
     d.dec->reservoir_fill = ctx.reservoir_fill;
     return status;

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "layer3/layer3.h"
+#include "layer3/granule_info.h"
 #include "layer3/requantize.h"
+#include "layer3/requantize_tables.h"
+#include "layer3/sfb_tables.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "layer3/layer3.h"
+#include "layer3/scalefactor_tables.h"
 #include "layer3/scalefactors.h"
 #include "support/bitwriter.h"
 #include "support/layer3_ctx.h"

@@ -1,8 +1,8 @@
 // The stream layer on real streams: every source gives the same samples,
 // seeks land on the samples of a decode from the start, the scan counts
 // exactly what a decode gives, format changes come at their sample, a
-// stream whose CRC words are all wrong is decoded, and the output format
-// can change between reads.
+// stream whose CRC words are all wrong is decoded, the output format can
+// change between reads, and worker threads give what one thread gives.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -188,7 +188,7 @@ TEST(Stream, EverySourceGivesTheSameSamples)
 
 // After a seek to any sample, the samples are those of the decode from the
 // start at that position: Layer I (when the conformance streams are there),
-// II and III, MPEG-1 and MPEG-2, CBR, VBR and free format.
+// II and III, MPEG-1, MPEG-2 and MPEG 2.5, CBR, VBR and free format.
 TEST(Stream, SeekLandsOnTheSamplesOfAFullDecode)
 {
     MPA_SKIP_WITHOUT("lame");
@@ -197,6 +197,7 @@ TEST(Stream, SeekLandsOnTheSamplesOfAFullDecode)
         bytes_of("lame", "-b 128", 44100, 2),       bytes_of("lame", "-V 2", 44100, 2),
         bytes_of("lame", "-b 32", 22050, 1),        bytes_of("lame", "--freeformat -b 256", 44100, 2),
         bytes_of("twolame", "-b 192", 44100, 2),    bytes_of("lame", "-b 8 --resample 16", 16000, 1),
+        bytes_of("lame", "-V 5", 11025, 2),
     };
     std::vector<uint8_t> layer1;
     if (mpa_test::read_whole_file(std::string(ROVAZ_CONFORMANCE_DIR) + "/l1-fl8.bit", &layer1))
@@ -371,6 +372,80 @@ TEST(Stream, OutputChangesBetweenReads)
     ASSERT_EQ(rest.formats[0].bytes_per_sample, 2);
     want.pcm.erase(want.pcm.begin(), want.pcm.begin() + 1000);
     EXPECT_EQ(rest.pcm, want.pcm);
+}
+
+// Decoded ahead by worker threads, a memory or file stream gives what one
+// thread gives: samples, formats and counts, from the start and after
+// seeks, on clean streams of each layer and on a damaged one, whose blocks
+// must not be taken from a seek where the damage makes it inexact.
+TEST(Stream, ThreadsGiveWhatOneThreadGives)
+{
+    MPA_SKIP_WITHOUT("lame");
+    MPA_SKIP_WITHOUT("twolame");
+    // Bits flipped, bytes scrambled, cut out and put in, anywhere.
+    std::vector<uint8_t> damaged = bytes_of("lame", "-b 128", 44100, 2);
+    ASSERT_GT(damaged.size(), 20000u);
+    uint32_t seed = 1;
+    const auto next = [&seed](size_t n) { return (size_t)((seed = seed * 1664525u + 1013904223u) >> 8) % n; };
+    for (int k = 0; k < 24; k++) {
+        const long at = (long)next(damaged.size() - 600);
+        switch (k % 4) {
+        case 0: damaged[at] ^= (uint8_t)(1 << next(8)); break;
+        case 1: for (long j = 0; j < 20; j++) damaged[at + j] = (uint8_t)next(256); break;
+        case 2: damaged.erase(damaged.begin() + at, damaged.begin() + at + 1 + (long)next(400)); break;
+        default: damaged.insert(damaged.begin() + at, 1 + next(500), (uint8_t)next(256));
+        }
+    }
+    const std::vector<std::vector<uint8_t>> streams = {
+        with_tags(bytes_of("lame", "-V 2", 44100, 2)), bytes_of("lame", "-b 32", 22050, 1),
+        bytes_of("twolame", "-b 192", 48000, 2), mpa_test::layer1_stream(300, true), damaged};
+    mpa_stream_config one, many;
+    mpa_stream_config_default(&one);
+    mpa_stream_config_default(&many);
+    many.threads = 3;
+    const auto expect_same = [](const Output &got, const Output &want) {
+        EXPECT_EQ(got.status, want.status);
+        EXPECT_TRUE(got.pcm == want.pcm);
+        ASSERT_EQ(got.formats.size(), want.formats.size());
+        for (size_t i = 0; i < got.formats.size(); i++)
+            EXPECT_EQ(std::memcmp(&got.formats[i], &want.formats[i], sizeof(mpa_stream_format)), 0) << i;
+        EXPECT_EQ(std::memcmp(&got.info, &want.info, sizeof(mpa_stream_info)), 0);
+    };
+    for (size_t k = 0; k < streams.size(); k++) {
+        SCOPED_TRACE(k);
+        const std::vector<uint8_t> &bytes = streams[k];
+        ASSERT_FALSE(bytes.empty());
+        const Output want = decode_memory(bytes, &one);
+        ASSERT_EQ(want.status, MPA_STREAM_END);
+        expect_same(decode_memory(bytes, &many), want);
+        const int64_t total = (int64_t)want.pcm.size() / want.formats[0].channels;
+        mpa_stream *a = nullptr, *b = nullptr;
+        ASSERT_EQ(mpa_stream_open_memory(&a, bytes.data(), bytes.size(), &one), MPA_OK);
+        ASSERT_EQ(mpa_stream_open_memory(&b, bytes.data(), bytes.size(), &many), MPA_OK);
+        for (int64_t at : {total / 2, total / 3 + 1151, (int64_t)0, total - 5000, total}) {
+            SCOPED_TRACE(at);
+            ASSERT_EQ(mpa_stream_seek(a, at), MPA_OK);
+            ASSERT_EQ(mpa_stream_seek(b, at), MPA_OK);
+            Output tail_one, tail_many;
+            drain(a, &tail_one);
+            drain(b, &tail_many);
+            expect_same(tail_many, tail_one);
+        }
+        mpa_stream_close(a);
+        mpa_stream_close(b);
+    }
+    // A file is opened again by each worker.
+    const std::string path = mpa_test::scratch_dir() + "/threads.mp3";
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(damaged.data(), 1, damaged.size(), f), damaged.size());
+    std::fclose(f);
+    mpa_stream *s = nullptr;
+    ASSERT_EQ(mpa_stream_open_file(&s, path.c_str(), &many), MPA_OK);
+    Output from_file;
+    drain(s, &from_file);
+    mpa_stream_close(s);
+    expect_same(from_file, decode_memory(damaged, &one));
 }
 
 }  // namespace

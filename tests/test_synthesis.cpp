@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "core/decoder.h"
-#include "core/frame.h"
+#include "core/frame_ctx.h"
 #include "layer12/synthesis.h"
-#include "layer12/synthesis_simd.h"
+#include "layer12/synthesis_tables.h"
 
 namespace {
 
@@ -159,16 +159,15 @@ TEST(Synthesis, Layer12DriverFeedsSlotsPerChannel)
         std::unique_ptr<mpa_decoder> dec(new mpa_decoder());
         dec->header.n_channels = channels;
         auto st = fresh_state();
-        std::vector<float> samples(MPA_FRAME_SCRATCH_FLOATS), pcm(2304, 7.0f);
+        std::unique_ptr<mpa_frame_scratch> scratch(new mpa_frame_scratch());
+        float *samples = scratch->values;
+        std::vector<float> pcm(2304, 7.0f);
         std::mt19937 rng(channels);
         std::uniform_real_distribution<float> dist(-3000.0f, 3000.0f);
-        for (float &x : samples)
+        for (float &x : scratch->values)
             x = dist(rng);
-        mpa_frame_ctx ctx{};
-        ctx.pcm = pcm.data();
-        ctx.decoder = dec.get();
-        ctx.synth = &dec->synth;
-        ctx.samples = samples.data();
+        mpa_frame_ctx ctx;
+        mpa_frame_ctx_init(&ctx, dec.get(), pcm.data(), nullptr, scratch.get());
         mpa_layer12_synthesize(&ctx, 2);
         for (int ch = 0; ch < channels; ch++)
             for (int s = 0; s < 36; s++) {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/platform.h"
@@ -21,16 +22,20 @@ void usage()
 {
     std::fprintf(stderr,
                  "usage: mpadec [--bits 16|24|32|f32] [--raw] [--no-gapless] [--start SECONDS]\n"
-                 "              [--channels 1|2] [--truncate] [--drop-damaged] INPUT OUTPUT\n"
-                 "  Decodes MPEG-1/2 audio (Layer I, II or III) to a WAV file, or with --raw to\n"
-                 "  headerless interleaved little-endian PCM. \"-\" reads standard input or\n"
-                 "  writes standard output.\n"
+                 "              [--channels 1|2] [--truncate] [--drop-damaged] [--no-mpeg25]\n"
+                 "              [--threads N|auto] INPUT OUTPUT\n"
+                 "  Decodes MPEG-1/2 audio (Layer I, II or III) and MPEG 2.5 (Layer III) to a\n"
+                 "  WAV file, or with --raw to headerless interleaved little-endian PCM. \"-\"\n"
+                 "  reads standard input or writes standard output.\n"
                  "  --bits        16 (rounded, the default), 24, 32 or f32 (32-bit float)\n"
                  "  --no-gapless  keep the encoder delay and padding a LAME tag declares\n"
                  "  --start       start at this time, sample-accurately\n"
                  "  --channels    1: downmix stereo; 2: duplicate mono (default: as the stream)\n"
                  "  --truncate    16-bit samples truncated toward zero, as the frame API gives them\n"
                  "  --drop-damaged  give nothing for a damaged frame instead of concealing it\n"
+                 "  --no-mpeg25   refuse MPEG 2.5 (8, 11.025 and 12 kHz) as the frame API does\n"
+                 "  --threads     decode a file on N threads (auto or 0: one per core), giving\n"
+                 "                the same output as one thread, the default\n"
                  "  When the sampling rate or the channel count changes mid-stream, a WAV\n"
                  "  output is continued in a new file, OUTPUT with .2, .3, ... before its\n"
                  "  extension; raw output goes on in the new format (both are reported).\n");
@@ -160,12 +165,24 @@ int main(int argc, char **argv)
                 return 2;
             }
             config.channels = std::atoi(v.c_str());
+        } else if (a == "--threads" && has_value) {
+            const std::string v = argv[++i];
+            char *end = nullptr;
+            const long n = v == "auto" ? 0 : std::strtol(v.c_str(), &end, 10);
+            if (v != "auto" && (v.empty() || *end || n < 0 || n > 64)) {
+                usage();
+                return 2;
+            }
+            const unsigned cores = std::thread::hardware_concurrency();
+            config.threads = n > 0 ? (int32_t)n : (int32_t)(cores == 0 ? 1 : cores > 64 ? 64 : cores);
         } else if (a == "--truncate") {
             truncate = true;
         } else if (a == "--drop-damaged") {
             config.drop_damaged = 1;
         } else if (a == "--no-gapless") {
             config.gapless = 0;
+        } else if (a == "--no-mpeg25") {
+            config.mpeg25 = 0;
         } else if (a == "--raw") {
             out.raw = true;
         } else if (a == "-h" || a == "--help") {

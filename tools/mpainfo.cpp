@@ -1,10 +1,12 @@
 // mpainfo: lists the frames of an MPEG audio file, one line each, or with
-// --summary describes the stream: format, exact length, tags.
+// --summary describes the stream: format, exact length, tags. MPEG 2.5 is
+// listed and described unless --no-mpeg25 says otherwise.
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "core/header.h"
 #include "rovaz/mpa.h"
 #include "rovaz/mpa_stream.h"
 
@@ -12,7 +14,13 @@ namespace {
 
 const char *const kModes[] = {"stereo", "joint stereo", "dual channel", "mono"};
 
-int list_frames(const char *path)
+// "1", "2" or "2.5" for a version of mpa_stream_format.
+const char *version_name(int version)
+{
+    return version == 25 ? "2.5" : version == 1 ? "1" : "2";
+}
+
+int list_frames(const char *path, bool mpeg25)
 {
     FILE *f = std::fopen(path, "rb");
     if (!f) {
@@ -31,13 +39,15 @@ int list_frames(const char *path)
     size_t pos = 0;
     long frames = 0;
     while (pos < data.size()) {
-        const int status = mpa_get_header(&h, data.data() + pos, (int)(data.size() - pos));
+        const int status = mpa_search_header(&h, data.data() + pos, (int)(data.size() - pos),
+                                             mpeg25 ? MPA_SEARCH_MPEG25 : 0u);
         if (status < 0)
             break;
         const size_t at = pos + (size_t)h.header_offset;
         const int bytes = h.bits_in_frame >> 3;
-        std::printf("frame %ld: Layer %d, MPEG-%d, %d Hz, %d kbit/s%s, %d channel%s (%s), %d bytes, offset %zu%s\n",
-                    frames, 4 - h.layer_bits, h.id ? 1 : 2, h.sampling_rate, h.bit_rate,
+        std::printf("frame %ld: Layer %d, MPEG-%s, %d Hz, %d kbit/s%s, %d channel%s (%s), %d bytes, offset %zu%s\n",
+                    frames, 4 - h.layer_bits, version_name(h.id ? 1 : mpa_header_is_mpeg25(h) ? 25 : 2),
+                    h.sampling_rate, h.bit_rate,
                     h.bitrate_index == 0 ? " (free format)" : "", h.n_channels,
                     h.n_channels == 1 ? "" : "s", kModes[h.mode], bytes, at,
                     h.protection_bit == 0 ? ", CRC" : "");
@@ -60,10 +70,13 @@ void line(const std::string &key, std::string value)
     std::printf("%s: %s\n", key.c_str(), value.c_str());
 }
 
-int summary(const char *path)
+int summary(const char *path, bool mpeg25)
 {
+    mpa_stream_config config;
+    mpa_stream_config_default(&config);
+    config.mpeg25 = mpeg25;
     mpa_stream *s = nullptr;
-    const int r = mpa_stream_open_file(&s, path, nullptr);
+    const int r = mpa_stream_open_file(&s, path, &config);
     if (r != MPA_OK) {
         std::fprintf(stderr, "mpainfo: %s: %s\n", path,
                      r == MPA_ERR_NO_STREAM ? "no MPEG audio frames" : "cannot read");
@@ -78,8 +91,8 @@ int summary(const char *path)
         return 1;
     }
     char text[160];
-    std::snprintf(text, sizeof(text), "MPEG-%d Layer %s, %d Hz, %d channel%s (%s), %d kbit/s", fmt.version,
-                  fmt.layer == 1 ? "I" : fmt.layer == 2 ? "II" : "III", fmt.sampling_rate, fmt.source_channels,
+    std::snprintf(text, sizeof(text), "MPEG-%s Layer %s, %d Hz, %d channel%s (%s), %d kbit/s",
+                  version_name(fmt.version), fmt.layer == 1 ? "I" : fmt.layer == 2 ? "II" : "III", fmt.sampling_rate, fmt.source_channels,
                   fmt.source_channels == 1 ? "" : "s", kModes[fmt.mode & 3], fmt.bit_rate);
     line("format", fmt.bit_rate == 0 ? std::string(text, std::strlen(text) - std::strlen(", 0 kbit/s")) +
                                            ", free format"
@@ -113,11 +126,23 @@ int summary(const char *path)
 
 int main(int argc, char **argv)
 {
-    if (argc == 3 && std::strcmp(argv[1], "--summary") == 0)
-        return summary(argv[2]);
-    if (argc != 2 || argv[1][0] == '-') {
-        std::fprintf(stderr, "usage: mpainfo [--summary] FILE\n");
+    bool summarise = false, mpeg25 = true;
+    const char *file = nullptr;
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], "--summary") == 0) {
+            summarise = true;
+        } else if (std::strcmp(argv[i], "--no-mpeg25") == 0) {
+            mpeg25 = false;
+        } else if (argv[i][0] == '-' || file) {
+            file = nullptr;
+            break;
+        } else {
+            file = argv[i];
+        }
+    }
+    if (!file) {
+        std::fprintf(stderr, "usage: mpainfo [--summary] [--no-mpeg25] FILE\n");
         return 2;
     }
-    return list_frames(argv[1]);
+    return summarise ? summary(file, mpeg25) : list_frames(file, mpeg25);
 }

@@ -89,7 +89,10 @@ const mpa_header *mpa_decoder_header(const mpa_decoder *dec);
  * For stream drivers resynchronising after damage. */
 int mpa_decoder_restart_search(mpa_decoder *dec);
 
-/* Finds, confirms and parses the first frame header in data[0..len). */
+/* Finds, confirms and parses the first frame header in data[0..len). The
+ * headers of MPEG 2.5 (eleven sync bits), which no standard defines, are
+ * refused here and by every decode call of this header; the stream layer
+ * takes them (mpa_stream_config.mpeg25). */
 int mpa_get_header(mpa_header *hdr, const uint8_t *data, int len);
 
 /* Decodes the first frame found in data[0..len) into pcm (MPA_PCM_BUFFER_FLOATS

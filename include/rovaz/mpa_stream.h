@@ -54,6 +54,16 @@ typedef struct mpa_stream_config {
     int32_t channels;         /* 0 (default): as the stream; 1: stereo downmixed; 2: mono duplicated */
     int32_t drop_damaged;     /* 0 (default): a damaged frame gives concealment of its duration; 1: nothing */
     int32_t want_picture;     /* 1: keep the bytes of an embedded picture (default 0) */
+    int32_t mpeg25;           /* 1 (default): also MPEG 2.5 (Layer III at 8, 11.025 and 12 kHz, which
+                               * no standard defines and mpa_get_header refuses); 0: refuse it too.
+                               * Its Layer I and II headers are always refused. */
+    int32_t threads;          /* 1 (default; 0 too): decode on the thread that reads. 2 to 64: a file
+                               * or memory stream is decoded ahead by that many threads, in blocks
+                               * of up to 5.9 s (44.1 kHz), each thread on its own opening of the
+                               * source; about 2 MB of memory for each thread and two more. The
+                               * samples, formats, counts and seeks are those of one thread, bit
+                               * for bit. Other sources, and streams whose sampling rate or
+                               * channel count changes, decode on the reading thread. */
 } mpa_stream_config;
 
 /* The caller's seekable source. read returns the bytes placed in dst (0 at
@@ -74,7 +84,7 @@ typedef struct mpa_stream_format {
     int32_t channels;         /* of the output: 1 or 2 */
     int32_t source_channels;  /* of the frames */
     int32_t layer;            /* 1, 2 or 3 */
-    int32_t version;          /* 1: MPEG-1, 2: MPEG-2 low sampling frequencies */
+    int32_t version;          /* 1: MPEG-1, 2: MPEG-2 low sampling frequencies, 25: MPEG 2.5 */
     int32_t mode;             /* 0 stereo, 1 joint stereo, 2 dual channel, 3 mono */
     int32_t bit_rate;         /* kbit/s of the first frame in this format, 0 for free format */
     int32_t sample_format;    /* MPA_SAMPLE_* */

@@ -133,7 +133,7 @@ bool in_range(JNIEnv *env, jbyteArray a, jint offset, jint length)
 constexpr jint kInfoFields = 22;
 
 // Flags of the open methods.
-enum { kGapless = 1, kDropDamaged = 2, kBigEndian = 4 };
+enum { kGapless = 1, kDropDamaged = 2, kBigEndian = 4, kNoMpeg25 = 8 };
 
 bool machine_big_endian()
 {
@@ -150,6 +150,7 @@ bool make_config(jint sample_format, jint channels, jint flags, mpa_stream_confi
     c->channels = channels;
     c->gapless = (flags & kGapless) != 0;
     c->drop_damaged = (flags & kDropDamaged) != 0;
+    c->mpeg25 = (flags & kNoMpeg25) == 0;
     return true;
 }
 
@@ -213,6 +214,8 @@ ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nOpenFile
     mpa_stream_config c;
     if (!path || !make_config(sample_format, channels, flags, &c))
         return MPA_ERR_ARG;
+    // Bits 16 to 23: threads that decode the file ahead of the reads.
+    c.threads = std::min((flags >> 16) & 0xFF, 64);
     const char *name = env->GetStringUTFChars(path, nullptr);
     if (!name)
         return MPA_ERR_NO_MEMORY;

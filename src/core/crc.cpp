@@ -3,7 +3,7 @@
 #include "core/crc.h"
 
 #include "core/crc_tables.h"
-#include "core/frame.h"
+#include "core/frame_ctx.h"
 
 namespace {
 

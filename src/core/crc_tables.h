@@ -1,4 +1,4 @@
-// The frames' CRC-16 a byte at a time (tools/gen_crc_table.py).
+// The frames' CRC-16 a byte at a time (tools/gen/gen_crc_table.py).
 #ifndef ROVAZ_CORE_CRC_TABLES_H
 #define ROVAZ_CORE_CRC_TABLES_H
 

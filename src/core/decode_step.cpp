@@ -8,6 +8,7 @@
 // cut off), one with more samples than the room was checked for.
 #include "core/decoder.h"
 #include "core/frame.h"
+#include "core/header.h"
 #include "rovaz/mpa.h"
 
 namespace {
@@ -28,7 +29,7 @@ int mpa_decode_step(mpa_decoder *dec, float *pcm, const uint8_t *input, int inpu
     *needed = 0;
 
     mpa_header frame = dec->header;
-    const int header_status = mpa_get_header(&frame, input, input_len);
+    const int header_status = mpa_search_header(&frame, input, input_len, mpa_decoder_search_options(dec));
     if (header_status < 0)
         return header_status;  // the instance's header is untouched, as after a failed search
     if (frame.n_samples * frame.n_channels > sample_room)

@@ -24,6 +24,10 @@ struct mpa_decoder {
     uint8_t grouping_5[125][4];
     int32_t reservoir_fill;
     int32_t skip_crc;
+    // 1: the header search also takes MPEG 2.5 frames (MPA_SEARCH_MPEG25 of
+    // core/header.h). Opt-in: 0 after open and reset, as the frame API and
+    // the JNI methods use it; the stream layer sets it.
+    int32_t accept_mpeg25;
 };
 
 // Writes n^3 degrouping entries {c mod n, (c / n) mod n, c / n^2, 0}.

@@ -2,6 +2,11 @@
 // stack scratch, dispatch by layer.
 #include "core/frame.h"
 
+#include "core/frame_ctx.h"
+#include "core/header.h"
+#include "layer12/layer1.h"
+#include "layer12/layer2.h"
+#include "layer3/layer3_decode.h"
 #include "rovaz/mpa.h"
 
 int mpa_decode_frame(mpa_decoder *dec, float *pcm, const uint8_t *data, int len,
@@ -12,7 +17,7 @@ int mpa_decode_frame(mpa_decoder *dec, float *pcm, const uint8_t *data, int len,
 
     // The instance is its own header record, so a buffer starting at a frame
     // of the same stream continues it even without a following header.
-    const int header_status = mpa_get_header(&dec->header, data, len);
+    const int header_status = mpa_search_header(&dec->header, data, len, mpa_decoder_search_options(dec));
     if (header_status < 0)
         return header_status;
     return mpa_decode_parsed_frame(dec, pcm, data, len, preceding_bytes, header_status);
@@ -37,28 +42,9 @@ int mpa_decode_parsed_frame(mpa_decoder *dec, float *pcm, const uint8_t *data, i
     mpa_bitstream bits;
     mpa_bits_init(&bits, data + start, len - start);
 
-    float scratch[MPA_FRAME_SCRATCH_FLOATS];
-    uint8_t allocation[MPA_FRAME_SCRATCH_BYTES];
-    uint8_t scalefactors[MPA_FRAME_SCRATCH_BYTES];
-
+    mpa_frame_scratch scratch;
     mpa_frame_ctx ctx;
-    ctx.bits = &bits;
-    ctx.pcm = pcm;
-    ctx.decoder = dec;
-    ctx.synth = &dec->synth;
-    ctx.imdct_overlap = &dec->imdct_overlap[0][0];
-    ctx.reservoir = dec->reservoir;
-    ctx.spectrum = scratch;
-    ctx.samples = scratch;
-    ctx.allocation = allocation;
-    ctx.scalefactor_index = scalefactors;
-    ctx.skip_crc = dec->skip_crc;
-    ctx.reservoir_fill = dec->reservoir_fill;
-    ctx.alloc_table = nullptr;
-    ctx.grouping[0] = nullptr;
-    ctx.grouping[1] = dec->grouping_9;
-    ctx.grouping[2] = dec->grouping_3;
-    ctx.grouping[3] = dec->grouping_5;
+    mpa_frame_ctx_init(&ctx, dec, pcm, &bits, &scratch);
 
     switch (h->layer_bits) {
     case 1: {

@@ -1,34 +1,9 @@
-// What the frame driver hands to a layer decoder for one frame.
+// Frame decode driver: the frame API's decode after the header search.
 #ifndef ROVAZ_CORE_FRAME_H
 #define ROVAZ_CORE_FRAME_H
 
 #include <stdint.h>
-#include "core/bitstream.h"
 #include "core/decoder.h"
-
-struct mpa_layer2_alloc_table;
-
-enum {
-    MPA_FRAME_SCRATCH_FLOATS = 2304,  // Layer III [channel][granule][576]
-    MPA_FRAME_SCRATCH_BYTES = 192
-};
-
-struct mpa_frame_ctx {
-    mpa_bitstream *bits;          // starts after header and CRC word, ends at the data's end
-    float *pcm;                   // 2 x 1152 floats, channel-major
-    mpa_decoder *decoder;         // decoder->header is the current frame's
-    mpa_synth_state *synth;       // the instance's synthesis history and phases
-    float *imdct_overlap;         // the instance's Layer III overlap store [2][576]
-    uint8_t *reservoir;           // the instance's bit reservoir
-    float *spectrum;              // frame scratch: Layer III [channel][granule][576]
-    float *samples;               // same scratch: Layers I/II subband samples [slot][ch][32]
-    uint8_t *allocation;          // frame scratch, 192 bytes
-    uint8_t *scalefactor_index;   // frame scratch, 192 bytes
-    int32_t skip_crc;
-    int32_t reservoir_fill;       // written back to the instance after Layer III
-    const mpa_layer2_alloc_table *alloc_table;
-    const uint8_t (*grouping[4])[4];  // {null, grouping_9, grouping_3, grouping_5}
-};
 
 // Decodes the frame whose header dec->header already holds, parsed from
 // data[0..len) by mpa_get_header with header_status (0 or 1): the second half
@@ -36,9 +11,5 @@ struct mpa_frame_ctx {
 // looked at.
 int mpa_decode_parsed_frame(mpa_decoder *dec, float *pcm, const uint8_t *data, int len,
                             int preceding_bytes, int header_status);
-
-int mpa_layer1_decode(mpa_frame_ctx *ctx);
-int mpa_layer2_decode(mpa_frame_ctx *ctx);
-int mpa_layer3_decode(mpa_frame_ctx *ctx, int bytes_before, int header_status);
 
 #endif

@@ -1,17 +1,25 @@
 // Frame header search, confirmation and parse.
 #include <stddef.h>
 
+#include "core/header.h"
 #include "core/header_tables.h"
 #include "rovaz/mpa.h"
 
 namespace {
 
-// A plausible header: twelve sync bits, a layer, a usable bit rate and
-// sampling rate, and an allowed emphasis.
-inline bool is_candidate(const uint8_t *p)
+// A plausible header: twelve sync bits and a layer (or, with mpeg25, eleven
+// sync bits, version bits 00 and Layer III), a usable bit rate and sampling
+// rate, and an allowed emphasis.
+inline bool is_candidate(const uint8_t *p, bool mpeg25)
 {
-    return p[0] == 0xFF && (p[1] & 0xF6) > 0xF0 && (p[2] & 0xF0) != 0xF0 &&
-           (p[2] & 0x0C) != 0x0C && (p[3] & 0x03) != 2;
+    const bool sync = (p[1] & 0xF6) > 0xF0 || (mpeg25 && (p[1] & 0xFE) == 0xE2);
+    return p[0] == 0xFF && sync && (p[2] & 0xF0) != 0xF0 && (p[2] & 0x0C) != 0x0C && (p[3] & 0x03) != 2;
+}
+
+// Row of mpa_sampling_rate_table: the id, or 2 for MPEG 2.5 (twelfth sync bit 0).
+inline int rate_row(const uint8_t *p)
+{
+    return (p[1] & 0x10) ? (p[1] >> 3) & 1 : 2;
 }
 
 // Frame length in bits of a fixed-rate header.
@@ -20,7 +28,7 @@ inline uint32_t fixed_frame_bits(const uint8_t *p)
     const int id = (p[1] >> 3) & 1;
     const int layer = (p[1] >> 1) & 3;
     const int rate = mpa_bitrate_table[id][layer][p[2] >> 4];
-    const uint32_t sr = mpa_sampling_rate_table[id][(p[2] >> 2) & 3];
+    const uint32_t sr = mpa_sampling_rate_table[rate_row(p)][(p[2] >> 2) & 3];
     const uint32_t mask = mpa_slot_mask[layer];
     uint32_t bits = (uint32_t)rate * mpa_samples_per_frame[id][layer] * 1000u / sr;
     bits &= ~mask;
@@ -61,7 +69,7 @@ void parse(mpa_header *hdr, const uint8_t *data, int len, int offset, int status
     hdr->header_offset = offset;
 
     hdr->bit_rate = mpa_bitrate_table[hdr->id][hdr->layer_bits][hdr->bitrate_index];
-    hdr->sampling_rate = mpa_sampling_rate_table[hdr->id][hdr->sampling_index];
+    hdr->sampling_rate = mpa_sampling_rate_table[rate_row(p)][hdr->sampling_index];
     hdr->n_samples = mpa_samples_per_frame[hdr->id][hdr->layer_bits];
     if (hdr->bitrate_index != 0)
         hdr->bits_in_frame = (int32_t)fixed_frame_bits(p);
@@ -95,6 +103,12 @@ void parse(mpa_header *hdr, const uint8_t *data, int len, int offset, int status
 
 int mpa_get_header(mpa_header *hdr, const uint8_t *data, int len)
 {
+    return mpa_search_header(hdr, data, len, 0);
+}
+
+int mpa_search_header(mpa_header *hdr, const uint8_t *data, int len, unsigned options)
+{
+    const bool mpeg25 = (options & MPA_SEARCH_MPEG25) != 0;
     if (!hdr || !data)
         return MPA_ERR_NULL_ARG;
     if (len < 4)
@@ -103,14 +117,15 @@ int mpa_get_header(mpa_header *hdr, const uint8_t *data, int len)
     int first_unconfirmed = -1;
     for (long long i = 0; i + 4 <= len; i++) {
         const uint8_t *p = data + i;
-        if (!is_candidate(p))
+        if (!is_candidate(p, mpeg25))
             continue;
         // A buffer that starts exactly at a frame of the stream being
         // decoded (same version, layer and sampling rate as the previous
         // header) continues it.
         const bool continues = i == 0 && ((p[1] >> 3) & 1) == hdr->id &&
                                ((p[1] >> 1) & 3) == hdr->layer_bits &&
-                               ((p[2] >> 2) & 3) == hdr->sampling_index;
+                               ((p[2] >> 2) & 3) == hdr->sampling_index &&
+                               (!mpeg25 || ((p[1] & 0x10) == 0) == mpa_header_is_mpeg25(*hdr));
 
         if ((p[2] >> 4) != 0) {
             const long long next = i + fixed_frame_bits(p) / 8;

@@ -17,9 +17,12 @@ const int16_t mpa_bitrate_table[2][4][16] = {
     },
 };
 
-const uint16_t mpa_sampling_rate_table[2][4] = {
+// Row 2 is the MPEG 2.5 extension (eleven sync bits, version bits 00): the
+// MPEG-2 rates halved, in the same index order.
+const uint16_t mpa_sampling_rate_table[3][4] = {
     {22050, 24000, 16000, 0},
     {44100, 48000, 32000, 0},
+    {11025, 12000, 8000, 0},
 };
 
 const uint16_t mpa_samples_per_frame[2][4] = {

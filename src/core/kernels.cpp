@@ -4,7 +4,7 @@
 #include "core/simd.h"
 #include "core/pcm_output.h"
 #include "layer12/layer2_dequantise.h"
-#include "layer12/synthesis_simd.h"
+#include "layer12/synthesis.h"
 #include "layer3/hybrid.h"
 #include "stream/sample_convert.h"
 

@@ -2,7 +2,7 @@
 #include <string.h>
 
 #include "core/crc.h"
-#include "layer12/layer12.h"
+#include "layer12/layer1.h"
 #include "layer12/layer12_tables.h"
 #include "layer12/synthesis.h"
 

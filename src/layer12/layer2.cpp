@@ -4,7 +4,7 @@
 
 #include "core/crc.h"
 #include "core/kernels.h"
-#include "layer12/layer12.h"
+#include "layer12/layer2.h"
 #include "layer12/layer12_tables.h"
 #include "layer12/layer2_dequantise.h"
 #include "layer12/synthesis.h"

@@ -19,10 +19,10 @@
 #include <string.h>
 
 #include "core/decoder.h"
-#include "core/frame.h"
+#include "core/frame_ctx.h"
 #include "core/kernels.h"
 #include "core/simd.h"
-#include "layer12/synthesis_simd.h"
+#include "layer12/synthesis_tables.h"
 
 
 
@@ -334,42 +334,31 @@ __attribute__((always_inline)) inline void dct32_core(const In &in, V *x)
     transpose(x + 4);
 }
 
-// One slot: the outputs go down col_lo and col_hi as mpa_dct32 says, with a
-// stride of kStride floats.
-template <int kStride>
+// One slot's 32-point DCT-II: X[16 - r] (r = 0..16) into col_lo[r], X[16 + r]
+// (r = 0..15) into col_hi[r].
 __attribute__((always_inline)) inline void dct32(const float *in, float *col_lo, float *col_hi)
 {
     v4f x[8];
     dct32_core<v4f>([in](int k) { return load4(in + k); }, x);
 
     // x[i] = X[4i .. 4i + 3].
-    if (kStride == 1) {
-        col_lo[0] = x[4][0];  // X[16]
-        for (int i = 0; i < 4; i++) {
-            store4(col_lo + 13 - 4 * i, reverse4(x[i]));
-            store4(col_hi + 4 * i, x[4 + i]);
-        }
-    } else {
-        float X[32];
-        for (int i = 0; i < 8; i++)
-            store4(X + 4 * i, x[i]);
-        for (int r = 0; r <= 16; r++)
-            col_lo[r * kStride] = X[16 - r];
-        for (int r = 0; r < 16; r++)
-            col_hi[r * kStride] = X[16 + r];
+    col_lo[0] = x[4][0];  // X[16]
+    for (int i = 0; i < 4; i++) {
+        store4(col_lo + 13 - 4 * i, reverse4(x[i]));
+        store4(col_hi + 4 * i, x[4 + i]);
     }
 }
 
 void dct32_plain(const float *in, float *col_lo, float *col_hi)
 {
-    dct32<1>(in, col_lo, col_hi);
+    dct32(in, col_lo, col_hi);
 }
 
 #if MPA_HAVE_AVX_KERNELS
 // The same four-lane code; AVX's three-operand instructions save the copies.
 __attribute__((target("avx"))) void dct32_avx(const float *in, float *col_lo, float *col_hi)
 {
-    dct32<1>(in, col_lo, col_hi);
+    dct32(in, col_lo, col_hi);
 }
 
 // The DCT of eight slots at once, slot s from in + s * in_stride: each vector
@@ -481,11 +470,6 @@ void synthesize_slots(const float *in, int in_stride, float *out, int count, int
 }
 
 }  // namespace
-
-void mpa_dct32(float *in, float *col_lo, float *col_hi)
-{
-    dct32<16>(in, col_lo, col_hi);
-}
 
 void mpa_synth_slots_plain(const float *in, int in_stride, float *out, int count, int channel,
                            mpa_synth_state *state)

@@ -1,5 +1,8 @@
 // Layer III granule setup: block kind, implied region counts and band list.
-#include "layer3/layer3.h"
+#include "layer3/granule.h"
+
+#include "core/header.h"
+#include "layer3/sfb_tables.h"
 
 void mpa_layer3_granule_bands(const mpa_frame_ctx *ctx, mpa_granule_info *info)
 {
@@ -21,7 +24,8 @@ void mpa_layer3_granule_bands(const mpa_frame_ctx *ctx, mpa_granule_info *info)
 
     // The masks keep the index inside the table whatever the header holds;
     // the parser never passes sampling index 3, whose entries are empty.
-    const uint8_t *entry = mpa_sfb_bands[((h->id & 1) * 4 + (h->sampling_index & 3)) * 3 + kind];
+    const int version = mpa_header_is_mpeg25(*h) ? 2 : h->id & 1;
+    const uint8_t *entry = mpa_sfb_bands[(version * 4 + (h->sampling_index & 3)) * 3 + kind];
     info->band_count = entry[0];
     info->short_band_count = entry[1];
     info->band_widths = entry + 2;

@@ -10,6 +10,7 @@
 
 #include "core/bitstream.h"
 #include "layer3/huffman_tables.h"
+#include "layer3/pow43_tables.h"
 
 static inline void mpa_huff_consume(mpa_bitstream *r, unsigned n)
 {
@@ -246,7 +247,7 @@ int mpa_layer3_huffman_lines(mpa_granule_info *info, mpa_frame_ctx *ctx, float *
     mpa_bitstream saved;
     mpa_bits_copy(&saved, bits);
     float *cursor = spectrum;
-    *lines = 576;
+    *lines = MPA_GRANULE_LINES;
 
     // The end is checked once per region: a region that overruns is noticed
     // after it has been decoded (the reader yields zeros past its buffer).
@@ -261,7 +262,7 @@ int mpa_layer3_huffman_lines(mpa_granule_info *info, mpa_frame_ctx *ctx, float *
 
     const int budget = end - mpa_bits_position(bits);
     if (mpa_huff_quad_decoders[info->count1table_select & 1](ctx, &cursor, budget,
-                                                             spectrum + 576) < 0) {
+                                                             spectrum + MPA_GRANULE_LINES) < 0) {
         cursor -= 4;  // the quadruple that ran past the end is dropped
         cursor[0] = cursor[1] = cursor[2] = cursor[3] = 0.0f;
     }

@@ -4,16 +4,8 @@
 #define ROVAZ_LAYER3_HUFFMAN_H
 
 #include <stdint.h>
-#include "layer3/layer3.h"
-
-// n^(4/3) for n = 0..8207 (15 + the largest linbits value 8191).
-extern const float mpa_pow43[8208];
-// +n^(4/3), -n^(4/3) for n = 0..15, indexed by 2n + sign bit.
-extern const float mpa_pow43_signed[32];
-// +1, -1 by sign bit.
-extern const float mpa_unit_signed[2];
-// Linbits of the code tables 0..31.
-extern const uint8_t mpa_linbits[32];
+#include "core/frame_ctx.h"
+#include "layer3/granule_info.h"
 
 // Decodes `pairs` value pairs of one big-value region from ctx->bits and
 // advances *cursor by two lines per pair, writing each line (zeros as +0).
@@ -45,6 +37,13 @@ void mpa_huff_pairs_16(mpa_frame_ctx *ctx, float **cursor, int pairs, int linbit
 void mpa_huff_pairs_24(mpa_frame_ctx *ctx, float **cursor, int pairs, int linbits);
 int mpa_huff_quads_a(mpa_frame_ctx *ctx, float **cursor, int budget, float *end);
 int mpa_huff_quads_b(mpa_frame_ctx *ctx, float **cursor, int budget, float *end);
+
+// Huffman decoding of one granule into signed n^(4/3) values.
+// Returns 0, or 1 when a big-value region ran past the granule's end.
+int mpa_layer3_huffman(mpa_granule_info *info, mpa_frame_ctx *ctx, float *spectrum,
+                       int part2_bits);
+// The big-value pairs of each region from the region counts and band list.
+void mpa_layer3_regions(mpa_granule_info *info);
 
 // mpa_layer3_huffman that also reports in *lines where the decoded lines end:
 // every line below is written, the lines from there on are not. 576 when it

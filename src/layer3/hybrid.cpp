@@ -21,8 +21,8 @@
 #include "core/kernels.h"
 #include "core/simd.h"
 #include "layer12/synthesis.h"
-#include "layer12/synthesis_simd.h"
-#include "layer3/layer3.h"
+#include "layer3/granule_info.h"
+#include "layer3/hybrid_tables.h"
 
 
 // The eight-lane kernels below instantiate the shared templates with AVX
@@ -334,17 +334,17 @@ __attribute__((always_inline)) inline void imdct_groups(const float *spectrum, f
 struct group_pair_io {
     float *out;
     float *overlap;
-    __attribute__((target("avx"))) v8f ov(int t) const
+    v8f ov(int t) const
     {
         return __builtin_shufflevector(load4(overlap + 4 * t), load4(overlap + 72 + 4 * t), 0, 1, 2, 3,
                                        4, 5, 6, 7);
     }
-    __attribute__((target("avx"))) void keep(int t, v8f v)
+    void keep(int t, v8f v)
     {
         store4(overlap + 4 * t, __builtin_shufflevector(v, v, 0, 1, 2, 3));
         store4(overlap + 72 + 4 * t, __builtin_shufflevector(v, v, 4, 5, 6, 7));
     }
-    __attribute__((target("avx"))) void emit(int t, v8f v)
+    void emit(int t, v8f v)
     {
         const v8f invert = {1.0f, -1.0f, 1.0f, -1.0f, 1.0f, -1.0f, 1.0f, -1.0f};
         store(out + 32 * t, (t & 1) ? v * invert : v);
@@ -413,31 +413,17 @@ __attribute__((target("avx"))) void mpa_imdct_groups_avx(const float *spectrum, 
 }
 #endif
 
-void mpa_imdct36(float *out, const float *in)
-{
-    imdct36(out, in);
-}
-
-void mpa_imdct12(float *out, const float *in)
-{
-    imdct12(out, in);
-}
-
 void mpa_layer3_imdct_subband(float *out, const float *in, float *overlap, int block_type)
 {
     array_io<float> io = {out, overlap};
     imdct_window(io, in, block_type);
 }
 
-void mpa_layer3_alias_reduce(float *spectrum)
-{
-    alias_butterflies(spectrum, 31);
-}
-
 int mpa_layer3_hybrid(mpa_frame_ctx *ctx, float *spectrum, float *output, int block_type,
                       int long_subbands, int channel)
 {
-    return mpa_layer3_hybrid_lines(ctx, spectrum, output, block_type, long_subbands, channel, 576);
+    return mpa_layer3_hybrid_lines(ctx, spectrum, output, block_type, long_subbands, channel,
+                                   MPA_GRANULE_LINES);
 }
 
 int mpa_layer3_hybrid_lines(mpa_frame_ctx *ctx, float *spectrum, float *output, int block_type,
@@ -461,7 +447,7 @@ int mpa_layer3_hybrid_lines(mpa_frame_ctx *ctx, float *spectrum, float *output, 
     const int active = (nonzero + 3) / 4;
 
     // Overlap store of a channel: per group of four subbands, 18 slots of four lanes.
-    float *overlap = ctx->imdct_overlap + 576 * channel;
+    float *overlap = ctx->imdct_overlap + MPA_GRANULE_LINES * channel;
     mpa_kernels_active().imdct_groups(spectrum, overlap, output, block_type, long_subbands, active);
 
     mpa_synthesize_slots(output, 18, channel, ctx->synth);

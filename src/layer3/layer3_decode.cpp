@@ -1,13 +1,17 @@
 // Layer III frame decoder: side information, main-data assembly from the bit
 // reservoir, the granule pipeline, and the reservoir carried to the next frame.
+#include "layer3/layer3_decode.h"
+
 #include <string.h>
 
 #include "core/crc.h"
+#include "layer3/granule.h"
+#include "layer3/granule_info.h"
 #include "layer3/huffman.h"
 #include "layer3/hybrid.h"
-#include "layer3/layer3.h"
-#include "layer3/layer3_decode.h"
 #include "layer3/requantize.h"
+#include "layer3/scalefactors.h"
+#include "layer3/stereo.h"
 
 namespace {
 
@@ -125,6 +129,227 @@ void store_reservoir(mpa_frame_ctx *ctx, const uint8_t *assembled, int total, in
     ctx->reservoir_fill = keep;
 }
 
+// Where the frame lies in the input, taken before its length may be revised.
+struct frame_span {
+    const uint8_t *frame_start;  // the header's first byte
+    const uint8_t *own_start;    // the frame's own main data, after the side information
+    int side_bits;
+    int own_bits;                // the frame's own main-data bits
+    bool whole;                  // all of the frame is in the input
+};
+
+// The main data as the granule steps read it.
+struct main_data {
+    uint8_t bytes[MPA_MAIN_DATA_BYTES];
+    int begin;      // main_data_begin: bytes taken from before the frame
+    int bits;       // part2_3_length of every granule and channel
+    int avail;      // the frame's own main-data bits in the input, 0..own_bits
+    int total;      // bytes assembled
+};
+
+// Lines per [channel][granule] from which the spectrum is zero.
+typedef int granule_lines[2][2];
+
+int frame_granules(const mpa_header *h)
+{
+    return h->id ? 2 : 1;
+}
+
+// The CRC over the side information, then the side information itself.
+int read_frame_side_info(mpa_frame_ctx *ctx, const frame_span *span, side_info *si)
+{
+    if (!ctx->skip_crc && mpa_crc_check_layer3(ctx, span->side_bits) != 0)
+        return MPA_ERR_CRC;
+    return read_side_info(ctx->bits, &ctx->decoder->header, si);
+}
+
+// The main data's size from the side information, the ancillary bits and,
+// when the next frame is unknown, where this frame ends.
+// MPA_ERR_NEED_DATA when the input ends before the granules' last bit.
+int size_main_data(mpa_frame_ctx *ctx, const side_info *si, const frame_span *span, main_data *md)
+{
+    mpa_decoder *dec = ctx->decoder;
+    mpa_header *h = &dec->header;
+    const mpa_bitstream *b = ctx->bits;
+    md->begin = si->main_data_begin;
+    md->bits = 0;
+    for (int gr = 0; gr < frame_granules(h); gr++)
+        for (int ch = 0; ch < h->n_channels; ch++)
+            md->bits += si->granule[ch][gr].part2_3_length;
+    if (mpa_bits_left(b) < md->bits - 8 * md->begin)
+        return MPA_ERR_NEED_DATA;
+    if (h->next_main_data_begin >= 0) {
+        dec->ancillary_bits = 8 * (md->begin - h->next_main_data_begin) + span->own_bits - md->bits;
+    } else {
+        // The next frame is unknown: this frame ends where its audio data ends.
+        dec->ancillary_bits = 0;
+        const int beyond = md->bits - 8 * md->begin;
+        h->bits_in_frame = h->header_bits + span->side_bits + (beyond > 0 ? beyond : 0);
+    }
+    int avail = mpa_bits_left(b);
+    if (avail > span->own_bits)
+        avail = span->own_bits;
+    if (avail < 0)
+        avail = 0;
+    md->avail = avail;
+    return MPA_OK;
+}
+
+// The main data: the reservoir (or the input before the frame) followed by
+// the frame's own bytes. A free-format frame whose length came from a distant
+// or missing next header may claim more than the buffer holds: its bytes are
+// cut to the buffer. MPA_ERR_RESERVOIR_SHORT, with the reservoir kept for the
+// next frame, when the frame reaches back beyond what is known.
+int assemble_main_data(mpa_frame_ctx *ctx, const frame_span *span, int bytes_before, main_data *md)
+{
+    const mpa_header *h = &ctx->decoder->header;
+    const int mdb = md->begin;
+    const int fill = ctx->reservoir_fill;
+    int prefix;
+    bool reservoir_short = false;
+    if (mdb <= fill) {
+        memcpy(md->bytes, ctx->reservoir + fill - mdb, (size_t)mdb);
+        prefix = mdb;
+    } else if (fill == 0 && bytes_before >= mdb) {
+        memcpy(md->bytes, span->frame_start - mdb, (size_t)mdb);
+        prefix = mdb;
+    } else {
+        // What is kept is the frame's tail, so all of the frame must be
+        // there; and a frame reported consumed must lie in the input.
+        if (md->avail < span->own_bits)
+            return MPA_ERR_FRAME_TRUNCATED;
+        // The frame cannot be decoded; what follows its audio data is kept
+        // for the next frame. A partial reservoir keeps its own bytes, so
+        // nothing before the caller's data is ever read.
+        reservoir_short = true;
+        prefix = fill == 0 ? bytes_before : fill;
+        memcpy(md->bytes, fill == 0 ? span->frame_start - prefix : ctx->reservoir, (size_t)prefix);
+    }
+    int own_bytes = md->avail / 8;
+    if (own_bytes > MPA_MAIN_DATA_BYTES - prefix)
+        own_bytes = MPA_MAIN_DATA_BYTES - prefix;
+    memcpy(md->bytes + prefix, span->own_start, (size_t)own_bytes);
+    md->total = prefix + own_bytes;
+
+    if (reservoir_short) {
+        const int used = (md->bits + 7) / 8;
+        int keep = mdb + own_bytes - used;
+        if (keep > md->total)
+            keep = md->total;
+        if (keep > h->next_main_data_begin)
+            keep = h->next_main_data_begin >= 0 ? h->next_main_data_begin
+                                                 : (keep < kMaxMainDataBegin ? keep : kMaxMainDataBegin);
+        store_reservoir(ctx, md->bytes, md->total, keep);
+        return MPA_ERR_RESERVOIR_SHORT;
+    }
+    return MPA_OK;
+}
+
+// Scale factors, Huffman decoding and requantisation of every granule and
+// channel into ctx->spectrum; lines receives where each spectrum's non-zero
+// lines end (the stages after the Huffman decoding skip the zeros above, their
+// output staying the same). MPA_ERROR when a big-value region ran past its
+// granule's end.
+int decode_granules(mpa_frame_ctx *ctx, side_info *si, const main_data *md, granule_lines lines)
+{
+    const mpa_header *h = &ctx->decoder->header;
+    mpa_bitstream *frame_bits = ctx->bits;
+    mpa_bitstream reader;
+    mpa_bits_init(&reader, md->bytes, md->total);
+    ctx->bits = &reader;
+    int status = MPA_OK;
+    for (int gr = 0; gr < frame_granules(h) && status == MPA_OK; gr++) {
+        for (int ch = 0; ch < h->n_channels; ch++) {
+            mpa_granule_info *g = &si->granule[ch][gr];
+            uint8_t *sf = ctx->scalefactor_index + ch * MPA_CHANNEL_SCF_BYTES + gr * MPA_GRANULE_SCF_BYTES;
+            float *spectrum = ctx->spectrum + ch * MPA_CHANNEL_LINES + gr * MPA_GRANULE_LINES;
+            if (gr == 1)
+                memcpy(sf, sf - MPA_GRANULE_SCF_BYTES, MPA_GRANULE_SCF_BYTES);
+            mpa_layer3_granule_bands(ctx, g);
+            const int p0 = mpa_bits_position(&reader);
+            if (h->id)
+                mpa_layer3_scalefactors_mpeg1(g, si->scfsi[ch], &reader, sf, gr);
+            else
+                mpa_layer3_scalefactors_lsf(ctx, g, sf, ch);
+            if (mpa_layer3_huffman_lines(g, ctx, spectrum, mpa_bits_position(&reader) - p0,
+                                         &lines[ch][gr]) != 0) {
+                status = MPA_ERROR;
+                break;
+            }
+            // The Huffman decoding wrote the lines below its end.
+            memset(spectrum + lines[ch][gr], 0, (MPA_GRANULE_LINES - (size_t)lines[ch][gr]) * sizeof(float));
+            mpa_layer3_requantize_lines(g, sf, spectrum, lines[ch][gr]);
+            const int skip = p0 + g->part2_3_length - mpa_bits_position(&reader);
+            if (skip != 0)
+                mpa_bits_skip(&reader, skip);
+        }
+    }
+    ctx->bits = frame_bits;
+    return status;
+}
+
+// Keeps what the next frame reaches back for.
+void keep_reservoir(mpa_frame_ctx *ctx, const main_data *md)
+{
+    const mpa_header *h = &ctx->decoder->header;
+    const int tail = md->total - md->bits / 8;
+    const int keep = h->next_main_data_begin >= 0 ? h->next_main_data_begin
+                                                  : (tail < kMaxMainDataBegin ? tail : kMaxMainDataBegin);
+    store_reservoir(ctx, md->bytes, md->total, keep);
+}
+
+// Joint stereo, once over the frame.
+void joint_stereo(mpa_frame_ctx *ctx, const side_info *si, granule_lines lines)
+{
+    const mpa_header *h = &ctx->decoder->header;
+    if (h->mode != 1 || h->mode_extension == 0)
+        return;
+    float *left = ctx->spectrum;
+    float *right = ctx->spectrum + MPA_CHANNEL_LINES;
+    const uint8_t *right_scalefactors = ctx->scalefactor_index + MPA_CHANNEL_SCF_BYTES;
+    for (int gr = 0; gr < frame_granules(h); gr++) {
+        // Each channel takes values from the other.
+        const int n = lines[0][gr] > lines[1][gr] ? lines[0][gr] : lines[1][gr];
+        lines[0][gr] = lines[1][gr] = n;
+        const int at = gr * MPA_GRANULE_LINES;
+        if (h->mode_extension == 2)
+            mpa_layer3_ms_stereo(left + at, right + at, n);
+        else
+            mpa_layer3_intensity_stereo(ctx, &si->granule[1][gr], left + at, right + at,
+                                        right_scalefactors + gr * MPA_GRANULE_SCF_BYTES);
+    }
+}
+
+// Short-block reordering and hybrid synthesis into the PCM buffer, whose
+// channels hold two granules of 576 samples each.
+void synthesize_granules(mpa_frame_ctx *ctx, const side_info *si, const granule_lines lines)
+{
+    const mpa_header *h = &ctx->decoder->header;
+    for (int gr = 0; gr < frame_granules(h); gr++) {
+        for (int ch = 0; ch < h->n_channels; ch++) {
+            const mpa_granule_info *g = &si->granule[ch][gr];
+            const int at = ch * MPA_CHANNEL_LINES + gr * MPA_GRANULE_LINES;
+            float *spectrum = ctx->spectrum + at;
+            int n = lines[ch][gr];
+            if (g->block_kind != MPA_BLOCK_LONG) {
+                const int bands = short_bands_to_reorder(g, &n);
+                const int long_entries = g->band_count - 3 * g->short_band_count;
+                mpa_layer3_reorder(g->band_widths, bands, long_entries + 3 * bands, spectrum);
+            }
+            mpa_layer3_hybrid_lines(ctx, spectrum, ctx->pcm + at, g->block_type,
+                                    2 * g->mixed_block_flag, ch, n);
+        }
+    }
+}
+
+// A damaged frame's main data still feeds the frames that reach back into it.
+int damaged_frame(mpa_frame_ctx *ctx, const frame_span *span, int status)
+{
+    if (span->whole)
+        absorb_damaged_frame(ctx, span->own_start, (long)span->own_bits / 8);
+    return status;
+}
+
 }  // namespace
 
 int mpa_layer3_next_main_data_begin(mpa_frame_ctx *ctx)
@@ -135,7 +360,10 @@ int mpa_layer3_next_main_data_begin(mpa_frame_ctx *ctx)
     const long payload = (h->bits_in_frame - h->header_bits) / 8;
     const uint8_t *p = b->start + mpa_bits_position(b) / 8 + payload;
     h->next_main_data_begin = -1;
-    if (payload < 0 || end - p < 4 || p[0] != 0xFF || (p[1] & 0xF6) != 0xF2)
+    if (payload < 0 || end - p < 4 || p[0] != 0xFF)
+        return -1;
+    // A Layer III header; MPEG 2.5 (eleven sync bits) where the instance takes it.
+    if ((p[1] & 0xF6) != 0xF2 && !(ctx->decoder->accept_mpeg25 && (p[1] & 0xFE) == 0xE2))
         return -1;
     const int id = (p[1] >> 3) & 1;
     const uint8_t *q = p + ((p[1] & 1) ? 4 : 6);
@@ -147,193 +375,47 @@ int mpa_layer3_next_main_data_begin(mpa_frame_ctx *ctx)
 
 int mpa_layer3_decode(mpa_frame_ctx *ctx, int bytes_before, int header_status)
 {
-    mpa_decoder *dec = ctx->decoder;
-    mpa_header *h = &dec->header;
-    mpa_bitstream *b = ctx->bits;
-    const int nch = h->n_channels;
-    const int granules = h->id ? 2 : 1;
-    const int side_bits = kSideInfoBits[h->id][nch == 2];
+    mpa_header *h = &ctx->decoder->header;
+    const mpa_bitstream *b = ctx->bits;
 
-    // 1-2. The side information must be there; the frame may not be whole.
-    if (mpa_bits_left(b) < side_bits)
+    // The side information must be there; the frame may not be whole.
+    frame_span span;
+    span.side_bits = kSideInfoBits[h->id][h->n_channels == 2];
+    if (mpa_bits_left(b) < span.side_bits)
         return MPA_ERR_NEED_DATA;
     const uint8_t *side_start = b->start + mpa_bits_position(b) / 8;
-    const uint8_t *frame_start = side_start - h->header_bits / 8;
     const int payload_bits = h->bits_in_frame - h->header_bits;
-    const bool whole_frame = mpa_bits_left(b) >= payload_bits;
+    span.frame_start = side_start - h->header_bits / 8;
+    span.own_start = side_start + span.side_bits / 8;
+    span.own_bits = payload_bits - span.side_bits;
+    span.whole = mpa_bits_left(b) >= payload_bits;
 
-    // 3. How much of this frame's data the next frame reaches back for.
+    // How much of this frame's data the next frame reaches back for.
     if (header_status != MPA_OK)
         h->next_main_data_begin = 0;
     else
         mpa_layer3_next_main_data_begin(ctx);
 
-    int status = MPA_OK;
     side_info si;
-    int md_bits = 0;
-
-    // 4-5. CRC over the side information, then the side information itself.
-    if (!ctx->skip_crc && mpa_crc_check_layer3(ctx, side_bits) != 0)
-        status = MPA_ERR_CRC;
-    if (status == MPA_OK)
-        status = read_side_info(b, h, &si);
+    int status = read_frame_side_info(ctx, &span, &si);
     if (status != MPA_OK)
-        goto error_exit;
+        return damaged_frame(ctx, &span, status);
 
-    {
-        // 6-9. Main-data sizes.
-        for (int gr = 0; gr < granules; gr++)
-            for (int ch = 0; ch < nch; ch++)
-                md_bits += si.granule[ch][gr].part2_3_length;
-        const int mdb = si.main_data_begin;
-        if (mpa_bits_left(b) < md_bits - 8 * mdb)
-            return MPA_ERR_NEED_DATA;
-        const int own_bits = payload_bits - side_bits;  // K
-        if (h->next_main_data_begin >= 0) {
-            dec->ancillary_bits = 8 * (mdb - h->next_main_data_begin) + own_bits - md_bits;
-        } else {
-            // The next frame is unknown: this frame ends where its audio data ends.
-            dec->ancillary_bits = 0;
-            const int beyond = md_bits - 8 * mdb;
-            h->bits_in_frame = h->header_bits + side_bits + (beyond > 0 ? beyond : 0);
-        }
-        int avail = mpa_bits_left(b);
-        if (avail > own_bits)
-            avail = own_bits;
-        if (avail < 0)
-            avail = 0;
+    main_data md;
+    status = size_main_data(ctx, &si, &span, &md);
+    if (status == MPA_OK)
+        status = assemble_main_data(ctx, &span, bytes_before, &md);
+    if (status != MPA_OK)
+        return status;
 
-        // 10-11. Assemble the main data: the reservoir (or the input before
-        // the frame) followed by the frame's own bytes. A free-format frame
-        // whose length came from a distant or missing next header may claim
-        // more than the buffer holds: its bytes are cut to the buffer.
-        uint8_t main_data[MPA_MAIN_DATA_BYTES];
-        const uint8_t *own = side_start + side_bits / 8;
-        const int fill = ctx->reservoir_fill;
-        int prefix;
-        bool reservoir_short = false;
-        if (mdb <= fill) {
-            memcpy(main_data, ctx->reservoir + fill - mdb, (size_t)mdb);
-            prefix = mdb;
-        } else if (fill == 0 && bytes_before >= mdb) {
-            memcpy(main_data, frame_start - mdb, (size_t)mdb);
-            prefix = mdb;
-        } else {
-            // What is kept is the frame's tail, so all of the frame must be
-            // there; and a frame reported consumed must lie in the input.
-            if (avail < own_bits)
-                return MPA_ERR_FRAME_TRUNCATED;
-            // The frame reaches back beyond what is known: it cannot be
-            // decoded; keep what follows its audio data for the next frame.
-            // A partial reservoir keeps its own bytes, so nothing before the
-            // caller's data is ever read.
-            reservoir_short = true;
-            prefix = fill == 0 ? bytes_before : fill;
-            memcpy(main_data, fill == 0 ? frame_start - prefix : ctx->reservoir, (size_t)prefix);
-        }
-        int own_bytes = avail / 8;
-        if (own_bytes > MPA_MAIN_DATA_BYTES - prefix)
-            own_bytes = MPA_MAIN_DATA_BYTES - prefix;
-        memcpy(main_data + prefix, own, (size_t)own_bytes);
-        const int total = prefix + own_bytes;
-
-        if (reservoir_short) {
-            const int used = (md_bits + 7) / 8;
-            int keep = mdb + own_bytes - used;
-            if (keep > total)
-                keep = total;
-            if (keep > h->next_main_data_begin)
-                keep = h->next_main_data_begin >= 0 ? h->next_main_data_begin
-                                                     : (keep < kMaxMainDataBegin ? keep : kMaxMainDataBegin);
-            store_reservoir(ctx, main_data, total, keep);
-            return MPA_ERR_RESERVOIR_SHORT;
-        }
-
-        mpa_bitstream md;
-        mpa_bits_init(&md, main_data, total);
-        ctx->bits = &md;
-
-        // 12. Scale factors, Huffman decoding and requantisation per granule.
-        uint8_t *scf = ctx->scalefactor_index;
-        // Per [channel][granule]: the lines from here on are zero. The stages
-        // after the Huffman decoding skip them; their output stays the same.
-        int lines[2][2] = {{576, 576}, {576, 576}};
-        for (int gr = 0; gr < granules; gr++) {
-            for (int ch = 0; ch < nch; ch++) {
-                mpa_granule_info *g = &si.granule[ch][gr];
-                uint8_t *sf = scf + ch * 78 + gr * 39;
-                float *spectrum = ctx->spectrum + ch * 1152 + gr * 576;
-                if (gr == 1)
-                    memcpy(sf, sf - 39, 39);
-                mpa_layer3_granule_bands(ctx, g);
-                const int p0 = mpa_bits_position(&md);
-                if (h->id)
-                    mpa_layer3_scalefactors_mpeg1(g, si.scfsi[ch], &md, sf, gr);
-                else
-                    mpa_layer3_scalefactors_lsf(ctx, g, sf, ch);
-                if (mpa_layer3_huffman_lines(g, ctx, spectrum, mpa_bits_position(&md) - p0,
-                                             &lines[ch][gr]) != 0) {
-                    ctx->bits = b;
-                    status = MPA_ERROR;
-                    goto error_exit;
-                }
-                // The Huffman decoding wrote the lines below its end.
-                memset(spectrum + lines[ch][gr], 0, (576 - (size_t)lines[ch][gr]) * sizeof(float));
-                mpa_layer3_requantize_lines(g, sf, spectrum, lines[ch][gr]);
-                const int skip = p0 + g->part2_3_length - mpa_bits_position(&md);
-                if (skip != 0)
-                    mpa_bits_skip(&md, skip);
-            }
-        }
-        ctx->bits = b;
-
-        // 13. Not all of the frame's data was there.
-        if (avail < own_bits)
-            return MPA_ERR_FRAME_TRUNCATED;
-
-        // 14. Keep what the next frame reaches back for.
-        const int keep = h->next_main_data_begin >= 0
-                             ? h->next_main_data_begin
-                             : (total - md_bits / 8 < kMaxMainDataBegin ? total - md_bits / 8 : kMaxMainDataBegin);
-        store_reservoir(ctx, main_data, total, keep);
-
-        // 15. Joint stereo, once over the frame.
-        if (h->mode == 1 && h->mode_extension != 0) {
-            float *left = ctx->spectrum;
-            float *right = ctx->spectrum + 1152;
-            for (int gr = 0; gr < granules; gr++) {
-                // Each channel takes values from the other.
-                const int n = lines[0][gr] > lines[1][gr] ? lines[0][gr] : lines[1][gr];
-                lines[0][gr] = lines[1][gr] = n;
-                if (h->mode_extension == 2)
-                    mpa_layer3_ms_stereo(left + gr * 576, right + gr * 576, n);
-                else
-                    mpa_layer3_intensity_stereo(ctx, &si.granule[1][gr], left + gr * 576, right + gr * 576,
-                                                scf + 78 + gr * 39);
-            }
-        }
-
-        // 16. Reordering and hybrid synthesis into the PCM buffer.
-        for (int gr = 0; gr < granules; gr++) {
-            for (int ch = 0; ch < nch; ch++) {
-                const mpa_granule_info *g = &si.granule[ch][gr];
-                float *spectrum = ctx->spectrum + ch * 1152 + gr * 576;
-                int n = lines[ch][gr];
-                if (g->block_kind != MPA_BLOCK_LONG) {
-                    const int bands = short_bands_to_reorder(g, &n);
-                    const int long_entries = g->band_count - 3 * g->short_band_count;
-                    mpa_layer3_reorder(g->band_widths, bands, long_entries + 3 * bands, spectrum);
-                }
-                mpa_layer3_hybrid_lines(ctx, spectrum, ctx->pcm + 1152 * ch + 576 * gr, g->block_type,
-                                        2 * g->mixed_block_flag, ch, n);
-            }
-        }
-        return MPA_OK;
-    }
-
-error_exit:
-    // The frame's main data still feeds the frames that reach back into it.
-    if (whole_frame)
-        absorb_damaged_frame(ctx, side_start + side_bits / 8, (long)(payload_bits - side_bits) / 8);
-    return status;
+    granule_lines lines = {{MPA_GRANULE_LINES, MPA_GRANULE_LINES}, {MPA_GRANULE_LINES, MPA_GRANULE_LINES}};
+    if (decode_granules(ctx, &si, &md, lines) != MPA_OK)
+        return damaged_frame(ctx, &span, MPA_ERROR);
+    // Not all of the frame's data was there.
+    if (md.avail < span.own_bits)
+        return MPA_ERR_FRAME_TRUNCATED;
+    keep_reservoir(ctx, &md);
+    joint_stereo(ctx, &si, lines);
+    synthesize_granules(ctx, &si, lines);
+    return MPA_OK;
 }

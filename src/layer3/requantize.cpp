@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "core/simd.h"
-#include "layer3/layer3.h"
+#include "layer3/requantize_tables.h"
 
 void mpa_layer3_apply_gains(float *spectrum, const int16_t *exponents, const uint8_t *widths,
                             int count)
@@ -35,13 +35,13 @@ void mpa_layer3_apply_gains(float *spectrum, const int16_t *exponents, const uin
 void mpa_layer3_requantize(const mpa_granule_info *info, const uint8_t *scalefactors,
                            float *spectrum)
 {
-    mpa_layer3_requantize_lines(info, scalefactors, spectrum, 576);
+    mpa_layer3_requantize_lines(info, scalefactors, spectrum, MPA_GRANULE_LINES);
 }
 
 void mpa_layer3_requantize_lines(const mpa_granule_info *info, const uint8_t *scalefactors,
                                  float *spectrum, int lines)
 {
-    int16_t exponents[39];
+    int16_t exponents[MPA_BAND_ENTRIES_MAX];
     const int gg = info->global_gain;
     const int shift = info->scalefac_scale + 1;
     const int count = info->band_count;
@@ -97,7 +97,7 @@ void mpa_reorder_band(const float *source, float *destination, int width)
 void mpa_layer3_reorder(const uint8_t *widths, int short_band_count, int band_count,
                         float *spectrum)
 {
-    float scratch[576];
+    float scratch[MPA_GRANULE_LINES];
     const int long_entries = band_count - 3 * short_band_count;
     int long_lines = 0;
     for (int b = 0; b < long_entries; b++)

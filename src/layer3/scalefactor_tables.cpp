@@ -1,5 +1,5 @@
 // Layer III scale-factor tables (ISO/IEC 11172-3 2.4.2.7, ISO/IEC 13818-3 2.4.3.2).
-#include "layer3/scalefactors.h"
+#include "layer3/scalefactor_tables.h"
 
 const uint8_t mpa_slen1[16] = {0, 0, 0, 0, 3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4};
 const uint8_t mpa_slen2[16] = {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3};

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "layer3/layer3.h"
+#include "layer3/scalefactor_tables.h"
 
 int mpa_read_scalefactors(mpa_bitstream *bits, uint8_t *dest, int w, int n)
 {

@@ -1,20 +1,21 @@
-// Layer III scale-factor tables.
+// Layer III scale factors (MPEG-1 and LSF).
 #ifndef ROVAZ_LAYER3_SCALEFACTORS_H
 #define ROVAZ_LAYER3_SCALEFACTORS_H
 
 #include <stdint.h>
+#include "core/bitstream.h"
+#include "core/frame_ctx.h"
+#include "layer3/granule_info.h"
 
-// MPEG-1 bit widths of the two scale-factor parts, by scalefac_compress.
-extern const uint8_t mpa_slen1[16];
-extern const uint8_t mpa_slen2[16];
-// MPEG-1 scale factors read with slen1 and with slen2, by block kind.
-extern const uint8_t mpa_scalefac_counts[3][2];
-// MPEG-1 scale factors in each of the four scfsi bands (long blocks).
-extern const uint8_t mpa_scfsi_band_sizes[4];
-// LSF scale factors per part: [row][block index: long, short, mixed][part]
-// (nr_of_sfb_block of ISO/IEC 13818-3).
-extern const uint8_t mpa_nr_of_sfb[6][3][4];
-// {i / 3, i mod 3} for i = 0..17.
-extern const uint8_t mpa_div3[18][2];
+// Reads n scale factors of w bits into dest (zeros for w = 0); returns n.
+int mpa_read_scalefactors(mpa_bitstream *bits, uint8_t *dest, int w, int n);
+// A granule's scale factors: one byte per band-list entry, three zero bytes
+// after the last. MPEG-1: granule 1 keeps the bands scfsi marks from granule 0 in dest.
+int mpa_layer3_scalefactors_mpeg1(mpa_granule_info *info, const uint16_t scfsi[4],
+                                  mpa_bitstream *bits, uint8_t *dest, int granule);
+// LSF: read from ctx->bits; channel 1 of intensity stereo frames takes the
+// intensity layout.
+int mpa_layer3_scalefactors_lsf(const mpa_frame_ctx *ctx, mpa_granule_info *info,
+                                uint8_t *dest, int channel);
 
 #endif

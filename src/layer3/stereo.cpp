@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include "layer3/stereo_tables.h"
+
 void mpa_layer3_ms_stereo(float *left, float *right, int count)
 {
     const float f = mpa_ms_scale;
@@ -55,8 +57,8 @@ void mpa_layer3_is_illegal(const mpa_granule_info *info, uint8_t *positions, int
     int e = 0;
     for (int p = 0; p < 4; ++p) {
         int n = info->nr_of_sfb[p];
-        if (n > 39 - e)
-            n = 39 - e;
+        if (n > MPA_BAND_ENTRIES_MAX - e)
+            n = MPA_BAND_ENTRIES_MAX - e;
         const int width = id ? 3 : info->slen[p];
         if (width > 0) {
             const int limit = (1 << width) - 1;
@@ -100,11 +102,11 @@ void mpa_layer3_intensity_stereo(const mpa_frame_ctx *ctx, const mpa_granule_inf
     const int c = info->band_count;
     const int d = info->short_band_count;
     const int n_long = c - 3 * d;
-    if (c < 2 || c > 39 || n_long < 0 || (d > 0 && c < 6))
+    if (c < 2 || c > MPA_BAND_ENTRIES_MAX || n_long < 0 || (d > 0 && c < 6))
         return;
     const uint8_t *widths = info->band_widths;
 
-    uint8_t pos[39];
+    uint8_t pos[MPA_BAND_ENTRIES_MAX];
     memcpy(pos, scalefactors, sizeof pos);
 
     int long_lines = 0;

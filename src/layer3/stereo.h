@@ -1,18 +1,21 @@
 // Layer III joint stereo: mid/side and intensity stereo (MPEG-1 and LSF).
-// The two entry points are declared in layer3/layer3.h.
 #ifndef ROVAZ_LAYER3_STEREO_H
 #define ROVAZ_LAYER3_STEREO_H
 
 #include <stdint.h>
-#include "layer3/layer3.h"
+#include "core/frame_ctx.h"
+#include "layer3/granule_info.h"
 
 // Intensity position marking a band-list entry that is not intensity coded.
 // Equals the illegal position of a 5-bit LSF part, above every legal one.
 enum { MPA_IS_NONE = 31 };
 
-extern const float mpa_is_ratio_mpeg1[7];     // tan(g pi/12) / (1 + tan(g pi/12)), T[6] = 1
-extern const float mpa_is_ratio_lsf[2][16];   // 2^(-k/4), 2^(-k/2)
-extern const float mpa_ms_scale;              // 1 / sqrt(2)
+// Mid/side stereo over count lines of both channels.
+void mpa_layer3_ms_stereo(float *left, float *right, int count);
+// Intensity stereo of one granule; info is channel 1's record, scalefactors
+// its intensity positions.
+void mpa_layer3_intensity_stereo(const mpa_frame_ctx *ctx, const mpa_granule_info *info,
+                                 float *left, float *right, const uint8_t *scalefactors);
 
 // Top-down scan of count bands of `windows` consecutive entries each (3 for
 // short bands, 1 for long). positions and widths point at the group's first

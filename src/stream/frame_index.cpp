@@ -40,10 +40,10 @@ const mpa_index_entry *mpa_index_find(const mpa_frame_index &index, int64_t samp
     return &v[lo];
 }
 
-void mpa_index_previous(const mpa_index_entry &e, mpa_header *h)
+void mpa_index_previous(const mpa_index_entry &e, mpa_header *h, unsigned options)
 {
     std::memset(h, 0, sizeof(*h));
-    if (e.previous_bits > 0 && mpa_header_at(e.previous_head, 4, false, h))
+    if (e.previous_bits > 0 && mpa_header_at(e.previous_head, 4, false, h, options))
         h->bits_in_frame = e.previous_bits;
     else
         std::memset(h, 0, sizeof(*h));

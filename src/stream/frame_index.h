@@ -24,8 +24,9 @@ struct mpa_index_entry {
     int32_t previous_bits;
 };
 
-// The search state of a frame's predecessor, from an entry.
-void mpa_index_previous(const mpa_index_entry &e, mpa_header *h);
+// The search state of a frame's predecessor, from an entry (options: of the
+// header search that found it).
+void mpa_index_previous(const mpa_index_entry &e, mpa_header *h, unsigned options);
 
 constexpr size_t MPA_INDEX_MAX_ENTRIES = 4096;
 

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/header.h"
 #include "stream/frame_run.h"
 
-void mpa_framer_init(mpa_framer *f)
+void mpa_framer_init(mpa_framer *f, unsigned search_options)
 {
     *f = mpa_framer();
     std::memset(&f->search, 0, sizeof(f->search));
+    f->search_options = search_options;
 }
 
 namespace {
@@ -53,7 +55,8 @@ mpa_framer_step mpa_framer_next(mpa_framer *f, const uint8_t *d, size_t avail, b
         size_t i = 0;
         for (; i < decidable; i++) {
             if (d[i] == 0xFF &&
-                (f->at_start ? mpa_starts_stream(d, avail, i) : mpa_starts_frame_run(d, avail, i)))
+                (f->at_start ? mpa_starts_stream(d, avail, i, f->search_options)
+                             : mpa_starts_frame_run(d, avail, i, f->search_options)))
                 break;
         }
         f->gap += (int64_t)i;
@@ -72,7 +75,8 @@ mpa_framer_step mpa_framer_next(mpa_framer *f, const uint8_t *d, size_t avail, b
         at = i;
     }
     mpa_header h = f->search;
-    const int status = mpa_get_header(&h, d + at, (int)std::min(avail - at, (size_t)1 << 30));
+    const int status =
+        mpa_search_header(&h, d + at, (int)std::min(avail - at, (size_t)1 << 30), f->search_options);
     if (status < 0) {
         // Keep the last three bytes: a header may start there.
         const size_t keep = eof ? 0 : std::min<size_t>(3, avail - at);

@@ -31,6 +31,7 @@ struct mpa_framer {
     uint8_t after_last[2] = {0, 0};  // the two bytes after it, where its successor should be
     bool suspect = false;     // the last frame taken had no successor where it ended
     bool searched_afresh = false;  // set with each resynchronisation; the caller clears it
+    unsigned search_options = 0;   // of the header search (core/header.h): MPA_SEARCH_MPEG25
 };
 
 enum {
@@ -52,7 +53,7 @@ struct mpa_framer_step {
 // frames of any kind and then some, so that the next header is always seen.
 constexpr size_t MPA_FRAMER_LOOKAHEAD = 8192;
 
-void mpa_framer_init(mpa_framer *f);
+void mpa_framer_init(mpa_framer *f, unsigned search_options);
 // The next frame in d[0..avail); eof says whether more input may follow.
 mpa_framer_step mpa_framer_next(mpa_framer *f, const uint8_t *d, size_t avail, bool eof);
 // The frame of the last step was taken: frame[0..avail) from its header on.

@@ -5,9 +5,11 @@
 #include <new>
 
 #include "core/decoder.h"
+#include "core/header.h"
 #include "core/platform.h"
 #include "stream/sample_convert.h"
 #include "stream/stream_internal.h"
+#include "stream/stream_parallel.h"
 
 namespace {
 
@@ -20,7 +22,8 @@ const float kSilence[MPA_PCM_BUFFER_FLOATS] = {};
 bool valid_config(const mpa_stream_config &c)
 {
     return c.sample_format >= MPA_SAMPLE_S16 && c.sample_format <= MPA_SAMPLE_F32 && c.channels >= 0 &&
-           c.channels <= 2 && (c.planar == 0 || c.planar == 1);
+           c.channels <= 2 && (c.planar == 0 || c.planar == 1) && c.threads >= 0 &&
+           c.threads <= MPA_MAX_THREADS;
 }
 
 int create(mpa_stream **out, const mpa_stream_config *config, mpa_stream **made)
@@ -43,7 +46,8 @@ int create(mpa_stream **out, const mpa_stream_config *config, mpa_stream **made)
         delete s;
         return MPA_ERR_NO_MEMORY;
     }
-    mpa_framer_init(&s->framer);
+    s->decoder->accept_mpeg25 = c.mpeg25 != 0;
+    mpa_framer_init(&s->framer, c.mpeg25 ? MPA_SEARCH_MPEG25 : 0u);
     s->format.sample_format = c.sample_format;
     s->format.bytes_per_sample = mpa_sample_bytes(c.sample_format);
     s->format.planar = c.planar;
@@ -92,6 +96,8 @@ void mpa_stream_config_default(mpa_stream_config *c)
     std::memset(c, 0, sizeof(*c));
     c->gapless = 1;
     c->sample_format = MPA_SAMPLE_S16;
+    c->mpeg25 = 1;
+    c->threads = 1;
 }
 
 int mpa_stream_open_memory(mpa_stream **out, const uint8_t *data, size_t size, const mpa_stream_config *config)
@@ -108,7 +114,10 @@ int mpa_stream_open_memory(mpa_stream **out, const uint8_t *data, size_t size, c
     mpa_window_open_memory(&s->window, data ? data : kEmpty, size);
     s->counts.seekable = 1;
     mpa_stream_trailing_tags(s);
-    return finish_open(out, s);
+    r = finish_open(out, s);
+    if (r == MPA_OK)
+        s->parallel = mpa_parallel_create(s->config, nullptr, data, size);
+    return r;
 }
 
 int mpa_stream_open_io(mpa_stream **out, const mpa_stream_io *io, const mpa_stream_config *config)
@@ -168,6 +177,7 @@ int mpa_stream_open_file(mpa_stream **out, const char *path, const mpa_stream_co
         return r;
     }
     (*out)->file = f;
+    (*out)->parallel = mpa_parallel_create((*out)->config, path, nullptr, 0);
     return MPA_OK;
 }
 
@@ -187,6 +197,7 @@ void mpa_stream_close(mpa_stream *s)
 {
     if (!s)
         return;
+    mpa_parallel_destroy(s->parallel);
     mpa_decoder_close(s->decoder);
     if (s->file)
         std::fclose(s->file);
@@ -237,7 +248,7 @@ int mpa_stream_read(mpa_stream *s, void *const dest[2], size_t room_bytes, size_
         mpa_frame_out &f = s->frame;
         if (!s->frame_ready || f.next >= f.count) {
             s->frame_ready = false;
-            const int r = mpa_stream_next_frame(s);
+            const int r = s->parallel ? mpa_stream_parallel_next_frame(s) : mpa_stream_next_frame(s);
             if (r != MPA_OK)
                 return done > 0 ? MPA_OK : r;
         }
@@ -308,6 +319,16 @@ int mpa_stream_get_format(const mpa_stream *s, mpa_stream_format *format)
         return s->phase == MPA_PHASE_DONE ? MPA_ERR_NO_STREAM : MPA_STREAM_NEED_INPUT;
     *format = s->format;
     return MPA_OK;
+}
+
+int mpa_stream_seek(mpa_stream *s, int64_t sample)
+{
+    if (!s)
+        return MPA_ERR_NULL_ARG;
+    const int r = mpa_stream_seek_frames(s, sample);
+    if (s->parallel)
+        mpa_stream_parallel_seeked(s, r);
+    return r;
 }
 
 int64_t mpa_stream_tell(const mpa_stream *s)

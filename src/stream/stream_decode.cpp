@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/decoder.h"
+#include "core/header.h"
 #include "stream/frame_run.h"
 #include "stream/stream_internal.h"
 
@@ -64,7 +65,8 @@ bool format_confirmed(const mpa_stream *s)
     if (avail < bytes + 4)
         return s->window.eof;
     mpa_header next;
-    return mpa_header_at(mpa_window_at(s->window) + bytes, avail - bytes, false, &next) &&
+    return mpa_header_at(mpa_window_at(s->window) + bytes, avail - bytes, false, &next,
+                         s->framer.search_options) &&
            next.sampling_rate == h.sampling_rate && next.n_channels == h.n_channels;
 }
 
@@ -90,7 +92,7 @@ void mpa_frame_out_set(mpa_frame_out *f, const mpa_header &h)
     f->sampling_rate = h.sampling_rate;
     f->channels = h.n_channels;
     f->layer = 4 - h.layer_bits;
-    f->version = h.id ? 1 : 2;
+    f->version = h.id ? 1 : mpa_header_is_mpeg25(h) ? 25 : 2;
     f->mode = h.mode;
     f->bit_rate = h.bit_rate;
     f->count = h.n_samples;

@@ -18,6 +18,7 @@
 #include "stream/tags.h"
 
 struct mpa_decoder;
+struct mpa_parallel;
 
 // What one frame of output is: its format and timeline place.
 struct mpa_frame_out {
@@ -91,6 +92,9 @@ struct mpa_stream {
     bool trailing_waits = false;
 
     mpa_frame_index index;
+
+    // With config.threads > 1: the pipeline that serves its frames (stream_parallel.cpp).
+    mpa_parallel *parallel = nullptr;
 };
 
 // Bytes of leading ID3v2 tag kept for parsing; the rest is skipped.
@@ -125,6 +129,8 @@ void mpa_stream_trailing_tags(mpa_stream *s);
 int64_t mpa_stream_tail_tags(mpa_stream *s, const uint8_t *tail, size_t len, int64_t offset);
 // stream_seek.cpp: the scan of a seekable stream (once).
 int mpa_stream_scan(mpa_stream *s);
+// mpa_stream_seek on the stream's own decoding (a pipeline follows it).
+int mpa_stream_seek_frames(mpa_stream *s, int64_t sample);
 // Output samples of the whole stream from untrimmed ones.
 int64_t mpa_stream_trimmed(const mpa_stream *s, int64_t untrimmed);
 

@@ -171,7 +171,7 @@ extern "C" int mpa_stream_get_info(mpa_stream *s, mpa_stream_info *info)
     return MPA_OK;
 }
 
-extern "C" int mpa_stream_seek(mpa_stream *s, int64_t sample)
+int mpa_stream_seek_frames(mpa_stream *s, int64_t sample)
 {
     if (!s)
         return MPA_ERR_NULL_ARG;
@@ -222,10 +222,10 @@ extern "C" int mpa_stream_seek(mpa_stream *s, int64_t sample)
     open_scan_window(s, &w, 64 << 10);
     mpa_window_seek(&w, e->offset);
     mpa_framer f;
-    mpa_framer_init(&f);
+    mpa_framer_init(&f, s->framer.search_options);
     f.at_start = false;
     f.resync = false;
-    mpa_index_previous(*e, &f.search);
+    mpa_index_previous(*e, &f.search, f.search_options);
     const mpa_header before_entry = f.search;
     mpa_walk_frames(&w, &f, e->sample, [&](const mpa_walked_frame &fr) {
         walked.push_back({fr.offset, fr.sample, fr.header});
@@ -254,8 +254,9 @@ extern "C" int mpa_stream_seek(mpa_stream *s, int64_t sample)
     const mpa_header previous = first > 0 ? walked[first - 1].h : before_entry;
     mpa_decoder_reset(s->decoder);
     s->decoder->skip_crc = s->counts.crc_ignored;
+    s->decoder->accept_mpeg25 = s->config.mpeg25 != 0;
     s->decoder->header = previous;
-    mpa_framer_init(&s->framer);
+    mpa_framer_init(&s->framer, s->framer.search_options);
     s->framer.at_start = false;
     s->framer.resync = false;
     s->framer.search = previous;

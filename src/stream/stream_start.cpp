@@ -20,6 +20,7 @@ void probe_crc(mpa_stream *s)
     mpa_decoder *probe = nullptr;
     if (mpa_decoder_open(&probe) != MPA_OK || !probe)
         return;
+    probe->accept_mpeg25 = s->decoder->accept_mpeg25;
     const mpa_byte_window &w = s->window;
     mpa_framer f = s->framer;
     mpa_framer_step step = s->step;

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "layer3/huffman.h"
+#include "layer3/pow43_tables.h"
 #include "support/bitwriter.h"
 #include "support/huffman_codes.h"
 

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "core/decoder.h"
-#include "core/frame.h"
+#include "core/frame_ctx.h"
+#include "layer12/layer1.h"
+#include "layer12/layer2.h"
 #include "rovaz/mpa.h"
 
 namespace mpa_test {
@@ -29,9 +31,7 @@ struct Layer12Run {
 
     mpa_decoder *dec = nullptr;
     float pcm[MPA_PCM_BUFFER_FLOATS];
-    float samples[MPA_FRAME_SCRATCH_FLOATS];
-    uint8_t allocation[MPA_FRAME_SCRATCH_BYTES];
-    uint8_t scalefactors[MPA_FRAME_SCRATCH_BYTES];
+    mpa_frame_scratch scratch;
     mpa_bitstream bits;
     mpa_frame_ctx ctx;
     int header_status = 0;
@@ -61,27 +61,13 @@ struct Layer12Run {
         mpa_bits_init(&bits, data.data() + start, len - start);
         for (float &v : pcm)
             v = kUnwritten;
-        for (float &v : samples)
+        for (float &v : scratch.values)
             v = kUnwritten;
-        memset(&ctx, 0, sizeof(ctx));
-        ctx.bits = &bits;
-        ctx.pcm = pcm;
-        ctx.decoder = dec;
-        ctx.synth = &dec->synth;
-        ctx.imdct_overlap = &dec->imdct_overlap[0][0];
-        ctx.reservoir = dec->reservoir;
-        ctx.spectrum = samples;
-        ctx.samples = samples;
-        ctx.allocation = allocation;
-        ctx.scalefactor_index = scalefactors;
-        ctx.skip_crc = dec->skip_crc;
-        ctx.grouping[1] = dec->grouping_9;
-        ctx.grouping[2] = dec->grouping_3;
-        ctx.grouping[3] = dec->grouping_5;
+        mpa_frame_ctx_init(&ctx, dec, pcm, &bits, &scratch);
         return dec->header.layer_bits == 3 ? mpa_layer1_decode(&ctx) : mpa_layer2_decode(&ctx);
     }
 
-    float sample(int slot, int ch, int sb) const { return samples[slot * 64 + ch * 32 + sb]; }
+    float sample(int slot, int ch, int sb) const { return scratch.values[slot * 64 + ch * 32 + sb]; }
 
     // True when the frame left pcm and the synthesis state as they were.
     bool nothing_output() const

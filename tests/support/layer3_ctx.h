@@ -7,8 +7,8 @@
 
 #include "core/bitstream.h"
 #include "core/decoder.h"
-#include "core/frame.h"
-#include "layer3/layer3.h"
+#include "core/frame_ctx.h"
+#include "layer3/granule.h"
 
 struct layer3_test_ctx {
     mpa_decoder *dec = nullptr;
@@ -22,15 +22,7 @@ struct layer3_test_ctx {
         dec->header.layer_bits = 1;
         dec->header.sampling_index = sampling_index;
         dec->header.mode_extension = mode_extension;
-        ctx.bits = &bits;
-        ctx.decoder = dec;
-        ctx.synth = &dec->synth;
-        ctx.imdct_overlap = &dec->imdct_overlap[0][0];
-        ctx.reservoir = dec->reservoir;
-        ctx.grouping[0] = nullptr;
-        ctx.grouping[1] = dec->grouping_9;
-        ctx.grouping[2] = dec->grouping_3;
-        ctx.grouping[3] = dec->grouping_5;
+        mpa_frame_ctx_init(&ctx, dec, nullptr, &bits, nullptr);
     }
     ~layer3_test_ctx() { mpa_decoder_close(dec); }
     layer3_test_ctx(const layer3_test_ctx &) = delete;

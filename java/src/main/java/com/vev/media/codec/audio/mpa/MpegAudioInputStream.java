@@ -13,7 +13,8 @@ import javax.sound.sampled.AudioFormat;
 import javax.sound.sampled.AudioSystem;
 
 /**
- * Decodes an MPEG audio stream (MPEG-1 or MPEG-2 LSF, Layer I, II or III) into PCM, by default signed
+ * Decodes an MPEG audio stream (MPEG-1 or MPEG-2 LSF, Layer I, II or III, and MPEG 2.5 Layer III at 8,
+ * 11.025 and 12 kHz unless {@link Options#mpeg25} turns it off) into PCM, by default signed
  * 16-bit samples rounded to nearest, <b>little-endian</b> whatever the platform, channels interleaved
  * (left, right); {@link Options} choose 16-bit truncated, 24-bit, 32-bit or 32-bit float samples,
  * big-endian, and a fixed channel count (stereo downmixed, mono duplicated).
@@ -94,6 +95,8 @@ public final class MpegAudioInputStream extends InputStream {
         int channels;
         boolean gapless = true;
         boolean dropDamaged;
+        boolean mpeg25 = true;
+        int threads = 1;
         IcyMetadataListener icyListener;
 
         /** PCM_16 by default. */
@@ -129,6 +132,30 @@ public final class MpegAudioInputStream extends InputStream {
             return this;
         }
 
+        /**
+         * Whether to decode MPEG 2.5, Layer III at 8, 11.025 and 12 kHz (true by default). No standard
+         * defines it, and the frame decoder {@link MpegAudio} refuses it; without it such a stream holds
+         * no MPEG audio.
+         */
+        public Options mpeg25(boolean m) {
+            mpeg25 = m;
+            return this;
+        }
+
+        /**
+         * Threads that decode a {@link File} or {@link java.nio.file.Path} ahead of the reads, each on a
+         * block of a few seconds: 1 (the default) decodes in the reading thread; 0 takes one per
+         * processor. The bytes are those of one thread, seeks included; other sources, and files
+         * whose sampling rate or channel count changes, decode in the reading thread.
+         */
+        public Options threads(int n) {
+            if (n < 0 || n > 64) {
+                throw new IllegalArgumentException("threads must be 0 to 64, not " + n);
+            }
+            threads = n;
+            return this;
+        }
+
         /** Receives the titles an Icecast/SHOUTcast stream sends, for {@link #open(URL, Options)}. */
         public Options icyListener(IcyMetadataListener l) {
             icyListener = l;
@@ -137,7 +164,9 @@ public final class MpegAudioInputStream extends InputStream {
 
         int flags() {
             return (gapless ? NativeStream.GAPLESS : 0) | (dropDamaged ? NativeStream.DROP_DAMAGED : 0)
-                    | (bigEndian ? NativeStream.BIG_ENDIAN : 0);
+                    | (bigEndian ? NativeStream.BIG_ENDIAN : 0) | (mpeg25 ? 0 : NativeStream.NO_MPEG25)
+                    | (threads == 0 ? Math.min(64, Runtime.getRuntime().availableProcessors()) : threads)
+                            << NativeStream.THREADS_SHIFT;
         }
 
         Options copy() {
@@ -147,6 +176,8 @@ public final class MpegAudioInputStream extends InputStream {
             o.channels = channels;
             o.gapless = gapless;
             o.dropDamaged = dropDamaged;
+            o.mpeg25 = mpeg25;
+            o.threads = threads;
             o.icyListener = icyListener;
             return o;
         }

@@ -3,6 +3,7 @@ package com.vev.media.codec.audio.mpa;
 import java.io.BufferedOutputStream;
 import java.io.FileDescriptor;
 import java.io.FileInputStream;
+import java.io.FileNotFoundException;
 import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.InputStream;
@@ -17,6 +18,7 @@ import java.nio.file.FileSystemException;
 import java.nio.file.Files;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
+import java.time.Instant;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Locale;
@@ -68,6 +70,7 @@ public final class MpegAudioTool {
         s.println("  --start SECONDS   begin there, sample-accurately (a file seeks straight to it)");
         s.println("  --raw             headerless interleaved little-endian PCM instead of WAV");
         s.println("  --no-gapless      keep the encoder delay and padding that a LAME tag declares");
+        s.println("  --threads N       decode a file on N threads (0: one per processor), the same bytes");
         s.println("  --info            describe the input: format, exact length, tags");
     }
 
@@ -102,6 +105,9 @@ public final class MpegAudioTool {
                         break;
                     case "--start":
                         start = seconds(value(args, ++i, a));
+                        break;
+                    case "--threads":
+                        o.threads(threads(value(args, ++i, a)));
                         break;
                     case "-h":
                     case "--help":
@@ -165,6 +171,18 @@ public final class MpegAudioTool {
             throw new IllegalArgumentException("--start needs a time in seconds, not " + v);
         }
         return s;
+    }
+
+    private static int threads(String v) {
+        try {
+            int n = Integer.parseInt(v);
+            if (n >= 0 && n <= 64) {
+                return n;
+            }
+        } catch (NumberFormatException e) {
+            // below
+        }
+        throw new IllegalArgumentException("--threads takes 0 to 64, not " + v);
     }
 
     private static MpegAudioInputStream.SampleFormat bits(String v) {
@@ -308,7 +326,15 @@ public final class MpegAudioTool {
             byte[] b = new byte[1 << 16];
             long nextReport = started + PROGRESS_AFTER_NANOS;
             boolean reported = false;
+            boolean stamp = Boolean.getBoolean("rovaz.timing");
             for (int n; (n = pcm.read(b)) > 0; ) {
+                if (stamp) {
+                    // For bench/java-start.sh: the wall clock at the first sample, to set against the launch.
+                    Instant now = Instant.now();
+                    err.println(NAME + ": first sample at " + (now.getEpochSecond() * 1_000_000 + now.getNano() / 1000)
+                            + " us since the epoch");
+                    stamp = false;
+                }
                 buffered.write(b, 0, n);
                 dataBytes += n;
                 long now = System.nanoTime();
@@ -337,15 +363,32 @@ public final class MpegAudioTool {
             }
         }
         double elapsed = Math.max(1e-9, (System.nanoTime() - started) / 1e9);
-        err.printf(Locale.ROOT, "%s: %d frames decoded, %d damaged, %d without output, %d Hz, "
-                        + "%d channel%s, %.3f s of audio in %.3f s (%.0fx real time)%n", NAME,
-                pcm.getFramesDecoded(), pcm.getFramesSkipped(), pcm.getFramesWithoutOutput(),
-                rate, pcm.getChannels(), pcm.getChannels() == 1 ? "" : "s", seconds,
-                elapsed, seconds / elapsed);
+        // Without Formatter, whose locale data would take longer to load than a short file to decode.
+        err.println(NAME + ": " + pcm.getFramesDecoded() + " frames decoded, " + pcm.getFramesSkipped()
+                + " damaged, " + pcm.getFramesWithoutOutput() + " without output, " + rate + " Hz, "
+                + pcm.getChannels() + " channel" + (pcm.getChannels() == 1 ? "" : "s") + ", " + fixed(seconds, 3)
+                + " s of audio in " + fixed(elapsed, 3) + " s (" + fixed(seconds / elapsed, 0) + "x real time)");
         return 0;
     }
 
+    /** A non-negative number with this many decimals, as %.Nf writes it in Locale.ROOT (but for exact ties). */
+    private static String fixed(double v, int decimals) {
+        long scale = 1;
+        for (int i = 0; i < decimals; i++) {
+            scale *= 10;
+        }
+        long units = Math.round(v * scale);
+        String fraction = Long.toString(scale + units % scale).substring(1);
+        return units / scale + (decimals > 0 ? "." + fraction : "");
+    }
+
     private static OutputStream create(String output) throws IOException {
+        try {
+            // A FileOutputStream starts faster than a channel, whose native library has to load first.
+            return new FileOutputStream(output);
+        } catch (FileNotFoundException e) {
+            // It does not say why in words of its own: the channel's exception does.
+        }
         try {
             return Files.newOutputStream(Path.of(output));
         } catch (FileSystemException e) {
@@ -434,7 +477,7 @@ public final class MpegAudioTool {
         MpegStreamInfo s = pcm.getStreamInfo();
         PrintStream o = System.out;
         o.println("file:      " + input + (size >= 0 ? " (" + size + " bytes)" : ""));
-        o.printf(Locale.ROOT, "format:    MPEG-%d Layer %s, %d Hz, %s, %s%n", s.getMpegVersion(),
+        o.printf(Locale.ROOT, "format:    MPEG-%s Layer %s, %d Hz, %s, %s%n", s.getMpegVersionName(),
                 "I".repeat(s.getLayer()), s.getSampleRate(), s.getChannelMode(),
                 s.getBitRate() == 0 ? "free format" : s.isVbr() ? "VBR" : s.getBitRate() + " kbit/s");
         long frames = counted >= 0 ? pcm.getFramesDecoded() + pcm.getFramesSkipped() : s.getCountedFrames();

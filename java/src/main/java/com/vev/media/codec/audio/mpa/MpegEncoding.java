@@ -4,7 +4,8 @@ import javax.sound.sampled.AudioFormat;
 
 /**
  * Java Sound encodings of MPEG audio, one per version and layer, named as Java Sound programs commonly
- * name them ("MPEG1L3" for MP3 and so on). Encodings compare by name.
+ * name them ("MPEG1L3" for MP3 and so on; "MPEG2DOT5L3" for MPEG 2.5, which has Layer III only).
+ * Encodings compare by name.
  */
 public final class MpegEncoding extends AudioFormat.Encoding {
     /** MPEG-1 Layer I. */
@@ -19,6 +20,8 @@ public final class MpegEncoding extends AudioFormat.Encoding {
     public static final MpegEncoding MPEG2L2 = new MpegEncoding("MPEG2L2");
     /** MPEG-2 low sampling frequencies, Layer III. */
     public static final MpegEncoding MPEG2L3 = new MpegEncoding("MPEG2L3");
+    /** MPEG 2.5 (8, 11.025 and 12 kHz), Layer III. */
+    public static final MpegEncoding MPEG2DOT5L3 = new MpegEncoding("MPEG2DOT5L3");
 
     private static final MpegEncoding[][] BY_VERSION_AND_LAYER = {
         {MPEG1L1, MPEG1L2, MPEG1L3},
@@ -29,17 +32,17 @@ public final class MpegEncoding extends AudioFormat.Encoding {
         super(name);
     }
 
-    /** All six encodings. */
+    /** All seven encodings. */
     static AudioFormat.Encoding[] all() {
-        return new AudioFormat.Encoding[] {MPEG1L1, MPEG1L2, MPEG1L3, MPEG2L1, MPEG2L2, MPEG2L3};
+        return new AudioFormat.Encoding[] {MPEG1L1, MPEG1L2, MPEG1L3, MPEG2L1, MPEG2L2, MPEG2L3, MPEG2DOT5L3};
     }
 
-    /** The encoding of an MPEG version (1 or 2) and layer (1 to 3). */
+    /** The encoding of an MPEG version (1, 2, or 25 for MPEG 2.5, whose layer is 3) and layer (1 to 3). */
     static MpegEncoding of(int version, int layer) {
-        return BY_VERSION_AND_LAYER[version - 1][layer - 1];
+        return version == 25 ? MPEG2DOT5L3 : BY_VERSION_AND_LAYER[version - 1][layer - 1];
     }
 
-    /** True for any of the six encodings (compared by name, as Java Sound does). */
+    /** True for any of the seven encodings (compared by name, as Java Sound does). */
     static boolean isMpeg(AudioFormat.Encoding e) {
         for (AudioFormat.Encoding m : all()) {
             if (m.equals(e)) {

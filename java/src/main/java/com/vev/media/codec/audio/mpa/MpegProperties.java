@@ -34,7 +34,7 @@ final class MpegProperties {
         if (info.getDurationMicros() >= 0) {
             p.put("duration", info.getDurationMicros());
         }
-        p.put("mp3.version.mpeg", Integer.toString(info.getMpegVersion()));
+        p.put("mp3.version.mpeg", info.getMpegVersionName());
         p.put("mp3.version.layer", Integer.toString(info.getLayer()));
         p.put("mp3.version.encoding", MpegEncoding.of(info.getMpegVersion(), info.getLayer()).toString());
         p.put("mp3.channels", info.getChannels());

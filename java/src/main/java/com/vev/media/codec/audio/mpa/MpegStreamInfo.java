@@ -57,9 +57,14 @@ public final class MpegStreamInfo {
         return layer;
     }
 
-    /** 1 for MPEG-1, 2 for MPEG-2 low sampling frequencies. */
+    /** 1 for MPEG-1, 2 for MPEG-2 low sampling frequencies, 25 for MPEG 2.5 (8, 11.025 and 12 kHz). */
     public int getMpegVersion() {
         return version;
+    }
+
+    /** "1", "2" or "2.5": the version as Java Sound's "mp3.version.mpeg" property names it. */
+    public String getMpegVersionName() {
+        return version == 25 ? "2.5" : Integer.toString(version);
     }
 
     /** Sampling rate of the first frame in Hz. */
@@ -89,7 +94,7 @@ public final class MpegStreamInfo {
 
     /** Samples per channel in one frame: 384, 576 or 1152. */
     public int getSamplesPerFrame() {
-        return layer == 1 ? 384 : layer == 3 && version == 2 ? 576 : 1152;
+        return layer == 1 ? 384 : layer == 3 && version != 1 ? 576 : 1152;
     }
 
     /** "Xing" (variable bit rate), "Info" (constant bit rate), "VBRI", or null when there is no info frame. */
@@ -186,8 +191,8 @@ public final class MpegStreamInfo {
 
     @Override
     public String toString() {
-        StringBuilder s = new StringBuilder(String.format(Locale.ROOT, "MPEG-%d Layer %s, %d Hz, %s", version,
-                "I".repeat(layer), sampleRate, getChannelMode()));
+        StringBuilder s = new StringBuilder(String.format(Locale.ROOT, "MPEG-%s Layer %s, %d Hz, %s",
+                getMpegVersionName(), "I".repeat(layer), sampleRate, getChannelMode()));
         if (getInfoTag() != null) {
             s.append(", ").append(getInfoTag()).append(" frame");
         }

@@ -71,6 +71,10 @@ final class NativeStream implements AutoCloseable {
     static final int GAPLESS = 1;
     static final int DROP_DAMAGED = 2;
     static final int BIG_ENDIAN = 4;
+    /** Refuse MPEG 2.5 (8, 11.025 and 12 kHz), which the stream layer otherwise decodes. */
+    static final int NO_MPEG25 = 8;
+    /** Bits 16 to 23: the threads that decode a file ahead of the reads (nOpenFile only). */
+    static final int THREADS_SHIFT = 16;
 
     private static final Cleaner CLEANER = Cleaner.create();
     private static final byte[] NO_BYTES = new byte[0];
@@ -87,7 +91,21 @@ final class NativeStream implements AutoCloseable {
     private NativeStream(int handle, Source source) {
         this.handle = handle;
         this.source = source;
-        this.cleanable = CLEANER.register(this, () -> nClose(handle));
+        this.cleanable = CLEANER.register(this, new Closer(handle));
+    }
+
+    /** Closes the native stream of one that is gone: a class, as the first lambda of a JVM costs milliseconds. */
+    private static final class Closer implements Runnable {
+        private final int handle;
+
+        Closer(int handle) {
+            this.handle = handle;
+        }
+
+        @Override
+        public void run() {
+            nClose(handle);
+        }
     }
 
     /** Throws what the source met during the last call, if anything. */

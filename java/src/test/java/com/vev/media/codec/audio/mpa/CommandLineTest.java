@@ -98,6 +98,7 @@ public class CommandLineTest {
             cmd.addAll(List.of("in.mp3", "out.wav"));
             Ran ran = run(dir, null, null, cmd);
             assertEquals(ran.err, 0, ran.status);
+            assertTrue(ran.err, ran.err.matches("(?s).*, 6\\.000 s of audio in \\d+\\.\\d{3} s \\(\\d+x real time\\)\n"));
             assertEquals(0, run(dir, null, null, List.of(build("mpadec").getPath(), "--raw", "--bits", (String) p[2],
                     "in.mp3", "out.raw")).status);
             byte[] expected = Files.readAllBytes(dir.resolve("out.raw"));

@@ -115,6 +115,33 @@ public class JavaSoundTest {
         assertEquals(0, codec.getTargetEncodings(wrongRate).length);
     }
 
+    @Test
+    public void mpeg25IsDecodedAboveTheFrameDecoderOnly() throws Exception {
+        byte[] mp3 = TestStreams.lame(8000, 1, 1.0, "-V", "6");
+        AudioFileFormat f = new MpegAudioFileReader().getAudioFileFormat(new ByteArrayInputStream(mp3));
+        assertEquals(MpegEncoding.MPEG2DOT5L3, f.getFormat().getEncoding());
+        assertEquals(8000, f.getFrameLength());
+        assertEquals("2.5", f.getProperty("mp3.version.mpeg"));
+        AudioInputStream source = new MpegAudioFileReader().getAudioInputStream(new ByteArrayInputStream(mp3));
+        byte[] pcm = new MpegFormatConversionProvider()
+                .getAudioInputStream(AudioFormat.Encoding.PCM_SIGNED, source).readAllBytes();
+        assertArrayEquals(MpegAudioInputStreamTest.decode(mp3, true), pcm);
+        assertEquals(2 * 8000, pcm.length);
+
+        MpegAudioInputStream.Options off = new MpegAudioInputStream.Options().mpeg25(false);
+        try {
+            new MpegAudioInputStream(new ByteArrayInputStream(mp3), off).close();
+            fail("MPEG 2.5 decoded with it turned off");
+        } catch (IOException expected) {
+            // no MPEG audio in it
+        }
+        // The frame decoder refuses the header, which with the twelfth sync bit set is an MPEG-2 one.
+        byte[] header = Arrays.copyOf(mp3, 4);
+        assertEquals(null, MpegAudio.header(header, 4));
+        header[1] |= 0x10;
+        assertEquals(16000, MpegAudio.header(header, 4).samplingRate);
+    }
+
     /** An ID3v2 header that declares the longest tag there is, 256 MB, which the file holds. */
     private static final byte[] LONGEST_TAG = {'I', 'D', '3', 4, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
 

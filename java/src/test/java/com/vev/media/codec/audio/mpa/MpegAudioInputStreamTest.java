@@ -376,4 +376,22 @@ public class MpegAudioInputStreamTest {
         assumeTrue("conformance streams not present", l1 != null);
         assertArrayEquals(nativeTool(l1), decode(new Chunked(l1, 5, null), true));
     }
+
+    @Test
+    public void threadsGiveTheBytesOfOne() throws Exception {
+        Path file = TestStreams.dir().resolve("threads.mp3");
+        Files.write(file, TestStreams.lame(44100, 2, 4.0, "-V", "2"));
+        byte[][] got = new byte[2][];
+        for (int threads = 1; threads <= 2; threads++) {
+            MpegAudioInputStream.Options o = new MpegAudioInputStream.Options().threads(threads)
+                    .sampleFormat(MpegAudioInputStream.SampleFormat.PCM_24);
+            try (MpegAudioInputStream s = new MpegAudioInputStream(file.toFile(), o)) {
+                byte[] whole = s.readAllBytes();
+                s.seek(70_000);
+                got[threads - 1] = concat(whole, s.readAllBytes());
+            }
+        }
+        assertTrue(got[0].length > 4 * 44100 * 6);
+        assertArrayEquals(got[0], got[1]);
+    }
 }

@@ -1,16 +1,14 @@
-// Reading steps of the Layer I and Layer II frame decoders. The frame-level
-// entry points mpa_layer1_decode and mpa_layer2_decode are in core/frame.h.
-#ifndef ROVAZ_LAYER12_LAYER12_H
-#define ROVAZ_LAYER12_LAYER12_H
+// Layer II frame decoder and its reading steps.
+#ifndef ROVAZ_LAYER12_LAYER2_H
+#define ROVAZ_LAYER12_LAYER2_H
 
 #include <stdint.h>
-#include "core/frame.h"
+#include "core/frame_ctx.h"
 
-// Layer I: reads and dequantises the 12 blocks into ctx->samples [12][2][32]
-// from ctx->allocation and ctx->scalefactor_index ([2][32] each).
-void mpa_layer1_read_samples(mpa_frame_ctx *ctx, int nch, int bound);
+// Decodes one frame into ctx->pcm.
+int mpa_layer2_decode(mpa_frame_ctx *ctx);
 
-// Layer II, in bitstream order. ctx->alloc_table must be set. bound is the
+// The steps, in bitstream order. ctx->alloc_table must be set. bound is the
 // first subband whose allocation both channels share (0 for mono).
 void mpa_layer2_read_allocation(mpa_frame_ctx *ctx, int bound, int sblimit);
 // scfsi[sb][ch]: 0..3 as read, 4 when the channel has no allocation in sb.

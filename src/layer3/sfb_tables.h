@@ -1,0 +1,12 @@
+// Layer III scale-factor band lists.
+#ifndef ROVAZ_LAYER3_SFB_TABLES_H
+#define ROVAZ_LAYER3_SFB_TABLES_H
+
+#include <stdint.h>
+
+// Band lists: 36 entries of 41 bytes, indexed by
+// (version * 4 + sampling_index) * 3 + block_kind, version the id or 2 for
+// MPEG 2.5; byte 0 = band count, byte 1 = short band count, bytes 2..40 = widths.
+extern const uint8_t mpa_sfb_bands[36][41];
+
+#endif
