@@ -215,7 +215,7 @@ ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nOpenFile
     if (!path || !make_config(sample_format, channels, flags, &c))
         return MPA_ERR_ARG;
     // Bits 16 to 23: threads that decode the file ahead of the reads.
-    c.threads = std::min((flags >> 16) & 0xFF, 64);
+    c.threads = (int32_t)std::min<jint>((flags >> 16) & 0xFF, 64);  // jint is long on Windows
     const char *name = env->GetStringUTFChars(path, nullptr);
     if (!name)
         return MPA_ERR_NO_MEMORY;

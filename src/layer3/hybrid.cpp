@@ -334,17 +334,19 @@ __attribute__((always_inline)) inline void imdct_groups(const float *spectrum, f
 struct group_pair_io {
     float *out;
     float *overlap;
-    v8f ov(int t) const
+    // Always inlined: called from the shared templates, which are built without
+    // AVX, these eight-lane returns and arguments would not match the caller's.
+    __attribute__((always_inline)) v8f ov(int t) const
     {
         return __builtin_shufflevector(load4(overlap + 4 * t), load4(overlap + 72 + 4 * t), 0, 1, 2, 3,
                                        4, 5, 6, 7);
     }
-    void keep(int t, v8f v)
+    __attribute__((always_inline)) void keep(int t, v8f v)
     {
         store4(overlap + 4 * t, __builtin_shufflevector(v, v, 0, 1, 2, 3));
         store4(overlap + 72 + 4 * t, __builtin_shufflevector(v, v, 4, 5, 6, 7));
     }
-    void emit(int t, v8f v)
+    __attribute__((always_inline)) void emit(int t, v8f v)
     {
         const v8f invert = {1.0f, -1.0f, 1.0f, -1.0f, 1.0f, -1.0f, 1.0f, -1.0f};
         store(out + 32 * t, (t & 1) ? v * invert : v);
