@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian 12), builds a release build and an
-# ASan+UBSan build, and runs every test through CTest.
+# ASan+UBSan build, both with warnings as errors, and runs every test through CTest.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DROVAZ_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 
 # ARM Linux and Windows, built here and tested under qemu and wine (skipped
@@ -23,7 +23,7 @@ if [ ${#extra[@]} -gt 0 ]; then
 fi
 
 # The sanitizer build covers the native code; the JVM is left to the release build.
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DROVAZ_SANITIZE=ON -DROVAZ_JAVA=OFF >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DROVAZ_SANITIZE=ON -DROVAZ_JAVA=OFF -DROVAZ_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

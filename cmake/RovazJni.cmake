@@ -2,7 +2,7 @@
 # only its own version. Only the JNI entry points are exported: by the
 # version script on ELF systems, by JNIEXPORT (dllexport) on Windows, where
 # the file is rovaz.dll, as System.mapLibraryName names it.
-file(GLOB ROVAZ_BINDING_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/binding/*.cpp)
+# Its sources are ROVAZ_BINDING_SOURCES (cmake/RovazSources.cmake).
 function(rovaz_jni_library target version)
   add_library(${target} SHARED ${ROVAZ_BINDING_SOURCES})
   target_include_directories(${target} PRIVATE ${ROVAZ_JNI_INCLUDE_DIRS})
