@@ -56,7 +56,7 @@ double cpu_seconds()
 {
     timespec ts;
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 // Zero bytes after the data: libmad needs 8 of them to decode the last frame
@@ -76,7 +76,7 @@ struct Input {
     int rate = 0;
     int channels = 0;
     int first_frame_samples = 0;
-    double audio_seconds() const { return rate ? (double)samples / rate : 0.0; }
+    double audio_seconds() const { return rate ? static_cast<double>(samples) / rate : 0.0; }
 };
 
 // What one decode of a file gave.
@@ -111,7 +111,7 @@ void walk_headers(Input &in)
     while (pos < in.size) {
         mpa_header h;
         std::memset(&h, 0, sizeof(h));
-        const int remaining = (int)std::min<size_t>(in.size - pos, 1 << 30);
+        const int remaining = static_cast<int>(std::min<size_t>(in.size - pos, 1 << 30));
         if (mpa_get_header(&h, in.bytes.data() + pos, remaining) < 0 || h.bits_in_frame < 8)
             break;
         if (in.frames == 0) {
@@ -122,7 +122,7 @@ void walk_headers(Input &in)
         }
         in.frames++;
         in.samples += h.n_samples;
-        pos += (size_t)h.header_offset + (size_t)(h.bits_in_frame >> 3);
+        pos += static_cast<size_t>(h.header_offset) + static_cast<size_t>(h.bits_in_frame >> 3);
     }
 }
 
@@ -144,8 +144,8 @@ BENCH_LOOP void loop_rovaz(mpa_stream *stream, int channels, Outcome &r)
         size_t n = 0;
         const int status = mpa_stream_read(stream, dest, sizeof(out), &n);
         if (status == MPA_OK) {
-            r.samples += (long long)n;
-            r.sink += out[0] + out[n * 2 * (size_t)channels - 1];
+            r.samples += static_cast<long long>(n);
+            r.sink += out[0] + out[n * 2 * static_cast<size_t>(channels) - 1];
         } else if (status != MPA_STREAM_FORMAT_CHANGED) {
             if (status != MPA_STREAM_END)
                 r.errors++;
@@ -168,7 +168,7 @@ Outcome decode_rovaz(const Input &in, const std::string &)
     loop_rovaz(stream, in.channels, r);
     mpa_stream_info info;
     if (mpa_stream_get_info(stream, &info) == MPA_OK)
-        r.errors += (long)(info.frames_concealed + info.frames_dropped);
+        r.errors += (info.frames_concealed + info.frames_dropped);
     mpa_stream_close(stream);
     return r;
 }
@@ -192,7 +192,7 @@ BENCH_LOOP void loop_mpg123(mpg123_handle *mh, Outcome &r)
         }
         if (status == MPG123_OK) {
             if (bytes > 0) {
-                r.samples += (long long)(bytes / (2 * (size_t)channels));
+                r.samples += static_cast<long long>(bytes / (2 * static_cast<size_t>(channels)));
                 r.sink += audio[0] + audio[bytes - 1];
             }
             continue;
@@ -240,12 +240,12 @@ Outcome decode_mpg123(const Input &in, const std::string &decoder)
 // Rounds a 28-bit-fraction fixed-point sample to 16 bits, saturating.
 inline int16_t mad_to_s16(mad_fixed_t s)
 {
-    s += (mad_fixed_t)1 << (MAD_F_FRACBITS - 16);
+    s += static_cast<mad_fixed_t>(1) << (MAD_F_FRACBITS - 16);
     if (s >= MAD_F_ONE)
         s = MAD_F_ONE - 1;
     else if (s < -MAD_F_ONE)
         s = -MAD_F_ONE;
-    return (int16_t)(s >> (MAD_F_FRACBITS + 1 - 16));
+    return static_cast<int16_t>(s >> (MAD_F_FRACBITS + 1 - 16));
 }
 
 // The low-level API: frames decoded from the whole buffer, synthesised, and
@@ -275,7 +275,7 @@ BENCH_LOOP void loop_mad(mad_stream &stream, mad_frame &frame, mad_synth &synth,
                 out[i] = mad_to_s16(left[i]);
         }
         r.samples += n;
-        r.sink += (uint16_t)out[0] + (uint16_t)out[n - 1];
+        r.sink += static_cast<uint16_t>(out[0]) + static_cast<uint16_t>(out[n - 1]);
     }
 }
 
@@ -309,7 +309,7 @@ inline int16_t float_to_s16(float x)
         return 32767;
     if (v <= -32768.0f)
         return -32768;
-    return (int16_t)(v < 0.0f ? v - 0.5f : v + 0.5f);
+    return static_cast<int16_t>(v < 0.0f ? v - 0.5f : v + 0.5f);
 }
 
 // Takes every frame the decoder has ready; its planar float samples become
@@ -327,9 +327,9 @@ void receive_avcodec(AVCodecContext *ctx, AVFrame *frame, Outcome &r)
             return;
         }
         const int n = frame->nb_samples;
-        const float *left = (const float *)frame->extended_data[0];
+        const float *left = reinterpret_cast<const float *>(frame->extended_data[0]);
         if (frame->ch_layout.nb_channels == 2) {
-            const float *right = (const float *)frame->extended_data[1];
+            const float *right = reinterpret_cast<const float *>(frame->extended_data[1]);
             for (int i = 0; i < n; i++) {
                 out[2 * i] = float_to_s16(left[i]);
                 out[2 * i + 1] = float_to_s16(right[i]);
@@ -340,7 +340,7 @@ void receive_avcodec(AVCodecContext *ctx, AVFrame *frame, Outcome &r)
         }
         if (n > 0) {
             r.samples += n;
-            r.sink += (uint16_t)out[0] + (uint16_t)out[n - 1];
+            r.sink += static_cast<uint16_t>(out[0]) + static_cast<uint16_t>(out[n - 1]);
         }
     }
 }
@@ -354,7 +354,7 @@ BENCH_LOOP void loop_avcodec(AVCodecParserContext *parser, AVCodecContext *ctx, 
     size_t pos = 0;
     bool input_done = false;
     while (!input_done) {
-        const int remaining = (int)std::min<size_t>(in.size - pos, 1 << 30);
+        const int remaining = static_cast<int>(std::min<size_t>(in.size - pos, 1 << 30));
         // An empty input flushes the parser's last frame.
         const int used = av_parser_parse2(parser, ctx, &packet->data, &packet->size,
                                           remaining ? in.bytes.data() + pos : nullptr, remaining,
@@ -363,7 +363,7 @@ BENCH_LOOP void loop_avcodec(AVCodecParserContext *parser, AVCodecContext *ctx, 
             r.errors++;
             break;
         }
-        pos += (size_t)used;
+        pos += static_cast<size_t>(used);
         input_done = remaining == 0;
         if (packet->size == 0)
             continue;
@@ -500,9 +500,10 @@ std::string samples_text(const Input &in, const Outcome &o)
 
 void usage()
 {
-    std::fprintf(stderr,
-                 "usage: mpabench [--rounds N] [--min-cpu SECONDS] [--mpg123-decoder NAME] [--once]\n"
-                 "                [--only rovaz|mpg123|mpg123-generic|libmad|libavcodec] [--results FILE] FILE...\n");
+    std::fprintf(
+        stderr,
+        "usage: mpabench [--rounds N] [--min-cpu SECONDS] [--mpg123-decoder NAME] [--once]\n"
+        "                [--only rovaz|mpg123|mpg123-generic|libmad|libavcodec] [--results FILE] FILE...\n");
 }
 
 }  // namespace
@@ -596,7 +597,7 @@ int main(int argc, char **argv)
                 ok = ok && count_ok(in, o);
                 std::printf("%s %s %.3fs %ld frames samples %s (checksum %u)\n", in.name.c_str(),
                             d.name.c_str(), in.audio_seconds(), in.frames, samples_text(in, o).c_str(),
-                            (unsigned)o.sink);
+                            static_cast<unsigned>(o.sink));
             }
         }
 #ifdef ROVAZ_BENCH_MPG123
@@ -615,7 +616,7 @@ int main(int argc, char **argv)
         double slowest = 0;
         for (size_t d = 0; d < nd; d++)
             slowest = std::max(slowest, time_decodes(decoders[d], inputs[f], 1, &outcome[f][d]));
-        reps[f] = std::max(1, (int)std::ceil(min_cpu / std::max(slowest, 1e-6)));
+        reps[f] = std::max(1, static_cast<int>(std::ceil(min_cpu / std::max(slowest, 1e-6))));
     }
 
     // seconds[f][d]: CPU seconds per decode, one value per round.
@@ -624,7 +625,7 @@ int main(int argc, char **argv)
     for (int round = 0; round < rounds; round++) {
         for (size_t f = 0; f < inputs.size(); f++) {
             for (size_t k = 0; k < nd; k++) {
-                const size_t d = (k + (size_t)round) % nd;  // rotate who goes first
+                const size_t d = (k + static_cast<size_t>(round)) % nd;  // rotate who goes first
                 seconds[f][d].push_back(time_decodes(decoders[d], inputs[f], reps[f], &outcome[f][d]));
             }
         }
@@ -643,12 +644,14 @@ int main(int argc, char **argv)
         double mpg123_best = 0, mpg123_median = 0;
         for (size_t d = 0; d < nd; d++) {
             if (decoders[d].key == "mpg123") {
-                mpg123_best = in.audio_seconds() / *std::min_element(seconds[f][d].begin(), seconds[f][d].end());
+                mpg123_best =
+                    in.audio_seconds() / *std::min_element(seconds[f][d].begin(), seconds[f][d].end());
                 mpg123_median = in.audio_seconds() / median(seconds[f][d]);
             }
         }
         for (size_t d = 0; d < nd; d++) {
-            const double best = in.audio_seconds() / *std::min_element(seconds[f][d].begin(), seconds[f][d].end());
+            const double best =
+                in.audio_seconds() / *std::min_element(seconds[f][d].begin(), seconds[f][d].end());
             const double med = in.audio_seconds() / median(seconds[f][d]);
             const Outcome &o = outcome[f][d];
             all_counts_ok = all_counts_ok && count_ok(in, o);
@@ -666,8 +669,9 @@ int main(int argc, char **argv)
     }
     if (results)
         std::fclose(results);
-    std::printf("\nbest/median x: seconds of audio decoded per CPU second; vs mpg123: best x / libmpg123's best x;\n"
-                "samples: per channel, decoded/expected from the frame headers (+-3 frames allowed)\n");
+    std::printf(
+        "\nbest/median x: seconds of audio decoded per CPU second; vs mpg123: best x / libmpg123's best x;\n"
+        "samples: per channel, decoded/expected from the frame headers (+-3 frames allowed)\n");
     unsigned sink = 0;
     for (const auto &row : outcome)
         for (const Outcome &o : row)

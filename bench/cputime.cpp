@@ -30,7 +30,7 @@ int main(int argc, char **argv)
         std::perror("cputime");
         return 2;
     }
-    const auto us = [](const timeval &t) { return (long long)t.tv_sec * 1000000 + t.tv_usec; };
+    const auto us = [](const timeval &t) { return static_cast<long long>(t.tv_sec) * 1000000 + t.tv_usec; };
     std::printf("%lld %lld %d\n", us(ru.ru_utime), us(ru.ru_stime),
                 WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
     return 0;

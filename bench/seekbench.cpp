@@ -28,7 +28,7 @@ double cpu_seconds()
 {
     timespec ts;
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 struct Series {
@@ -51,7 +51,10 @@ struct Stream {
     mpa_stream_format fmt{};
     std::vector<uint8_t> buf = std::vector<uint8_t>(MPA_MAX_FRAME_PCM_BYTES);
     ~Stream() { mpa_stream_close(s); }
-    size_t period() const { return (size_t)fmt.channels * (size_t)fmt.bytes_per_sample; }
+    size_t period() const
+    {
+        return static_cast<size_t>(fmt.channels) * static_cast<size_t>(fmt.bytes_per_sample);
+    }
 };
 
 bool open(Stream *st, const char *path)
@@ -67,11 +70,13 @@ long read_into(Stream *st, uint8_t *dst, size_t cap, int64_t max)
 {
     void *dest[2] = {dst, nullptr};
     for (;;) {
-        const size_t room = (size_t)std::min<int64_t>(max, (int64_t)(cap / st->period())) * st->period();
+        const size_t room =
+            static_cast<size_t>(std::min<int64_t>(max, static_cast<int64_t>(cap / st->period()))) *
+            st->period();
         size_t n = 0;
         const int r = mpa_stream_read(st->s, dest, room, &n);
         if (r == MPA_OK)
-            return (long)n;
+            return static_cast<long>(n);
         if (r == MPA_STREAM_FORMAT_CHANGED) {
             mpa_stream_get_format(st->s, &st->fmt);
             continue;
@@ -123,13 +128,13 @@ bool check_seek(const char *path, int64_t at, Check *c)
         if (from >= c->decoded)
             continue;
         const size_t p = full.period();
-        const uint8_t *want = full.buf.data() + (size_t)(from - (c->decoded - n)) * p;
+        const uint8_t *want = full.buf.data() + static_cast<size_t>(from - (c->decoded - n)) * p;
         const int64_t span = c->decoded - from;
-        got.resize((size_t)span * p);
+        got.resize(static_cast<size_t>(span) * p);
         int64_t have = 0;
         while (have < span) {
-            const long k = read_into(&seeked, got.data() + (size_t)have * p, got.size() - (size_t)have * p,
-                                     span - have);
+            const long k = read_into(&seeked, got.data() + static_cast<size_t>(have) * p,
+                                     got.size() - static_cast<size_t>(have) * p, span - have);
             if (k <= 0)
                 break;
             have += k;
@@ -150,11 +155,12 @@ bool check_seek(const char *path, int64_t at, Check *c)
 std::string clock_time(double seconds)
 {
     char t[48];
-    const long s = (long)seconds;
-    if ((double)s == seconds)
+    const long s = static_cast<long>(seconds);
+    if (static_cast<double>(s) == seconds)
         std::snprintf(t, sizeof(t), "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
     else
-        std::snprintf(t, sizeof(t), "%ld:%02ld:%06.3f", s / 3600, s / 60 % 60, seconds - (double)(s / 60 * 60));
+        std::snprintf(t, sizeof(t), "%ld:%02ld:%06.3f", s / 3600, s / 60 % 60,
+                      seconds - static_cast<double>(s / 60 * 60));
     return t;
 }
 
@@ -202,16 +208,17 @@ int main(int argc, char **argv)
         return 2;
     }
     const int rate = probe.fmt.sampling_rate;
-    const int64_t at = (int64_t)(at_seconds * rate + 0.5);
+    const int64_t at = static_cast<int64_t>(at_seconds * rate + 0.5);
     if (!info.length_exact || info.samples <= at + rate) {
         std::fprintf(stderr, "mpaseekbench: %s is not seekable to %s and one second past it\n", path,
                      clock_time(at_seconds).c_str());
         return 2;
     }
     std::printf("%s: %s (%.1f s), %d Hz, %d channel%s, layer %d, %lld frames, %s, %d rounds\n", path,
-                clock_time((double)info.samples / rate).c_str(), (double)info.samples / rate, rate,
-                probe.fmt.channels, probe.fmt.channels == 1 ? "" : "s", probe.fmt.layer,
-                (long long)info.audio_frames, info.gapless ? "gapless" : "not trimmed", rounds);
+                clock_time(static_cast<double>(info.samples) / rate).c_str(),
+                static_cast<double>(info.samples) / rate, rate, probe.fmt.channels,
+                probe.fmt.channels == 1 ? "" : "s", probe.fmt.layer,
+                static_cast<long long>(info.audio_frames), info.gapless ? "gapless" : "not trimmed", rounds);
 
     // a. The exact length.
     Series scan;
@@ -287,7 +294,7 @@ int main(int argc, char **argv)
                 ms(scan_in_seek.median()));
     std::printf("%-38s %10.2f %10.2f\n", "   open + scan + seek + 1 s", ms(total.best()), ms(total.median()));
     if (decode_rounds > 0) {
-        const double audio = (double)info.samples / rate;
+        const double audio = static_cast<double>(info.samples) / rate;
         std::printf("%-38s %10.1f %10.1f  %.0fx real time (best)\n", "full decode (open + read to the end)",
                     ms(decode.best()), ms(decode.median()), audio / decode.best());
     }
@@ -297,10 +304,10 @@ int main(int argc, char **argv)
     }
     std::printf("\nc. after the seek to %s: %lld samples per channel (to the end) against a decode from\n"
                 "   the start (%lld samples, the scanned length %s): identical %s",
-                where.c_str(), (long long)check.compared, (long long)check.decoded,
+                where.c_str(), static_cast<long long>(check.compared), static_cast<long long>(check.decoded),
                 check.decoded == info.samples ? "matches" : "DIFFERS", check.ok() ? "yes" : "NO");
     if (check.first_difference >= 0)
-        std::printf(", first difference at sample %lld", (long long)check.first_difference);
+        std::printf(", first difference at sample %lld", static_cast<long long>(check.first_difference));
     if (check.seeked_longer)
         std::printf(", the seeked stream goes on past the end");
     std::printf("\n");

@@ -47,7 +47,7 @@ struct Walk {
     {
         int w = kWindowBase[window_class];
         if (rng)
-            w = kWindowBase[next() & 7] + (int)(next() & 0xFF);
+            w = kWindowBase[next() & 7] + static_cast<int>(next() & 0xFF);
         else if (w < (1 << 30))
             w += window_extra * (window_class + 1);
         return w < left ? w : left;
@@ -58,7 +58,7 @@ struct Walk {
         if (!room_varies)
             return kRooms[room_class];
         const uint32_t r = next();
-        return r & 0x100 ? (int)(r % 5000) : kRooms[r & 15];
+        return r & 0x100 ? static_cast<int>(r % 5000) : kRooms[r & 15];
     }
 
     // Bytes before the window offered as earlier stream data: none, some,
@@ -69,7 +69,8 @@ struct Walk {
         case 0: return 0;
         case 1: return pos < 4096 ? pos : 4096;
         case 2: return pos;
-        default: return rng ? (int)(next() % (uint32_t)(pos + 1)) : (pos < 300 ? pos : 300);
+        default:
+            return rng ? static_cast<int>(next() % static_cast<uint32_t>(pos + 1)) : (pos < 300 ? pos : 300);
         }
     }
 };
@@ -94,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     walk.room_varies = (data[2] & 0x10) != 0;
     walk.rng = data[3];
     const uint8_t *stream = data + 4;
-    const int len = (int)(size - 4);
+    const int len = static_cast<int>(size - 4);
 
     mpa_decoder *dec = nullptr;
     FUZZ_CHECK(mpa_decoder_open(&dec) == MPA_OK);
@@ -110,11 +111,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int preceding = walk.preceding(pos);
         const int room = walk.room();
 
-        uint8_t *in = static_cast<uint8_t *>(std::malloc((size_t)(preceding + w) + 1));
-        std::memcpy(in, stream + pos - preceding, (size_t)(preceding + w));
+        uint8_t *in = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(preceding + w) + 1));
+        std::memcpy(in, stream + pos - preceding, static_cast<size_t>(preceding + w));
         // One byte past the room, a canary that nothing may touch (ASan
         // cannot see a write into it, the check below can).
-        uint8_t *out = static_cast<uint8_t *>(std::malloc((size_t)room + 1));
+        uint8_t *out = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(room) + 1));
         out[room] = 0x5A;
         std::memcpy(before, dec, sizeof(mpa_decoder));
 

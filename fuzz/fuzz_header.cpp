@@ -59,7 +59,8 @@ void check(const mpa_header &prev, const mpa_header &h, int status, const uint8_
     // Frame length from ISO/IEC 11172-3 2.4.3.1: whole slots of 4 bytes
     // (Layer I) or 1 byte, plus one slot when padded.
     const long long slot = h.layer_bits == 3 ? 4 : 1;
-    const long long slots = (long long)h.n_samples / 8 * h.bit_rate * 1000 / h.sampling_rate / slot;
+    const long long slots =
+        static_cast<long long>(h.n_samples) / 8 * h.bit_rate * 1000 / h.sampling_rate / slot;
     FUZZ_CHECK(frame_bytes == (slots + h.padding_bit) * slot && (h.bits_in_frame & 7) == 0);
     if (status == MPA_OK) {
         FUZZ_CHECK(off + frame_bytes + 1 < len);
@@ -78,8 +79,8 @@ void check(const mpa_header &prev, const mpa_header &h, int status, const uint8_
 // Searches a heap copy of exactly len bytes, so that a read past the end is caught.
 int search(mpa_header *h, const uint8_t *data, int len)
 {
-    uint8_t *copy = static_cast<uint8_t *>(std::malloc(len > 0 ? (size_t)len : 1));
-    std::memcpy(copy, data, (size_t)len);
+    uint8_t *copy = static_cast<uint8_t *>(std::malloc(len > 0 ? static_cast<size_t>(len) : 1));
+    std::memcpy(copy, data, static_cast<size_t>(len));
     const mpa_header prev = *h;
     const int status = mpa_get_header(h, copy, len);
     check(prev, *h, status, copy, len);
@@ -111,17 +112,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         data++;
         size--;
     }
-    int len = (int)size;
+    int len = static_cast<int>(size);
     const int status = search(&h, data, len);
     if (mode == 1 && status >= 0) {
         // Walk on frame by frame with the record carried along, as the
         // frame driver does.
         for (int i = 0; i < 64; i++) {
-            const long long next = (long long)h.header_offset + (h.bits_in_frame >> 3);
+            const long long next = static_cast<long long>(h.header_offset) + (h.bits_in_frame >> 3);
             if (next <= 0 || next >= len)
                 break;
             data += next;
-            len -= (int)next;
+            len -= static_cast<int>(next);
             if (search(&h, data, len) < 0)
                 break;
         }

@@ -24,8 +24,8 @@ int32_t expected(float x, bool wide)
     const double lo = wide ? -8388608.0 : -32768.0, hi = wide ? 8388607.0 : 32767.0;
     if (std::isnan(x))
         return 0;
-    const double v = std::trunc((double)x * (wide ? 256.0 : 1.0));
-    return (int32_t)(v < lo ? lo : v > hi ? hi : v);
+    const double v = std::trunc(static_cast<double>(x) * (wide ? 256.0 : 1.0));
+    return static_cast<int32_t>(v < lo ? lo : v > hi ? hi : v);
 }
 
 int32_t stored(const uint8_t *p, int bytes)
@@ -35,8 +35,11 @@ int32_t stored(const uint8_t *p, int bytes)
         std::memcpy(&v, p, 2);
         return v;
     }
-    if (bytes == 3)  // most significant byte first, sign-extended
-        return (int32_t)((uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8) >> 8;
+    if (bytes == 3) {  // most significant byte first, sign-extended
+        const uint32_t u = static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+                           static_cast<uint32_t>(p[2]) << 8;
+        return static_cast<int32_t>(u) >> 8;
+    }
     int32_t v;
     std::memcpy(&v, p, 4);
     return v;
@@ -84,8 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // One frame per channel at most is converted.
     const int n = count16 <= 0 ? 0 : count16 > 1152 ? 1152 : count16;
     // Interleaved output has two values per sample, also from one channel.
-    const size_t size0 = (size_t)n * bytes * (interleaved ? 2 : 1);
-    const size_t size1 = (size_t)n * bytes;
+    const size_t size0 = static_cast<size_t>(n) * bytes * (interleaved ? 2 : 1);
+    const size_t size1 = static_cast<size_t>(n) * bytes;
     uint8_t *d0 = block(size0);
     uint8_t *d1 = (stereo && !interleaved) || second ? block(size1) : nullptr;
     uint8_t *dest[2] = {d0, d1};

@@ -40,7 +40,7 @@ struct Driver {
         int w = kWindowBase[window_class];
         if (rng) {
             rng = rng * 1103515245u + 12345u;
-            w = kWindowBase[(rng >> 16) & 7] + (int)((rng >> 8) & 0xFF);
+            w = kWindowBase[(rng >> 16) & 7] + static_cast<int>((rng >> 8) & 0xFF);
         } else if (w < (1 << 30)) {
             w += window_extra * (window_class + 1);
         }
@@ -105,11 +105,11 @@ void output(const float *pcm, const mpa_header *h, unsigned format)
     unsigned flags = format | (stereo ? MPA_PCM_STEREO : 0);
     if (interleaved) {
         // Mono interleaved writes both halves of every pair.
-        std::vector<uint8_t> out((size_t)count * 2 * bytes);
+        std::vector<uint8_t> out(static_cast<size_t>(count) * 2 * bytes);
         uint8_t *dest[2] = {out.data(), nullptr};
         FUZZ_CHECK(mpa_output_pcm(flags, pcm, dest, count) == MPA_OK);
     } else {
-        std::vector<uint8_t> a((size_t)count * bytes), b((size_t)count * bytes);
+        std::vector<uint8_t> a(static_cast<size_t>(count) * bytes), b(static_cast<size_t>(count) * bytes);
         uint8_t *dest[2] = {a.data(), stereo ? b.data() : nullptr};
         FUZZ_CHECK(mpa_output_pcm(flags, pcm, dest, count) == MPA_OK);
     }
@@ -131,9 +131,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // The stream in a heap block of its own exact size, so that any read
     // past either end is caught.
-    const int len = (int)(size - 4);
-    uint8_t *stream = static_cast<uint8_t *>(std::malloc(len > 0 ? (size_t)len : 1));
-    std::memcpy(stream, data + 4, (size_t)len);
+    const int len = static_cast<int>(size - 4);
+    uint8_t *stream = static_cast<uint8_t *>(std::malloc(len > 0 ? static_cast<size_t>(len) : 1));
+    std::memcpy(stream, data + 4, static_cast<size_t>(len));
 
     mpa_decoder *dec = nullptr;
     FUZZ_CHECK(mpa_decoder_open(&dec) == MPA_OK);
@@ -160,11 +160,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                            &consumed, &needed);
         const mpa_header *h = mpa_decoder_header(dec);
 #ifdef ROVAZ_FUZZ_TRACE
-        std::fprintf(stderr, "pos %d window %d preceding %d: status %d consumed %d needed %d | layer %d offset %d "
-                     "bits %d fill %d\n", pos, w, preceding, status, consumed, needed, 4 - h->layer_bits,
-                     h->header_offset, h->bits_in_frame, dec->reservoir_fill);
+        std::fprintf(stderr,
+                     "pos %d window %d preceding %d: status %d consumed %d needed %d | layer %d offset %d "
+                     "bits %d fill %d\n",
+                     pos, w, preceding, status, consumed, needed, 4 - h->layer_bits, h->header_offset,
+                     h->bits_in_frame, dec->reservoir_fill);
 #endif
-        FUZZ_CHECK(dec->reservoir_fill >= 0 && dec->reservoir_fill <= (int)sizeof(dec->reservoir));
+        FUZZ_CHECK(dec->reservoir_fill >= 0 &&
+                   dec->reservoir_fill <= static_cast<int>(sizeof(dec->reservoir)));
         FUZZ_CHECK(dec->synth.synth_phase[0] >= 0 && dec->synth.synth_phase[0] < 16);
         FUZZ_CHECK(dec->synth.synth_phase[1] >= 0 && dec->synth.synth_phase[1] < 16);
         want = 0;

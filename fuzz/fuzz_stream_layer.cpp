@@ -48,29 +48,30 @@ long io_read(void *opaque, uint8_t *dst, size_t max)
         n = cap;
     std::memcpy(dst, r->data + r->pos, n);
     r->pos += n;
-    return (long)n;
+    return static_cast<long>(n);
 }
 
 int io_seek(void *opaque, int64_t offset)
 {
     Reader *r = static_cast<Reader *>(opaque);
-    if (offset < 0 || (uint64_t)offset > r->size)
+    if (offset < 0 || static_cast<uint64_t>(offset) > r->size)
         return -1;
-    r->pos = (size_t)offset;
+    r->pos = static_cast<size_t>(offset);
     return 0;
 }
 
 int64_t io_size(void *opaque)
 {
-    return (int64_t) static_cast<Reader *>(opaque)->size;
+    return static_cast<int64_t>(static_cast<Reader *>(opaque)->size);
 }
 
 constexpr size_t kRooms[8] = {0, 1, 7, 96, 4608, 9216, 1000, 65536};
 
 bool known_status(int r)
 {
-    return r == MPA_OK || r == MPA_STREAM_END || r == MPA_STREAM_NEED_INPUT || r == MPA_STREAM_FORMAT_CHANGED ||
-           r == MPA_ERR_OUTPUT_ROOM || r == MPA_ERR_NULL_ARG || r == MPA_ERR_IO;
+    return r == MPA_OK || r == MPA_STREAM_END || r == MPA_STREAM_NEED_INPUT ||
+           r == MPA_STREAM_FORMAT_CHANGED || r == MPA_ERR_OUTPUT_ROOM || r == MPA_ERR_NULL_ARG ||
+           r == MPA_ERR_IO;
 }
 
 // Everything a walk saw: statuses, sample counts, positions, formats, counts and bytes.
@@ -114,12 +115,12 @@ uint64_t walk(const uint8_t *data, size_t size, int threads)
         r = mpa_stream_open_io(&s, &io, &config);
     if (r != MPA_OK) {
         FUZZ_CHECK(s == nullptr);
-        return (uint64_t)r;
+        return static_cast<uint64_t>(r);
     }
 
     size_t fed = 0;
     bool ended = false;
-    for (int calls = 0; calls < 4 * (int)size + 64; calls++) {
+    for (int calls = 0; calls < 4 * static_cast<int>(size) + 64; calls++) {
         if (source == 3 && !ended) {
             const size_t wanted = mpa_stream_input_wanted(s);
             size_t chunk = 1 + reader.next() % (((data[1] >> 4) + 1) * 700);
@@ -136,8 +137,8 @@ uint64_t walk(const uint8_t *data, size_t size, int threads)
                 ended = true;
             }
         }
-        if (seek_rate && reader.next() % 64 < (uint32_t)seek_rate) {
-            const int sr = mpa_stream_seek(s, (int64_t)(reader.next() % 200000));
+        if (seek_rate && reader.next() % 64 < static_cast<uint32_t>(seek_rate)) {
+            const int sr = mpa_stream_seek(s, static_cast<int64_t>(reader.next() % 200000));
             FUZZ_CHECK(sr == MPA_OK || sr == MPA_ERR_NOT_SEEKABLE || sr == MPA_STREAM_END ||
                        sr == MPA_STREAM_NEED_INPUT || sr == MPA_ERR_IO || sr == MPA_ERR_NO_STREAM || sr < 0);
             digest.add(sr);
@@ -145,9 +146,11 @@ uint64_t walk(const uint8_t *data, size_t size, int threads)
         }
         if (reader.next() % 16 == 0) {
             // Another output between reads: the room must be counted in the new sample size.
-            const int32_t sf = (int32_t)(reader.next() % 7), ch = (int32_t)(reader.next() % 4);
+            const int32_t sf = static_cast<int32_t>(reader.next() % 7),
+                          ch = static_cast<int32_t>(reader.next() % 4);
             const int so = mpa_stream_set_output(s, sf, ch);
-            FUZZ_CHECK(so == ((sf <= MPA_SAMPLE_F32 && ch <= 2) ? (int)MPA_OK : (int)MPA_ERR_ARG));
+            FUZZ_CHECK(so == ((sf <= MPA_SAMPLE_F32 && ch <= 2) ? static_cast<int>(MPA_OK)
+                                                                : static_cast<int>(MPA_ERR_ARG)));
         }
         const size_t room = kRooms[(data[1] + reader.next()) & 7] + (reader.next() & 0x3F);
         uint8_t *a = static_cast<uint8_t *>(std::malloc(room + 1));
@@ -160,11 +163,11 @@ uint64_t walk(const uint8_t *data, size_t size, int threads)
         r = mpa_stream_read(s, dest, room, &samples);
         FUZZ_CHECK(a[room] == 0xA5 && b[room] == 0xA5);
         digest.add(r);
-        digest.add((int64_t)samples);
+        digest.add(static_cast<int64_t>(samples));
         if (r == MPA_OK) {
-            const size_t bytes = samples * (size_t)before.bytes_per_sample;
+            const size_t bytes = samples * static_cast<size_t>(before.bytes_per_sample);
             const bool planar = before.planar && before.channels == 2;
-            digest.add(a, planar ? bytes : bytes * (size_t)before.channels);
+            digest.add(a, planar ? bytes : bytes * static_cast<size_t>(before.channels));
             if (planar)
                 digest.add(b, bytes);
         }
@@ -175,7 +178,9 @@ uint64_t walk(const uint8_t *data, size_t size, int threads)
             FUZZ_CHECK(samples == 0);
         } else {
             FUZZ_CHECK(had_format && samples > 0);
-            const size_t period = (size_t)before.bytes_per_sample * (before.planar && before.channels == 2 ? 1 : (size_t)before.channels);
+            const size_t period =
+                static_cast<size_t>(before.bytes_per_sample) *
+                (before.planar && before.channels == 2 ? 1 : static_cast<size_t>(before.channels));
             FUZZ_CHECK(samples * period <= room);
         }
         mpa_stream_format f;

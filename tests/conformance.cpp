@@ -14,21 +14,11 @@
 #include <vector>
 
 #include "rovaz/mpa_stream.h"
+#include "support/read_file.h"
 
 namespace {
 
-bool read_file(const std::string &path, std::vector<uint8_t> *out)
-{
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    uint8_t block[1 << 16];
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof(block), f)) > 0)
-        out->insert(out->end(), block, block + got);
-    std::fclose(f);
-    return true;
-}
+using mpa_test::read_file;
 
 struct Decoded {
     std::vector<double> full;  // 24-bit output in 16-bit units
@@ -58,7 +48,7 @@ std::vector<T> decode_as(const std::vector<uint8_t> &bits, int format, int *chan
     void *dest[2] = {buf, nullptr};
     size_t n = 0;
     for (int r; (r = mpa_stream_read(s, dest, sizeof(buf), &n)) == MPA_OK || r == MPA_STREAM_FORMAT_CHANGED;)
-        out.insert(out.end(), buf, buf + n * (size_t)f.channels);
+        out.insert(out.end(), buf, buf + n * static_cast<size_t>(f.channels));
     mpa_stream_close(s);
     return out;
 }
@@ -72,7 +62,7 @@ Decoded decode(const std::vector<uint8_t> &bits)
     for (int16_t v : decode_as<int16_t>(bits, MPA_SAMPLE_S16, &d.channels))
         d.s16.push_back(v);
     mpa_header h{};
-    if (mpa_get_header(&h, bits.data(), (int)bits.size()) >= 0)
+    if (mpa_get_header(&h, bits.data(), static_cast<int>(bits.size())) >= 0)
         d.frame_samples = h.n_samples * d.channels;
     return d;
 }
@@ -83,10 +73,11 @@ size_t bitstream_samples(const std::vector<uint8_t> &bits)
     mpa_header h;
     std::memset(&h, 0, sizeof(h));
     size_t pos = 0, samples = 0;
-    while (pos < bits.size() && mpa_get_header(&h, bits.data() + pos, (int)(bits.size() - pos)) >= 0) {
+    while (pos < bits.size() &&
+           mpa_get_header(&h, bits.data() + pos, static_cast<int>(bits.size() - pos)) >= 0) {
         const int bytes = h.bits_in_frame >> 3;
-        samples += (size_t)h.n_samples * h.n_channels;
-        pos += (size_t)h.header_offset + (bytes > 0 ? (size_t)bytes : 1);
+        samples += static_cast<size_t>(h.n_samples) * h.n_channels;
+        pos += static_cast<size_t>(h.header_offset) + (bytes > 0 ? static_cast<size_t>(bytes) : 1);
     }
     return samples;
 }
@@ -144,31 +135,35 @@ int main(int argc, char **argv)
     int failures = 0;
     for (const std::string &name : names) {
         std::vector<uint8_t> bits, ref_bytes;
-        if (!read_file(dir + "/" + name + ".bit", &bits) || !read_file(dir + "/" + name + ".pcm", &ref_bytes)) {
+        if (!read_file(dir + "/" + name + ".bit", &bits) ||
+            !read_file(dir + "/" + name + ".pcm", &ref_bytes)) {
             std::printf("%-22s cannot read\n", name.c_str());
             failures++;
             continue;
         }
         std::vector<int16_t> ref(ref_bytes.size() / 2);
         for (size_t i = 0; i < ref.size(); i++)
-            ref[i] = (int16_t)(ref_bytes[2 * i] | ref_bytes[2 * i + 1] << 8);
+            ref[i] = static_cast<int16_t>(ref_bytes[2 * i] | ref_bytes[2 * i + 1] << 8);
 
         const Decoded d = decode(bits);
         // A stream that starts mid-reservoir may decode whole frames more at
         // its start than the reference holds: align by at most two frames.
         Comparison best = compare(d, ref, 0);
         for (int k = 1; k <= 2 && d.frame_samples > 0; k++) {
-            Comparison c = compare(d, ref, (size_t)k * d.frame_samples);
+            Comparison c = compare(d, ref, static_cast<size_t>(k) * d.frame_samples);
             c.skipped_frames = k;
             if (c.compared > 0 && c.rms_full < best.rms_full &&
-                d.full.size() >= (size_t)k * d.frame_samples + ref.size() - std::min(ref.size(), (size_t)d.frame_samples))
+                d.full.size() >= static_cast<size_t>(k) * d.frame_samples + ref.size() -
+                                     std::min(ref.size(), static_cast<size_t>(d.frame_samples)))
                 best = c;
         }
         // Some references run longer than their bitstream: the output must
         // cover the reference or the whole bitstream, less at most one frame.
-        const size_t decoded_aligned = d.full.size() - std::min(d.full.size(), (size_t)best.skipped_frames * d.frame_samples);
+        const size_t skipped = static_cast<size_t>(best.skipped_frames) * d.frame_samples;
+        const size_t decoded_aligned = d.full.size() - std::min(d.full.size(), skipped);
         const size_t expected = std::min(ref.size(), bitstream_samples(bits));
-        const bool long_enough = d.frame_samples > 0 && decoded_aligned + (size_t)d.frame_samples >= expected;
+        const bool long_enough =
+            d.frame_samples > 0 && decoded_aligned + static_cast<size_t>(d.frame_samples) >= expected;
         // Full accuracy on both paths: the 16-bit one rounds, so it meets the
         // reference's own rounding.
         const bool pass = long_enough && best.max_full <= 1.0 && best.rms_full <= 0.35 && best.max16 <= 1 &&

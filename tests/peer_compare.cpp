@@ -61,11 +61,14 @@ std::string make_stream(const Case &c, int index)
         const mpa_test::Encoded *e = mpa_test::encode(c.encoder, c.options, c.rate, c.channels);
         if (!e)
             return "";
-        std::ofstream(path, std::ios::binary).write((const char *)e->bytes.data(), (std::streamsize)e->bytes.size());
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char *>(e->bytes.data()),
+                   static_cast<std::streamsize>(e->bytes.size()));
         return path;
     }
     const mpa_test::Source *s = mpa_test::source_signal(c.rate, c.channels, c.seconds);
-    const std::string cmd = std::string(c.encoder) + " --quiet " + c.options + " " + (s ? s->wav : "") + " " + path;
+    const std::string cmd =
+        std::string(c.encoder) + " --quiet " + c.options + " " + (s ? s->wav : "") + " " + path;
     return s && std::system(cmd.c_str()) == 0 ? path : "";
 }
 
@@ -96,7 +99,7 @@ Pcm decode_rovaz(const std::vector<uint8_t> &bytes, bool full_precision)
     size_t n = 0;
     const int16_t *s16 = reinterpret_cast<const int16_t *>(buf.data());
     while ((r = mpa_stream_read(s, dest, buf.size() * sizeof(int32_t), &n)) == MPA_OK) {
-        for (size_t i = 0; i < n * (size_t)f.channels; i++)
+        for (size_t i = 0; i < n * static_cast<size_t>(f.channels); i++)
             p.samples.push_back(full_precision ? buf[i] / 256.0 : s16[i]);
     }
     p.ok = r == MPA_STREAM_END;
@@ -132,7 +135,7 @@ Pcm decode_mpg123(const std::string &path, bool full_precision)
                 long rate;
                 int encoding;
                 mpg123_getformat(mh, &rate, &p.channels, &encoding);
-                p.rate = (int)rate;
+                p.rate = static_cast<int>(rate);
             } else if (r != MPG123_OK) {
                 p.ok = r == MPG123_DONE;
                 break;
@@ -159,17 +162,17 @@ std::string little_endian_bytes(const std::vector<double> &v)
 {
     std::string s(v.size() * 2, '\0');
     for (size_t i = 0; i < v.size(); i++) {
-        const int16_t x = (int16_t)v[i];
-        s[2 * i] = (char)(x & 0xFF);
-        s[2 * i + 1] = (char)((uint16_t)x >> 8);
+        const int16_t x = static_cast<int16_t>(v[i]);
+        s[2 * i] = static_cast<char>(x & 0xFF);
+        s[2 * i + 1] = static_cast<char>(static_cast<uint16_t>(x) >> 8);
     }
     return s;
 }
 
 // The verdict on two decodes of a stream ("" when they agree) and the
 // largest and RMS difference.
-std::string compare(const Pcm &ours, const Pcm &peer, double max_allowed, double rms_allowed, double *max_diff,
-                    double *rms)
+std::string compare(const Pcm &ours, const Pcm &peer, double max_allowed, double rms_allowed,
+                    double *max_diff, double *rms)
 {
     double sum = 0;
     *max_diff = 0;
@@ -179,12 +182,12 @@ std::string compare(const Pcm &ours, const Pcm &peer, double max_allowed, double
         *max_diff = std::max(*max_diff, d);
         sum += d * d;
     }
-    *rms = common ? std::sqrt(sum / (double)common) : 0;
+    *rms = common ? std::sqrt(sum / static_cast<double>(common)) : 0;
     if (!ours.ok || !peer.ok)
         return !ours.ok ? "FAIL: rovaz did not reach the end" : "FAIL: mpg123 did not reach the end";
     if (ours.rate != peer.rate || ours.channels != peer.channels)
-        return "FAIL: format " + std::to_string(ours.rate) + "/" + std::to_string(ours.channels) + " against " +
-               std::to_string(peer.rate) + "/" + std::to_string(peer.channels);
+        return "FAIL: format " + std::to_string(ours.rate) + "/" + std::to_string(ours.channels) +
+               " against " + std::to_string(peer.rate) + "/" + std::to_string(peer.channels);
     if (ours.samples.size() != peer.samples.size() || *max_diff > max_allowed || *rms > rms_allowed)
         return "FAIL";
     return "";
@@ -227,7 +230,8 @@ int main(int argc, char **argv)
             verdict = verdict24 + " at full precision";
         const int ch = std::max(ours.channels, 1);
         std::printf("%-22s %10zu %10zu %8.0f %8.4f %9.4f %9.4f %s\n", c.name, ours.samples.size() / ch,
-                    peer.samples.size() / std::max(peer.channels, 1), max16, rms16, max24, rms24, verdict.c_str());
+                    peer.samples.size() / std::max(peer.channels, 1), max16, rms16, max24, rms24,
+                    verdict.c_str());
         failures += !verdict.empty();
 
         // The tool on a CBR and a VBR file: the same bytes as the library.
@@ -239,6 +243,7 @@ int main(int argc, char **argv)
         }
     }
     mpg123_exit();
-    std::printf("peer_compare: %s\n", failures ? "FAILED" : "all agree (16-bit within 1 LSB, 24-bit within 1.0)");
+    std::printf("peer_compare: %s\n",
+                failures ? "FAILED" : "all agree (16-bit within 1 LSB, 24-bit within 1.0)");
     return failures ? 1 : 0;
 }

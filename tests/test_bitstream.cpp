@@ -23,7 +23,7 @@ std::vector<uint8_t> random_bytes(size_t n, unsigned seed)
     std::mt19937 rng(seed);
     std::vector<uint8_t> v(n);
     for (auto &b : v)
-        b = (uint8_t)rng();
+        b = static_cast<uint8_t>(rng());
     return v;
 }
 
@@ -37,7 +37,7 @@ uint64_t bits_at(const std::vector<uint8_t> &v, size_t pos, int n)
 {
     uint64_t r = 0;
     for (int i = 0; i < n; i++)
-        r = r << 1 | bit_at(v, pos + (size_t)i);
+        r = r << 1 | bit_at(v, pos + static_cast<size_t>(i));
     return r;
 }
 
@@ -58,14 +58,14 @@ TEST(BitReader, RandomReadsAcrossRefillsMatchReference)
     auto data = exact_copy(v);
     std::mt19937 rng(2);
     mpa_bitstream b;
-    mpa_bits_init(&b, data.get(), (int)v.size());
+    mpa_bits_init(&b, data.get(), static_cast<int>(v.size()));
     size_t pos = 0;
     while (pos + 16 <= v.size() * 8) {
         const int kind = rng() % 3;
         if (kind == 0) {
             const int n = 1 + rng() % 16;
             ASSERT_EQ(mpa_bits_get(&b, n), bits_at(v, pos, n)) << pos;
-            pos += (size_t)n;
+            pos += static_cast<size_t>(n);
         } else if (kind == 1) {
             ASSERT_EQ(mpa_bits_get1(&b) >> 31, bit_at(v, pos));
             pos += 1;
@@ -73,8 +73,8 @@ TEST(BitReader, RandomReadsAcrossRefillsMatchReference)
             ASSERT_EQ(mpa_bits_get16(&b) >> 16, bits_at(v, pos, 16));
             pos += 16;
         }
-        ASSERT_EQ(mpa_bits_position(&b), (int32_t)pos);
-        ASSERT_EQ(mpa_bits_left(&b), (int32_t)(v.size() * 8 - pos));
+        ASSERT_EQ(mpa_bits_position(&b), static_cast<int32_t>(pos));
+        ASSERT_EQ(mpa_bits_left(&b), static_cast<int32_t>(v.size() * 8 - pos));
         ASSERT_GE(b.count, 17);
     }
 }
@@ -99,15 +99,15 @@ TEST(BitReader, SkipsForwardAndBackToAnyBit)
     auto data = exact_copy(v);
     std::mt19937 rng(5);
     mpa_bitstream b;
-    mpa_bits_init(&b, data.get(), (int)v.size());
+    mpa_bits_init(&b, data.get(), static_cast<int>(v.size()));
     int32_t pos = 0;
     for (int i = 0; i < 2000; i++) {
-        const int32_t target = (int32_t)(rng() % (v.size() * 8 - 16));
+        const int32_t target = static_cast<int32_t>(rng() % (v.size() * 8 - 16));
         mpa_bits_skip(&b, target - pos);
         pos = target;
         ASSERT_EQ(mpa_bits_position(&b), pos);
         const int n = 1 + rng() % 16;
-        ASSERT_EQ(mpa_bits_get(&b, n), bits_at(v, (size_t)pos, n));
+        ASSERT_EQ(mpa_bits_get(&b, n), bits_at(v, static_cast<size_t>(pos), n));
         pos += n;
     }
     // Back by k right after reading k bits gives the same bits again.
@@ -123,7 +123,7 @@ TEST(BitReader, PastTheEndReadsZerosWithoutTouchingMemory)
         const std::vector<uint8_t> v(len, 0xFF);
         auto data = exact_copy(v);
         mpa_bitstream b;
-        mpa_bits_init(&b, data.get(), (int)len);
+        mpa_bits_init(&b, data.get(), static_cast<int>(len));
         for (size_t i = 0; i < len; i++)
             ASSERT_EQ(mpa_bits_get(&b, 8), 0xFFu);
         EXPECT_EQ(mpa_bits_left(&b), 0);
@@ -149,10 +149,10 @@ TEST(BitReader, WideReaderMatchesReferenceAcrossHandovers)
 {
     std::mt19937 rng(6);
     for (size_t len : {0u, 1u, 7u, 8u, 9u, 300u}) {
-        const std::vector<uint8_t> v = random_bytes(len, (unsigned)len + 7);
+        const std::vector<uint8_t> v = random_bytes(len, static_cast<unsigned>(len) + 7);
         auto data = exact_copy(v);
         mpa_bitstream b;
-        mpa_bits_init(&b, data.get(), (int)len);
+        mpa_bits_init(&b, data.get(), static_cast<int>(len));
         size_t pos = 0;
         while (pos < len * 8 + 200) {
             mpa_bits_wide w;
@@ -167,17 +167,17 @@ TEST(BitReader, WideReaderMatchesReferenceAcrossHandovers)
                     got = mpa_bits_wide_take(&w, n);
                 }
                 ASSERT_EQ(got, bits_at(v, pos, n)) << len << " " << pos << " " << n;
-                pos += (size_t)n;
+                pos += static_cast<size_t>(n);
             }
             mpa_bits_wide_end(&w, &b);
-            ASSERT_EQ(mpa_bits_position(&b), (int32_t)pos);
-            ASSERT_EQ(mpa_bits_left(&b), (int32_t)(len * 8) - (int32_t)pos);
+            ASSERT_EQ(mpa_bits_position(&b), static_cast<int32_t>(pos));
+            ASSERT_EQ(mpa_bits_left(&b), static_cast<int32_t>(len * 8) - static_cast<int32_t>(pos));
             ASSERT_GE(b.count, 17);
             ASSERT_LE(b.count, 32);
             ASSERT_EQ(b.cache & ~(~0u << (32 - b.count)), 0u);  // zeros below the valid bits
             const int n = 1 + rng() % 16;
             ASSERT_EQ(mpa_bits_get(&b, n), bits_at(v, pos, n)) << len << " " << pos;
-            pos += (size_t)n;
+            pos += static_cast<size_t>(n);
         }
     }
 }

@@ -13,7 +13,7 @@ TEST(Crc, CatalogueValues)
 {
     uint32_t crc = 0xFFFF;
     for (const char *p = "123456789"; *p; p++)
-        crc = mpa_crc_update_word((uint8_t)*p, crc, 8);
+        crc = mpa_crc_update_word(static_cast<uint8_t>(*p), crc, 8);
     EXPECT_EQ(crc, 0xAEE7u);
     EXPECT_EQ(mpa_crc_update_word(0, 0xFFFF, 16), 0x800Du);
 
@@ -30,7 +30,7 @@ TEST(Crc, WordAndBitPathsAgreeForEverySplit)
     std::mt19937 rng(7);
     uint8_t data[16];
     for (auto &x : data)
-        x = (uint8_t)rng();
+        x = static_cast<uint8_t>(rng());
     for (int n = 0; n <= 100; n++) {
         mpa_bitstream words, single;
         mpa_bits_init(&words, data, sizeof(data));
@@ -55,7 +55,7 @@ struct CrcFrame {
         std::memset(&dec, 0, sizeof(dec));
         std::mt19937 rng(9);
         for (auto &x : data)
-            x = (uint8_t)rng();
+            x = static_cast<uint8_t>(rng());
         dec.header.protection_bit = protection_bit;
         dec.header.crc_header_bits = 0x9064;
         mpa_bits_init(&bits, data, sizeof(data));
@@ -65,7 +65,8 @@ struct CrcFrame {
     void seal(int n)
     {
         mpa_bitstream copy = bits;
-        dec.header.crc_word = (int32_t)mpa_crc_update_bits(&copy, mpa_crc_update_word(0x9064, 0xFFFF, 16), n);
+        dec.header.crc_word =
+            static_cast<int32_t>(mpa_crc_update_bits(&copy, mpa_crc_update_word(0x9064, 0xFFFF, 16), n));
     }
 };
 
@@ -79,10 +80,10 @@ TEST(Crc, FrameChecksDetectEveryProtectedBitAndLeaveTheReader)
     EXPECT_EQ(mpa_crc_check_layer2(&f.bits, &f.ctx, n), 0);
     EXPECT_EQ(mpa_crc_check_layer3(&f.ctx, n), 0);
     for (int bit = 0; bit < n; bit++) {
-        f.data[bit / 8] ^= (uint8_t)(0x80 >> (bit % 8));
+        f.data[bit / 8] ^= static_cast<uint8_t>(0x80 >> (bit % 8));
         mpa_bits_init(&f.bits, f.data, sizeof(f.data));
         ASSERT_NE(mpa_crc_check_layer1(&f.ctx, n), 0) << bit;
-        f.data[bit / 8] ^= (uint8_t)(0x80 >> (bit % 8));
+        f.data[bit / 8] ^= static_cast<uint8_t>(0x80 >> (bit % 8));
     }
     mpa_bits_init(&f.bits, f.data, sizeof(f.data));
     // A bit beyond the protected run changes nothing; the stored word does.

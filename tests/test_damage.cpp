@@ -26,7 +26,7 @@ std::vector<Pcm> decode_all(const std::vector<uint8_t> &bytes, long *concealed =
 {
     mpa_test::Decoded d = mpa_test::decode_stream(bytes);
     if (concealed)
-        *concealed = (long)d.info.frames_concealed;
+        *concealed = static_cast<long>(d.info.frames_concealed);
     return std::move(d.frames);
 }
 
@@ -59,7 +59,7 @@ size_t last_claimed(const std::vector<FrameInfo> &frames, const std::vector<uint
     std::memset(&h, 0, sizeof(h));
     size_t end = frames[k].offset + frames[k].bytes;
     if (mpa_get_header(&h, damaged.data() + frames[k].offset, 4) >= 0)
-        end = std::max(end, frames[k].offset + (size_t)(h.bits_in_frame >> 3) + cut);
+        end = std::max(end, frames[k].offset + static_cast<size_t>(h.bits_in_frame >> 3) + cut);
     size_t last = k + 1;
     while (last + 1 < frames.size() && frames[last + 1].offset < end)
         last++;
@@ -81,7 +81,8 @@ Damage compare(const std::vector<Pcm> &clean, const std::vector<Pcm> &damaged)
     while (suffix < clean.size() && suffix < damaged.size() &&
            clean[clean.size() - 1 - suffix] == damaged[damaged.size() - 1 - suffix])
         suffix++;
-    return {prefix, clean.size() - suffix, (long)clean.size() - (long)damaged.size()};
+    return {prefix, clean.size() - suffix,
+            static_cast<long>(clean.size()) - static_cast<long>(damaged.size())};
 }
 
 // Stream excerpts of this many frames, damaged at frame kAt, keep the runs short.
@@ -106,13 +107,15 @@ void check_stream(const mpa_test::TestStream &s, uint32_t seed)
         env_trials && std::atoi(env_trials) > 0 ? std::atoi(env_trials) : ROVAZ_DAMAGE_TRIALS_DEFAULT;
     for (int t = 0; t < trials; t++) {
         // An excerpt from the middle of the stream, frames renumbered from 0.
-        const size_t from = 1 + (all.size() - kExcerpt - 1) * (size_t)t / trials;
-        std::vector<FrameInfo> frames(all.begin() + (long)from, all.begin() + (long)(from + kExcerpt));
+        const size_t from = 1 + (all.size() - kExcerpt - 1) * static_cast<size_t>(t) / trials;
+        std::vector<FrameInfo> frames(all.begin() + static_cast<long>(from),
+                                      all.begin() + static_cast<long>(from + kExcerpt));
         const size_t begin = frames[0].offset;
         for (FrameInfo &f : frames)
             f.offset -= begin;
-        const std::vector<uint8_t> excerpt(s.bytes.begin() + (long)begin,
-                                           s.bytes.begin() + (long)(begin + frames.back().offset + frames.back().bytes));
+        const std::vector<uint8_t> excerpt(
+            s.bytes.begin() + static_cast<long>(begin),
+            s.bytes.begin() + static_cast<long>(begin + frames.back().offset + frames.back().bytes));
         long concealed_clean = 0;
         const std::vector<Pcm> clean = decode_all(excerpt, &concealed_clean);
         if (concealed_clean > 0)
@@ -125,19 +128,20 @@ void check_stream(const mpa_test::TestStream &s, uint32_t seed)
         size_t cut = 0;
         if (t % 3 != 2) {
             // One to eight bits flipped anywhere in the frame, header included.
-            const int flips = 1 + (int)next(8);
+            const int flips = 1 + static_cast<int>(next(8));
             what = "bits flipped:";
             for (int i = 0; i < flips; i++) {
-                const size_t bit = next((uint32_t)f.bytes * 8);
-                damaged[f.offset + bit / 8] ^= (uint8_t)(0x80 >> (bit % 8));
+                const size_t bit = next(static_cast<uint32_t>(f.bytes) * 8);
+                damaged[f.offset + bit / 8] ^= static_cast<uint8_t>(0x80 >> (bit % 8));
                 what += " " + std::to_string(bit);
             }
         } else {
             // Bytes cut from inside the frame, up to all of it.
-            const size_t at = next((uint32_t)f.bytes);
-            const size_t n = 1 + next((uint32_t)(f.bytes - at));
+            const size_t at = next(static_cast<uint32_t>(f.bytes));
+            const size_t n = 1 + next(static_cast<uint32_t>(f.bytes - at));
             cut = n;
-            damaged.erase(damaged.begin() + (long)(f.offset + at), damaged.begin() + (long)(f.offset + at + n));
+            damaged.erase(damaged.begin() + static_cast<long>(f.offset + at),
+                          damaged.begin() + static_cast<long>(f.offset + at + n));
             what = std::to_string(n) + " bytes cut at " + std::to_string(at);
         }
         SCOPED_TRACE("frame " + std::to_string(from + kAt) + ": " + what);
@@ -145,7 +149,7 @@ void check_stream(const mpa_test::TestStream &s, uint32_t seed)
         // own length: then nothing may be lost or added.
         mpa_header dh{};
         const bool structure_kept = cut == 0 && mpa_get_header(&dh, damaged.data() + f.offset, 4) >= 0 &&
-                                    dh.bits_in_frame / 8 == (int)f.bytes;
+                                    dh.bits_in_frame / 8 == static_cast<int>(f.bytes);
 
         const Damage d = compare(clean, decode_all(damaged));
         if (structure_kept) {
@@ -171,7 +175,7 @@ void check_stream(const mpa_test::TestStream &s, uint32_t seed)
         const size_t recovery = layer1 || (layer3 && lsf) ? 2 : 1;
         EXPECT_LE(d.clean_again, last + recovery + 1);
         // Lost at most: those frames, no more.
-        EXPECT_LE(d.lost, (long)(last - kAt) + 1);
+        EXPECT_LE(d.lost, static_cast<long>(last - kAt) + 1);
         EXPECT_GE(d.lost, -1);  // a false sync in the damage may pass for a frame
     }
 }
@@ -191,20 +195,20 @@ TEST(DamagedFrames, CostOnlyTheirNeighbourhood)
 TEST(DamagedFrames, InsertedBytesCostOnlyTheirFrame)
 {
     std::vector<uint8_t> s;
-    ASSERT_TRUE(mpa_test::read_whole_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/sample.mp2", &s));
+    ASSERT_TRUE(mpa_test::read_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/sample.mp2", &s));
     const std::vector<FrameInfo> all = mpa_test::frame_walk(s);  // 44.1 kHz, 192 kbit/s, Layer II
     ASSERT_GE(all.size(), kExcerpt);
     const FrameInfo &end = all[kExcerpt - 1];
-    const std::vector<uint8_t> excerpt(s.begin(), s.begin() + (long)(end.offset + end.bytes));
+    const std::vector<uint8_t> excerpt(s.begin(), s.begin() + static_cast<long>(end.offset + end.bytes));
     const std::vector<Pcm> clean = decode_all(excerpt);
     ASSERT_EQ(clean.size(), kExcerpt);
     for (uint8_t fill : {0x00, 0x55, 0xFF}) {
         std::vector<uint8_t> damaged = excerpt;
-        damaged.insert(damaged.begin() + (long)(all[kAt].offset + 100), 20, fill);
+        damaged.insert(damaged.begin() + static_cast<long>(all[kAt].offset + 100), 20, fill);
         long concealed = 0;
         const Damage damage = compare(clean, decode_all(damaged, &concealed));
-        EXPECT_EQ(damage.lost, 0) << (int)fill;
-        EXPECT_LE(concealed, 1) << (int)fill;
+        EXPECT_EQ(damage.lost, 0) << static_cast<int>(fill);
+        EXPECT_LE(concealed, 1) << static_cast<int>(fill);
         EXPECT_GE(damage.first_changed + 1, kAt);
         EXPECT_LE(damage.clean_again, kAt + 2);
     }

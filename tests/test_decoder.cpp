@@ -64,8 +64,8 @@ TEST(DecoderInstance, ResetBuildsDegroupingTables)
         uint8_t built[729][4];
         mpa_build_grouping_table(built, t.n);
         for (int c = 0; c < t.n * t.n * t.n; c++) {
-            const uint8_t expected[4] = {(uint8_t)(c % t.n), (uint8_t)(c / t.n % t.n),
-                                         (uint8_t)(c / (t.n * t.n)), 0};
+            const uint8_t expected[4] = {static_cast<uint8_t>(c % t.n), static_cast<uint8_t>(c / t.n % t.n),
+                                         static_cast<uint8_t>(c / (t.n * t.n)), 0};
             ASSERT_EQ(std::memcmp(built[c], expected, 4), 0) << t.n << " levels, entry " << c;
             ASSERT_EQ(std::memcmp(t.table[c], expected, 4), 0) << t.n << " levels, entry " << c;
         }
@@ -90,7 +90,7 @@ TEST(FrameDriver, TwentyOneBytesFromTheHeaderAreTheMinimum)
     // A fixed-rate frame is decoded only when all of it is there.
     const std::vector<uint8_t> frame = silent_layer1_frame();
     EXPECT_EQ(mpa_decode_frame(i.dec, pcm, frame.data(), 207, 0), MPA_ERR_NEED_DATA);
-    EXPECT_EQ(mpa_decode_frame(i.dec, pcm, frame.data(), (int)frame.size(), 0), MPA_OK);
+    EXPECT_EQ(mpa_decode_frame(i.dec, pcm, frame.data(), static_cast<int>(frame.size()), 0), MPA_OK);
     for (int s = 0; s < 384; s++)
         ASSERT_EQ(pcm[s], 0.0f);
 }
@@ -100,10 +100,11 @@ TEST(FrameDriver, NoSyncKeepsThePreviousHeader)
     Instance i;
     static float pcm[MPA_PCM_BUFFER_FLOATS];
     const std::vector<uint8_t> frame = silent_layer1_frame();
-    ASSERT_EQ(mpa_decode_frame(i.dec, pcm, frame.data(), (int)frame.size(), 0), MPA_OK);
+    ASSERT_EQ(mpa_decode_frame(i.dec, pcm, frame.data(), static_cast<int>(frame.size()), 0), MPA_OK);
     const mpa_header before = i.dec->header;
     const std::vector<uint8_t> garbage(500, 0x5A);
-    EXPECT_EQ(mpa_decode_frame(i.dec, pcm, garbage.data(), (int)garbage.size(), 0), MPA_ERR_NO_HEADER);
+    EXPECT_EQ(mpa_decode_frame(i.dec, pcm, garbage.data(), static_cast<int>(garbage.size()), 0),
+              MPA_ERR_NO_HEADER);
     EXPECT_EQ(std::memcmp(&before, &i.dec->header, sizeof(before)), 0);
     EXPECT_EQ(mpa_decode_frame(nullptr, pcm, frame.data(), 10, 0), MPA_ERR_NULL_ARG);
     EXPECT_EQ(mpa_decode_frame(i.dec, nullptr, frame.data(), 10, 0), MPA_ERR_NULL_ARG);
@@ -114,11 +115,11 @@ TEST(FrameDriver, ProtectedFrameIsReadAfterItsCrcWord)
     Instance i;
     static float pcm[MPA_PCM_BUFFER_FLOATS];
     std::vector<uint8_t> frame = silent_layer1_frame(true);
-    EXPECT_EQ(mpa_decode_frame(i.dec, pcm, frame.data(), (int)frame.size(), 0), MPA_OK);
+    EXPECT_EQ(mpa_decode_frame(i.dec, pcm, frame.data(), static_cast<int>(frame.size()), 0), MPA_OK);
     EXPECT_EQ(i.dec->header.header_bits, 48);
     // A flipped allocation bit right after the CRC word is caught by the CRC.
     frame[6] ^= 0x80;
-    EXPECT_EQ(mpa_decode_frame(i.dec, pcm, frame.data(), (int)frame.size(), 0), MPA_ERR_CRC);
+    EXPECT_EQ(mpa_decode_frame(i.dec, pcm, frame.data(), static_cast<int>(frame.size()), 0), MPA_ERR_CRC);
 }
 
 int step(mpa_decoder *dec, const uint8_t *input, int len, int *consumed, int *needed)
@@ -145,14 +146,14 @@ TEST(StreamStep, ReportsNeededBytesAndSkippedGarbage)
     EXPECT_EQ(consumed, 37 + 208);
     mpa_decoder_reset(i.dec);
 
-    EXPECT_EQ(step(i.dec, stream.data(), (int)stream.size(), &consumed, &needed), MPA_OK);
+    EXPECT_EQ(step(i.dec, stream.data(), static_cast<int>(stream.size()), &consumed, &needed), MPA_OK);
     EXPECT_EQ(consumed, 37 + 208);
     EXPECT_EQ(needed, 0);
     EXPECT_EQ(mpa_decoder_header(i.dec)->header_offset, 37);
 
     // The last frame, exactly: taken by the continuation rule.
     const uint8_t *last = stream.data() + stream.size() - frame.size();
-    EXPECT_EQ(step(i.dec, last, (int)frame.size(), &consumed, &needed), MPA_OK);
+    EXPECT_EQ(step(i.dec, last, static_cast<int>(frame.size()), &consumed, &needed), MPA_OK);
     EXPECT_EQ(consumed, 208);
 }
 
@@ -163,9 +164,9 @@ TEST(StreamStep, ReportsNeededBytesAndSkippedGarbage)
 TEST(StreamStep, HugeWindowDecodesLikeASmallOne)
 {
     std::vector<uint8_t> mp3;
-    ASSERT_TRUE(mpa_test::read_whole_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/sample.mp3", &mp3));
+    ASSERT_TRUE(mpa_test::read_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/sample.mp3", &mp3));
     for (const std::vector<uint8_t> &stream : {mpa_test::layer1_stream(3, true), mp3}) {
-        const size_t huge = (size_t)600 << 20;
+        const size_t huge = static_cast<size_t>(600) << 20;
 #ifdef _WIN32
         void *map = VirtualAlloc(nullptr, huge, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
         ASSERT_NE(map, nullptr);
@@ -182,14 +183,14 @@ TEST(StreamStep, HugeWindowDecodesLikeASmallOne)
         size_t pos = 0;
         for (int frame = 0; frame < 3; frame++) {
             int consumed = 0, needed = 0, small_consumed = 0;
-            const int preceding = (int)pos;
-            ASSERT_EQ(mpa_decode_step(big.dec, pcm_big, bytes + pos, (int)(huge - pos), preceding,
+            const int preceding = static_cast<int>(pos);
+            ASSERT_EQ(mpa_decode_step(big.dec, pcm_big, bytes + pos, static_cast<int>(huge - pos), preceding,
                                       MPA_PCM_BUFFER_FLOATS, &consumed, &needed), MPA_OK) << frame;
             ASSERT_EQ(mpa_decode_step(small.dec, pcm_small, bytes + pos, 4000, preceding,
                                       MPA_PCM_BUFFER_FLOATS, &small_consumed, &needed), MPA_OK) << frame;
             EXPECT_EQ(consumed, small_consumed);
             EXPECT_EQ(std::memcmp(pcm_big, pcm_small, sizeof(pcm_big)), 0);
-            pos += (size_t)consumed;
+            pos += static_cast<size_t>(consumed);
         }
 #ifdef _WIN32
         VirtualFree(map, 0, MEM_RELEASE);

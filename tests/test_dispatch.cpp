@@ -57,32 +57,35 @@ TEST(Dispatch, EveryKernelMatchesThePlainOne)
         auto b = std::unique_ptr<mpa_synth_state>(new mpa_synth_state());
         for (int call = 0; call < 60; call++) {
             const int count = 1 + call % 18, channel = call & 1;
-            std::vector<float> in = random_floats(&rng, 64 * (size_t)count, call % 3 ? 30000.0f : 2.0f);
-            std::vector<float> out_a(32 * (size_t)count), out_b(out_a.size());
+            std::vector<float> in =
+                random_floats(&rng, 64 * static_cast<size_t>(count), call % 3 ? 30000.0f : 2.0f);
+            std::vector<float> out_a(32 * static_cast<size_t>(count)), out_b(out_a.size());
             k.synth_slots(in.data(), 64, out_a.data(), count, channel, a.get());
             plain.synth_slots(in.data(), 64, out_b.data(), count, channel, b.get());
-            expect_same_bytes(out_a.data(), out_b.data(), out_a.size() * sizeof(float), "synthesis", features);
+            expect_same_bytes(out_a.data(), out_b.data(), out_a.size() * sizeof(float), "synthesis",
+                              features);
         }
 
         // Layer II dequantisation: codes of every width, top bit set or clear, unused lanes.
         mpa_layer2_lanes lanes{};
         int32_t codes[3][64];
         for (int i = 0; i < 64; i++) {
-            const int width = 2 + (int)(rng() % 15);
-            lanes.low[i] = i % 7 ? (float)((1 << (width - 1)) - 1) : 0.0f;
+            const int width = 2 + static_cast<int>(rng() % 15);
+            lanes.low[i] = i % 7 ? static_cast<float>((1 << (width - 1)) - 1) : 0.0f;
             lanes.top[i] = lanes.low[i] + 1.0f;
-            lanes.step[i] = i % 7 ? 1.0f / (float)(1 << (width - 1)) : 0.0f;
+            lanes.step[i] = i % 7 ? 1.0f / static_cast<float>(1 << (width - 1)) : 0.0f;
             lanes.pos[i] = i % 7 ? 0.75f : 0.0f;
             lanes.neg[i] = lanes.pos[i] - 1.0f;
-            lanes.scale[1][i] = std::ldexp(1.0f, -(int)(rng() % 20));
+            lanes.scale[1][i] = std::ldexp(1.0f, -static_cast<int>(rng() % 20));
             for (int t = 0; t < 3; t++)
-                codes[t][i] = (int32_t)(rng() & ((1u << width) - 1));
+                codes[t][i] = static_cast<int32_t>(rng() & ((1u << width) - 1));
         }
         for (const int n : {32, 64}) {
             std::vector<float> da(192, 9.0f), db = da;
             k.layer2_dequantise(&lanes, lanes.scale[1], codes, n, da.data());
             plain.layer2_dequantise(&lanes, lanes.scale[1], codes, n, db.data());
-            expect_same_bytes(da.data(), db.data(), da.size() * sizeof(float), "Layer II dequantisation", features);
+            expect_same_bytes(da.data(), db.data(), da.size() * sizeof(float), "Layer II dequantisation",
+                              features);
         }
 
         // IMDCT groups: every block type, mixed blocks, any number of groups.
@@ -94,10 +97,12 @@ TEST(Dispatch, EveryKernelMatchesThePlainOne)
                     const std::vector<float> spectrum = random_floats(&rng, 576, 1000.0f);
                     std::vector<float> ov_a = random_floats(&rng, 576, 500.0f), ov_b = ov_a;
                     std::vector<float> out_a(18 * 32, 0.0f), out_b = out_a;
-                    k.imdct_groups(spectrum.data(), ov_a.data(), out_a.data(), block_type, long_subbands, active);
+                    k.imdct_groups(spectrum.data(), ov_a.data(), out_a.data(), block_type, long_subbands,
+                                   active);
                     plain.imdct_groups(spectrum.data(), ov_b.data(), out_b.data(), block_type, long_subbands,
                                        active);
-                    expect_same_bytes(out_a.data(), out_b.data(), out_a.size() * sizeof(float), "IMDCT", features);
+                    expect_same_bytes(out_a.data(), out_b.data(), out_a.size() * sizeof(float), "IMDCT",
+                                      features);
                     expect_same_bytes(ov_a.data(), ov_b.data(), ov_a.size() * sizeof(float), "IMDCT overlap",
                                       features);
                 }
@@ -138,11 +143,11 @@ TEST(Dispatch, EveryKernelMatchesThePlainOne)
 TEST(Dispatch, TheEnvironmentMasksFeatures)
 {
     EXPECT_EQ(mpa_cpu_parse_disabled(nullptr), 0u);
-    EXPECT_EQ(mpa_cpu_parse_disabled("avx"), (uint32_t)MPA_CPU_AVX);
-    EXPECT_EQ(mpa_cpu_parse_disabled("sse2,bogus,neon"), (uint32_t)(MPA_CPU_SSE2 | MPA_CPU_NEON));
-    EXPECT_EQ(mpa_cpu_parse_disabled("avx2,avx"), (uint32_t)(MPA_CPU_AVX2 | MPA_CPU_AVX));
+    EXPECT_EQ(mpa_cpu_parse_disabled("avx"), static_cast<uint32_t>(MPA_CPU_AVX));
+    EXPECT_EQ(mpa_cpu_parse_disabled("sse2,bogus,neon"), static_cast<uint32_t>(MPA_CPU_SSE2 | MPA_CPU_NEON));
+    EXPECT_EQ(mpa_cpu_parse_disabled("avx2,avx"), static_cast<uint32_t>(MPA_CPU_AVX2 | MPA_CPU_AVX));
     EXPECT_EQ(mpa_cpu_parse_disabled("all") & (MPA_CPU_SSE2 | MPA_CPU_AVX | MPA_CPU_AVX2 | MPA_CPU_NEON),
-              (uint32_t)(MPA_CPU_SSE2 | MPA_CPU_AVX | MPA_CPU_AVX2 | MPA_CPU_NEON));
+              static_cast<uint32_t>(MPA_CPU_SSE2 | MPA_CPU_AVX | MPA_CPU_AVX2 | MPA_CPU_NEON));
     const uint32_t want = mpa_cpu_detect() & ~mpa_cpu_parse_disabled(std::getenv("ROVAZ_CPU_DISABLE"));
     EXPECT_EQ(mpa_cpu_features(), want);
     EXPECT_EQ(mpa_kernels_active().features, mpa_kernels_for(want).features);

@@ -49,10 +49,11 @@ void walk_with_room(const std::vector<uint8_t> &s, int room)
     size_t pos = 0;
     for (int calls = 0; pos < s.size() && calls < 10000; calls++) {
         mpa_convert_result r;
-        mpa_convert_frame(i.dec, s.data() + pos, (int)(s.size() - pos), (int)pos, out.data(), room, &r);
+        mpa_convert_frame(i.dec, s.data() + pos, static_cast<int>(s.size() - pos), static_cast<int>(pos),
+                          out.data(), room, &r);
         ASSERT_LE(r.produced, room) << "at " << pos;
         ASSERT_TRUE(out.guards_intact()) << "at " << pos;
-        pos += r.ok && r.consumed > 0 ? (size_t)r.consumed : 1;
+        pos += r.ok && r.consumed > 0 ? static_cast<size_t>(r.consumed) : 1;
     }
 }
 
@@ -79,7 +80,7 @@ TEST(FrameConvert, DecodesOnlyTheFrameWhoseRoomItChecked)
         Instance i;
         GuardedOutput out(room);
         mpa_convert_result r;
-        mpa_convert_frame(i.dec, s.data(), (int)s.size(), 0, out.data(), room, &r);
+        mpa_convert_frame(i.dec, s.data(), static_cast<int>(s.size()), 0, out.data(), room, &r);
         // The Layer III frame cannot be decoded within its own length.
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.produced, 0);
@@ -96,8 +97,8 @@ TEST(FrameConvert, ReportedInputsStayWithinTheRoom)
 {
     const std::string dir = std::string(ROVAZ_SOURCE_DIR) + "/../shared/repro/";
     std::vector<uint8_t> bypass, frame_switch;
-    if (!mpa_test::read_whole_file(dir + "output-bound-bypass.bin", &bypass) ||
-        !mpa_test::read_whole_file(dir + "frame-switch.bin", &frame_switch))
+    if (!mpa_test::read_file(dir + "output-bound-bypass.bin", &bypass) ||
+        !mpa_test::read_file(dir + "frame-switch.bin", &frame_switch))
         GTEST_SKIP() << "no " << dir;
     for (int room : {0, 768, 1152, 1536, 2304, 4607})
         walk_with_room(bypass, room);

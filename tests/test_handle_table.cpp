@@ -99,7 +99,7 @@ TEST(HandleTable, ConcurrentLendingAndClosing)
     std::atomic<int> overlaps{0};
     std::atomic<bool> stop{false};
     auto borrower = [&](int seed) {
-        unsigned x = (unsigned)seed * 2654435761u + 1;
+        unsigned x = static_cast<unsigned>(seed) * 2654435761u + 1;
         while (!stop.load(std::memory_order_relaxed)) {
             x = x * 1103515245u + 12345u;
             const int32_t h = handles[(x >> 16) % kHandles].load();

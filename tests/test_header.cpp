@@ -16,9 +16,9 @@ using Bytes = std::vector<uint8_t>;
 Bytes header(int id, int layer, int bitrate_index, int sampling_index, int padding = 0, int mode = 0,
              bool crc = false, int emphasis = 0)
 {
-    return {0xFF, (uint8_t)(0xF0 | id << 3 | (4 - layer) << 1 | (crc ? 0 : 1)),
-            (uint8_t)(bitrate_index << 4 | sampling_index << 2 | padding << 1),
-            (uint8_t)(mode << 6 | emphasis)};
+    return {0xFF, static_cast<uint8_t>(0xF0 | id << 3 | (4 - layer) << 1 | (crc ? 0 : 1)),
+            static_cast<uint8_t>(bitrate_index << 4 | sampling_index << 2 | padding << 1),
+            static_cast<uint8_t>(mode << 6 | emphasis)};
 }
 
 // A frame of the given length: header, then zeros.
@@ -59,10 +59,10 @@ TEST(Header, FrameLengthsAndDerivedFieldsOfEachLayer)
     };
     for (const Case &c : cases) {
         const Bytes h = header(c.id, c.layer, c.bitrate_index, c.sampling_index, c.padding, 3);
-        Bytes f = frame(h, (size_t)c.bits / 8);
+        Bytes f = frame(h, static_cast<size_t>(c.bits) / 8);
         f = cat(f, h);
         mpa_header out = zeroed();
-        ASSERT_EQ(mpa_get_header(&out, f.data(), (int)f.size()), MPA_OK) << c.bits;
+        ASSERT_EQ(mpa_get_header(&out, f.data(), static_cast<int>(f.size())), MPA_OK) << c.bits;
         EXPECT_EQ(out.bits_in_frame, c.bits);
         EXPECT_EQ(out.bit_rate, c.rate);
         EXPECT_EQ(out.sampling_rate, c.sampling_rate);
@@ -79,19 +79,20 @@ TEST(Header, ConfirmationByTheNextHeader)
     const Bytes h = header(1, 3, 9, 0);
     const Bytes alone = frame(h, 417);
     mpa_header out = zeroed();
-    EXPECT_EQ(mpa_get_header(&out, alone.data(), (int)alone.size()), MPA_HEADER_UNCONFIRMED);
+    EXPECT_EQ(mpa_get_header(&out, alone.data(), static_cast<int>(alone.size())), MPA_HEADER_UNCONFIRMED);
     EXPECT_EQ(out.header_offset, 0);
     EXPECT_EQ(out.bits_in_frame, 3336);
 
     // Two bytes of the successor suffice; its protection bit is free.
     const Bytes confirmed = cat(alone, {0xFF, 0xFA});
     out = zeroed();
-    EXPECT_EQ(mpa_get_header(&out, confirmed.data(), (int)confirmed.size()), MPA_OK);
+    EXPECT_EQ(mpa_get_header(&out, confirmed.data(), static_cast<int>(confirmed.size())), MPA_OK);
 
     // A successor of another layer contradicts the candidate: passed over.
     const Bytes other_layer = cat(alone, {0xFF, 0xFD});
     out = zeroed();
-    EXPECT_EQ(mpa_get_header(&out, other_layer.data(), (int)other_layer.size()), MPA_ERR_NO_HEADER);
+    EXPECT_EQ(mpa_get_header(&out, other_layer.data(), static_cast<int>(other_layer.size())),
+              MPA_ERR_NO_HEADER);
 }
 
 TEST(Header, FalseSyncInGarbageLosesToConfirmedFrame)
@@ -101,8 +102,8 @@ TEST(Header, FalseSyncInGarbageLosesToConfirmedFrame)
     data = cat(data, frame(header(1, 3, 9, 0), 417));
     data = cat(data, frame(header(1, 3, 9, 0), 417));
     mpa_header out = zeroed();
-    EXPECT_EQ(mpa_get_header(&out, data.data(), (int)data.size()), MPA_OK);
-    EXPECT_EQ(out.header_offset, (int)genuine);
+    EXPECT_EQ(mpa_get_header(&out, data.data(), static_cast<int>(data.size())), MPA_OK);
+    EXPECT_EQ(out.header_offset, static_cast<int>(genuine));
 }
 
 TEST(Header, ContinuationRuleAtPositionZero)
@@ -113,16 +114,16 @@ TEST(Header, ContinuationRuleAtPositionZero)
     previous.id = 1;
     previous.layer_bits = 1;
     previous.sampling_index = 0;
-    EXPECT_EQ(mpa_get_header(&previous, data.data(), (int)data.size()), MPA_HEADER_UNCONFIRMED);
+    EXPECT_EQ(mpa_get_header(&previous, data.data(), static_cast<int>(data.size())), MPA_HEADER_UNCONFIRMED);
     EXPECT_EQ(previous.header_offset, 0);
 
     // With a zeroed record the search goes on and finds nothing else.
     mpa_header fresh = zeroed();
-    EXPECT_EQ(mpa_get_header(&fresh, data.data(), (int)data.size()), MPA_ERR_NO_HEADER);
+    EXPECT_EQ(mpa_get_header(&fresh, data.data(), static_cast<int>(data.size())), MPA_ERR_NO_HEADER);
 
     // A different sampling rate in the previous header does not continue.
     previous.sampling_index = 1;
-    EXPECT_EQ(mpa_get_header(&previous, data.data(), (int)data.size()), MPA_ERR_NO_HEADER);
+    EXPECT_EQ(mpa_get_header(&previous, data.data(), static_cast<int>(data.size())), MPA_ERR_NO_HEADER);
 }
 
 TEST(Header, CandidateFilters)
@@ -139,7 +140,7 @@ TEST(Header, CandidateFilters)
         Bytes data = cat(r, Bytes(600, 0));
         mpa_header out = zeroed();
         out.header_offset = 1234;
-        EXPECT_EQ(mpa_get_header(&out, data.data(), (int)data.size()), MPA_ERR_NO_HEADER);
+        EXPECT_EQ(mpa_get_header(&out, data.data(), static_cast<int>(data.size())), MPA_ERR_NO_HEADER);
         EXPECT_EQ(out.header_offset, 1234) << "record must stay untouched";
     }
 }
@@ -159,11 +160,13 @@ TEST(Header, Mpeg25OnlyWhereOptedIn)
     };
     for (const auto &c : cases) {
         const Bytes h = {0xFF, 0xE3, c.b2, 0xC0};
-        const Bytes data = cat(frame(h, (size_t)c.bits / 8), frame(h, 5));  // the successor's main_data_begin too
+        const Bytes data = cat(frame(h, static_cast<size_t>(c.bits) / 8),
+                               frame(h, 5)); // the successor's main_data_begin too
         mpa_header out = zeroed();
-        EXPECT_EQ(mpa_get_header(&out, data.data(), (int)data.size()), MPA_ERR_NO_HEADER);
-        EXPECT_EQ(mpa_search_header(&out, data.data(), (int)data.size(), 0), MPA_ERR_NO_HEADER);
-        ASSERT_EQ(mpa_search_header(&out, data.data(), (int)data.size(), MPA_SEARCH_MPEG25), MPA_OK);
+        EXPECT_EQ(mpa_get_header(&out, data.data(), static_cast<int>(data.size())), MPA_ERR_NO_HEADER);
+        EXPECT_EQ(mpa_search_header(&out, data.data(), static_cast<int>(data.size()), 0), MPA_ERR_NO_HEADER);
+        ASSERT_EQ(mpa_search_header(&out, data.data(), static_cast<int>(data.size()), MPA_SEARCH_MPEG25),
+                  MPA_OK);
         EXPECT_EQ(out.id, 0);
         EXPECT_EQ(out.sampling_rate, c.sampling_rate);
         EXPECT_EQ(out.bit_rate, c.rate);
@@ -175,13 +178,14 @@ TEST(Header, Mpeg25OnlyWhereOptedIn)
         ASSERT_EQ(mpa_decoder_open(&dec), MPA_OK);
         float pcm[MPA_PCM_BUFFER_FLOATS];
         int consumed = -1, needed = -1;
-        EXPECT_EQ(mpa_decode_frame(dec, pcm, data.data(), (int)data.size(), 0), MPA_ERR_NO_HEADER);
-        EXPECT_EQ(mpa_decode_step(dec, pcm, data.data(), (int)data.size(), 0, MPA_PCM_BUFFER_FLOATS, &consumed,
-                                  &needed),
+        EXPECT_EQ(mpa_decode_frame(dec, pcm, data.data(), static_cast<int>(data.size()), 0),
+                  MPA_ERR_NO_HEADER);
+        EXPECT_EQ(mpa_decode_step(dec, pcm, data.data(), static_cast<int>(data.size()), 0,
+                                  MPA_PCM_BUFFER_FLOATS, &consumed, &needed),
                   MPA_ERR_NO_HEADER);
         dec->accept_mpeg25 = 1;
-        EXPECT_EQ(mpa_decode_step(dec, pcm, data.data(), (int)data.size(), 0, MPA_PCM_BUFFER_FLOATS, &consumed,
-                                  &needed),
+        EXPECT_EQ(mpa_decode_step(dec, pcm, data.data(), static_cast<int>(data.size()), 0,
+                                  MPA_PCM_BUFFER_FLOATS, &consumed, &needed),
                   MPA_OK);
         EXPECT_EQ(consumed, c.bits / 8);
         mpa_decoder_close(dec);
@@ -191,8 +195,9 @@ TEST(Header, Mpeg25OnlyWhereOptedIn)
         const Bytes h = {0xFF, b1, 0x28, 0xC0};
         const Bytes data = cat(frame(h, 144), h);
         mpa_header out = zeroed();
-        EXPECT_EQ(mpa_search_header(&out, data.data(), (int)data.size(), MPA_SEARCH_MPEG25), MPA_ERR_NO_HEADER)
-            << (int)b1;
+        EXPECT_EQ(mpa_search_header(&out, data.data(), static_cast<int>(data.size()), MPA_SEARCH_MPEG25),
+                  MPA_ERR_NO_HEADER)
+            << static_cast<int>(b1);
     }
 }
 
@@ -211,35 +216,35 @@ TEST(Header, FreeFormatLengthFromTheNextHeader)
     const Bytes h = header(1, 3, 0, 0, 0, 1);
     Bytes data = cat(frame(h, 417), frame(h, 417));
     mpa_header out = zeroed();
-    EXPECT_EQ(mpa_get_header(&out, data.data(), (int)data.size()), MPA_OK);
+    EXPECT_EQ(mpa_get_header(&out, data.data(), static_cast<int>(data.size())), MPA_OK);
     EXPECT_EQ(out.bits_in_frame, 3336);
     EXPECT_EQ(out.bit_rate, 0);
 
     // The successor's padding and private bits are free.
     Bytes padded = cat(frame(h, 417), frame(header(1, 3, 0, 0, 1, 1), 100));
     out = zeroed();
-    EXPECT_EQ(mpa_get_header(&out, padded.data(), (int)padded.size()), MPA_OK);
+    EXPECT_EQ(mpa_get_header(&out, padded.data(), static_cast<int>(padded.size())), MPA_OK);
     EXPECT_EQ(out.bits_in_frame, 3336);
 
     // Nearer than 48 bytes is not a successor: the frame stays unconfirmed
     // and extends to the end of the buffer.
     Bytes near = cat(frame(h, 40), frame(h, 40));
     out = zeroed();
-    EXPECT_EQ(mpa_get_header(&out, near.data(), (int)near.size()), MPA_HEADER_UNCONFIRMED);
-    EXPECT_EQ(out.bits_in_frame, (int)near.size() * 8);
+    EXPECT_EQ(mpa_get_header(&out, near.data(), static_cast<int>(near.size())), MPA_HEADER_UNCONFIRMED);
+    EXPECT_EQ(out.bits_in_frame, static_cast<int>(near.size()) * 8);
 
     // Farther than the Layer III limit (1440 bytes): the first candidate is
     // passed over; the second cannot be confirmed within the buffer.
     Bytes far = cat(frame(h, 1441), frame(h, 1441));
     out = zeroed();
-    EXPECT_EQ(mpa_get_header(&out, far.data(), (int)far.size()), MPA_HEADER_UNCONFIRMED);
+    EXPECT_EQ(mpa_get_header(&out, far.data(), static_cast<int>(far.size())), MPA_HEADER_UNCONFIRMED);
     EXPECT_EQ(out.header_offset, 1441);
 
     // Layer I allows up to 672 bytes.
     const Bytes h1 = header(1, 1, 0, 0);
     Bytes l1 = cat(frame(h1, 672), frame(h1, 700));
     out = zeroed();
-    EXPECT_EQ(mpa_get_header(&out, l1.data(), (int)l1.size()), MPA_OK);
+    EXPECT_EQ(mpa_get_header(&out, l1.data(), static_cast<int>(l1.size())), MPA_OK);
     EXPECT_EQ(out.bits_in_frame, 672 * 8);
 }
 
@@ -249,9 +254,9 @@ TEST(Header, FirstUnconfirmedCandidateIsReported)
     Bytes data = cat(cat(Bytes(5, 0), header(1, 3, 0, 0)), Bytes(10, 0));
     data = cat(data, header(1, 3, 0, 0));
     mpa_header out = zeroed();
-    EXPECT_EQ(mpa_get_header(&out, data.data(), (int)data.size()), MPA_HEADER_UNCONFIRMED);
+    EXPECT_EQ(mpa_get_header(&out, data.data(), static_cast<int>(data.size())), MPA_HEADER_UNCONFIRMED);
     EXPECT_EQ(out.header_offset, 5);
-    EXPECT_EQ(out.bits_in_frame, ((int)data.size() - 5) * 8);
+    EXPECT_EQ(out.bits_in_frame, (static_cast<int>(data.size()) - 5) * 8);
 }
 
 TEST(Header, LayerThreeBackReferenceAndCrcWord)
@@ -265,7 +270,7 @@ TEST(Header, LayerThreeBackReferenceAndCrcWord)
     f[7] = 0x80;
     f = cat(f, h);
     mpa_header out = zeroed();
-    ASSERT_EQ(mpa_get_header(&out, f.data(), (int)f.size()), MPA_OK);
+    ASSERT_EQ(mpa_get_header(&out, f.data(), static_cast<int>(f.size())), MPA_OK);
     EXPECT_EQ(out.header_bits, 48);
     EXPECT_EQ(out.crc_word, 0xABCD);
     EXPECT_EQ(out.crc_header_bits, f[2] << 8 | f[3]);
@@ -278,7 +283,7 @@ TEST(Header, LayerThreeBackReferenceAndCrcWord)
     f2[5] = 0xFF;
     f2 = cat(f2, h2);
     out = zeroed();
-    ASSERT_EQ(mpa_get_header(&out, f2.data(), (int)f2.size()), MPA_OK);
+    ASSERT_EQ(mpa_get_header(&out, f2.data(), static_cast<int>(f2.size())), MPA_OK);
     EXPECT_EQ(out.bits_in_frame, 1536);
     EXPECT_EQ(out.n_samples, 576);
     EXPECT_EQ(out.neg_offset, 0xC8);
@@ -287,7 +292,7 @@ TEST(Header, LayerThreeBackReferenceAndCrcWord)
     Bytes l2 = cat(frame(header(1, 2, 8, 0), 417), header(1, 2, 8, 0));
     l2[4] = 0xFF;
     out = zeroed();
-    ASSERT_EQ(mpa_get_header(&out, l2.data(), (int)l2.size()), MPA_OK);
+    ASSERT_EQ(mpa_get_header(&out, l2.data(), static_cast<int>(l2.size())), MPA_OK);
     EXPECT_EQ(out.neg_offset, 0);
 }
 
@@ -298,7 +303,7 @@ TEST(Header, HeaderAtTheVeryEndReadsNothingBeyondTheBuffer)
     Bytes data = header(1, 3, 9, 0, 0, 0, true);
     std::vector<uint8_t> exact(data.begin(), data.end());
     mpa_header out = zeroed();
-    ASSERT_EQ(mpa_get_header(&out, exact.data(), (int)exact.size()), MPA_HEADER_UNCONFIRMED);
+    ASSERT_EQ(mpa_get_header(&out, exact.data(), static_cast<int>(exact.size())), MPA_HEADER_UNCONFIRMED);
     EXPECT_EQ(out.crc_word, 0);
     EXPECT_EQ(out.neg_offset, 0);
 }
@@ -317,7 +322,7 @@ TEST(Header, ContinuingFrameBeatsFalseSyncsInItsOwnData)
     std::copy(fake.begin(), fake.end(), last.begin() + 100);
     std::copy(fake.begin(), fake.end(), last.begin() + 132);
     mpa_header out = previous;
-    EXPECT_EQ(mpa_get_header(&out, last.data(), (int)last.size()), MPA_HEADER_UNCONFIRMED);
+    EXPECT_EQ(mpa_get_header(&out, last.data(), static_cast<int>(last.size())), MPA_HEADER_UNCONFIRMED);
     EXPECT_EQ(out.header_offset, 0);
     EXPECT_EQ(out.bits_in_frame, 3336);
 
@@ -329,17 +334,17 @@ TEST(Header, ContinuingFrameBeatsFalseSyncsInItsOwnData)
     previous.bitrate_index = 0;
     previous.bits_in_frame = 417 * 8;
     out = previous;
-    EXPECT_EQ(mpa_get_header(&out, ff.data(), (int)ff.size()), MPA_OK);
+    EXPECT_EQ(mpa_get_header(&out, ff.data(), static_cast<int>(ff.size())), MPA_OK);
     EXPECT_EQ(out.bits_in_frame, 417 * 8);
     // A padded frame after an unpadded one is one byte longer.
     Bytes padded = cat(frame(header(1, 3, 0, 0, 1), 418), frame(h, 417));
     std::copy(h.begin(), h.end(), padded.begin() + 60);
     out = previous;
-    EXPECT_EQ(mpa_get_header(&out, padded.data(), (int)padded.size()), MPA_OK);
+    EXPECT_EQ(mpa_get_header(&out, padded.data(), static_cast<int>(padded.size())), MPA_OK);
     EXPECT_EQ(out.bits_in_frame, 418 * 8);
     // Without a previous frame the first match wins, as for any new stream.
     out = zeroed();
-    EXPECT_EQ(mpa_get_header(&out, ff.data(), (int)ff.size()), MPA_OK);
+    EXPECT_EQ(mpa_get_header(&out, ff.data(), static_cast<int>(ff.size())), MPA_OK);
     EXPECT_EQ(out.bits_in_frame, 60 * 8);
 }
 

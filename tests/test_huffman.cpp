@@ -28,7 +28,7 @@ struct test_reader {
     mpa_frame_ctx ctx{};
     test_reader(const std::vector<uint8_t> &bytes, int skip)
     {
-        mpa_bits_init(&bits, bytes.data(), (int)bytes.size());
+        mpa_bits_init(&bits, bytes.data(), static_cast<int>(bytes.size()));
         if (skip)
             mpa_bits_skip(&bits, skip);
         mpa_frame_ctx_init(&ctx, nullptr, nullptr, &bits, nullptr);
@@ -55,9 +55,9 @@ mpa_granule_info granule(const uint8_t *list, int big_values, int region0, int r
 {
     mpa_granule_info g;
     std::memset(&g, 0, sizeof(g));
-    g.big_values = (uint16_t)big_values;
-    g.region0_count = (uint16_t)region0;
-    g.region1_count = (uint16_t)region1;
+    g.big_values = static_cast<uint16_t>(big_values);
+    g.region0_count = static_cast<uint16_t>(region0);
+    g.region1_count = static_cast<uint16_t>(region1);
     g.band_count = list[0];
     g.short_band_count = list[1];
     g.band_widths = list + 2;
@@ -69,7 +69,7 @@ mpa_granule_info granule(const uint8_t *list, int big_values, int region0, int r
 TEST(Layer3Huffman, PowerTablesFollowTheirRule)
 {
     for (int n = 0; n < 8208; n++) {
-        const double want = std::pow((double)n, 4.0 / 3.0);
+        const double want = std::pow(static_cast<double>(n), 4.0 / 3.0);
         ASSERT_NEAR(mpa_pow43[n], want, want * 6e-8) << n;
     }
     for (int n = 0; n < 16; n++) {
@@ -113,8 +113,8 @@ TEST(Layer3Huffman, EveryPairTableDecodesWhatItsCodesEncode)
         std::shuffle(pairs.begin(), pairs.end(), rng);
 
         for (size_t at = 0; at < pairs.size(); at += 288) {
-            const int n = (int)std::min<size_t>(288, pairs.size() - at);
-            const int lead = (int)(rng() % 32);
+            const int n = static_cast<int>(std::min<size_t>(288, pairs.size() - at));
+            const int lead = static_cast<int>(rng() % 32);
             BitWriter w;
             w.put(rng(), lead);
             std::vector<float> want(576, 0.0f);
@@ -124,7 +124,7 @@ TEST(Layer3Huffman, EveryPairTableDecodesWhatItsCodesEncode)
                 want[2 * i] = huffman_value(p.first);
                 want[2 * i + 1] = huffman_value(p.second);
             }
-            const int coded_end = (int)w.bits();
+            const int coded_end = static_cast<int>(w.bits());
             w.put(rng(), 32);
 
             test_reader r(w.bytes(), lead);
@@ -143,14 +143,14 @@ namespace {
 // Bits [pos, pos + n) of a 64-bit window, first bit highest.
 uint32_t window_bits(uint64_t word, int pos, int n)
 {
-    return n ? (uint32_t)(word << pos >> (64 - n)) : 0;
+    return n ? static_cast<uint32_t>(word << pos >> (64 - n)) : 0;
 }
 
 std::vector<uint8_t> window_bytes(uint64_t word)
 {
     std::vector<uint8_t> b(8);
     for (int i = 0; i < 8; i++)
-        b[i] = (uint8_t)(word >> (56 - 8 * i));
+        b[i] = static_cast<uint8_t>(word >> (56 - 8 * i));
     return b;
 }
 
@@ -158,7 +158,7 @@ std::vector<uint8_t> window_bytes(uint64_t word)
 float reference_value(uint64_t word, int *pos, int magnitude, int linbits)
 {
     if (linbits && magnitude == 15) {
-        magnitude += (int)window_bits(word, *pos, linbits);
+        magnitude += static_cast<int>(window_bits(word, *pos, linbits));
         *pos += linbits;
     }
     if (!magnitude)
@@ -178,13 +178,13 @@ TEST(Layer3Huffman, EveryCodeDecodesWhateverFollowsIt)
         const int linbits = huffman_code_linbits[table];
         for (int cell = 0; cell < 256; cell++) {
             const huffman_code &code = huffman_pair_codes[huffman_code_source[table]][cell];
-            const int len = (int)code.length;
+            const int len = static_cast<int>(code.length);
             if (!len)
                 continue;
             const int tail = len < 16 ? 16 - len : 0;
             for (uint32_t t = 0; t < (1u << tail); t++) {
-                const uint64_t word = (uint64_t)code.bits << (64 - len) |
-                                      (uint64_t)t << (64 - len - tail) |
+                const uint64_t word = static_cast<uint64_t>(code.bits) << (64 - len) |
+                                      static_cast<uint64_t>(t) << (64 - len - tail) |
                                       rng() >> (len + tail);
                 int pos = len;
                 const float x = reference_value(word, &pos, cell >> 4, linbits);
@@ -205,9 +205,10 @@ TEST(Layer3Huffman, EveryCodeDecodesWhateverFollowsIt)
     for (int table = 0; table < 2; table++) {
         for (int cell = 0; cell < 16; cell++) {
             const huffman_code &code = huffman_quad_codes[table][cell];
-            const int len = (int)code.length;
+            const int len = static_cast<int>(code.length);
             for (uint32_t t = 0; t < (1u << (10 - len)); t++) {
-                const uint64_t word = (uint64_t)code.bits << (64 - len) | (uint64_t)t << (54 - len);
+                const uint64_t word =
+                    static_cast<uint64_t>(code.bits) << (64 - len) | static_cast<uint64_t>(t) << (54 - len);
                 int pos = len;
                 float want[4];
                 for (int k = 0; k < 4; k++)
@@ -236,11 +237,11 @@ TEST(Layer3Huffman, RunsOfPairsDecodeAtEveryReaderPosition)
         BitWriter w;
         std::vector<float> want;
         for (int i = 0; i < 3000; i++) {
-            const int cell = (int)(rng() % 256);
+            const int cell = static_cast<int>(rng() % 256);
             int x = cell >> 4, y = cell & 15;
             if (linbits) {
-                x = x == 15 ? 15 + (int)(rng() % (1u << linbits)) : x;
-                y = y == 15 ? 15 + (int)(rng() % (1u << linbits)) : y;
+                x = x == 15 ? 15 + static_cast<int>(rng() % (1u << linbits)) : x;
+                y = y == 15 ? 15 + static_cast<int>(rng() % (1u << linbits)) : y;
             }
             x = random_signed(rng, x);
             y = random_signed(rng, y);
@@ -248,7 +249,7 @@ TEST(Layer3Huffman, RunsOfPairsDecodeAtEveryReaderPosition)
             want.push_back(huffman_value(x));
             want.push_back(huffman_value(y));
         }
-        const int bits = (int)w.bits();
+        const int bits = static_cast<int>(w.bits());
         w.put(0, 32);
         test_reader r(w.bytes(), 0);
         std::vector<float> out(want.size(), 7.0f);
@@ -332,8 +333,8 @@ granule_data make_granule(int big_values, const int tables[3], int count1_table,
     granule_data d;
     d.info = granule(long_bands_mpeg1_44k(), big_values, 5, 3);
     for (int i = 0; i < 3; i++)
-        d.info.table_select[i] = (uint16_t)tables[i];
-    d.info.count1table_select = (uint16_t)count1_table;
+        d.info.table_select[i] = static_cast<uint16_t>(tables[i]);
+    d.info.count1table_select = static_cast<uint16_t>(count1_table);
     mpa_layer3_regions(&d.info);
     d.want.assign(576, 0.0f);
 
@@ -353,14 +354,14 @@ granule_data make_granule(int big_values, const int tables[3], int count1_table,
     for (int i = 0; i < quads; i++, line += 4) {
         int q[4];
         for (int k = 0; k < 4; k++)
-            q[k] = (int)(rng() % 3) - 1;
+            q[k] = static_cast<int>(rng() % 3) - 1;
         mpa_test::huffman_put_quad(w, count1_table, q);
-        d.quad_ends.push_back((int)w.bits() - part2);
+        d.quad_ends.push_back(static_cast<int>(w.bits()) - part2);
         for (int k = 0; k < 4 && line + k < 576; k++)
-            d.want[line + k] = (float)q[k];
+            d.want[line + k] = static_cast<float>(q[k]);
     }
-    d.huffman_bits = (int)w.bits() - part2;
-    d.info.part2_3_length = (uint16_t)(w.bits());
+    d.huffman_bits = static_cast<int>(w.bits()) - part2;
+    d.info.part2_3_length = static_cast<uint16_t>(w.bits());
     w.put(rng(), 32);
     d.bytes = w.bytes();
     return d;
@@ -394,7 +395,7 @@ TEST(Layer3Huffman, QuadrupleThatOverrunsTheGranuleIsDropped)
         const int tables[3] = {13, 16 + 3, 5};
         granule_data d = make_granule(120, tables, count1_table, 30, 9, rng);
         // The quadruple that needs one bit more than remains: ends the data one bit early.
-        d.info.part2_3_length = (uint16_t)(d.info.part2_3_length - 1);
+        d.info.part2_3_length = static_cast<uint16_t>(d.info.part2_3_length - 1);
         std::vector<float> want = d.want;
         std::fill(want.begin() + 240 + 4 * 29, want.begin() + 240 + 4 * 30, 0.0f);
 
@@ -430,7 +431,7 @@ TEST(Layer3Huffman, BigValuesPastTheGranuleEndFail)
     granule_data d = make_granule(100, tables, 0, 0, 25, rng);
 
     // One bit short of the big-value data: the overrun shows after region 2.
-    d.info.part2_3_length = (uint16_t)(d.info.part2_3_length - 1);
+    d.info.part2_3_length = static_cast<uint16_t>(d.info.part2_3_length - 1);
     test_reader r(d.bytes, 25);
     float spectrum[576] = {};
     EXPECT_EQ(mpa_layer3_huffman(&d.info, &r.ctx, spectrum, 25), 1);

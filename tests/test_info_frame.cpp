@@ -2,11 +2,9 @@
 // for, what is believed of a damaged one, cut frames, and lame's own output.
 #include <gtest/gtest.h>
 
-#include <string.h>
+#include <cstring>
 
 #include <array>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -39,7 +37,7 @@ Frame make_frame(const Header &header)
 {
     Frame f{Bytes(header.begin(), header.end()), {}};
     EXPECT_GE(mpa_get_header(&f.h, f.b.data(), 4), 0);
-    f.b.resize((size_t)f.h.bits_in_frame / 8);
+    f.b.resize(static_cast<size_t>(f.h.bits_in_frame) / 8);
     return f;
 }
 
@@ -48,14 +46,14 @@ size_t put(Bytes &b, size_t p, std::initializer_list<std::pair<uint32_t, int>> f
 {
     for (const auto &[v, n] : fields)
         for (int i = 0; i < n; i++)
-            b.at(p++) = (uint8_t)((uint64_t)v >> 8 * (n - 1 - i));
+            b.at(p++) = static_cast<uint8_t>(static_cast<uint64_t>(v) >> 8 * (n - 1 - i));
     return p;
 }
 
 size_t put(Bytes &b, size_t p, const char *s)
 {
     for (; *s; s++)
-        b.at(p++) = (uint8_t)*s;
+        b.at(p++) = static_cast<uint8_t>(*s);
     return p;
 }
 
@@ -67,16 +65,16 @@ Frame xing(const Header &header, size_t at, const char *tag, uint32_t flags, uin
            const char *name = nullptr, int delay = 0, int padding = 0, Crc crc = kGood)
 {
     Frame f = make_frame(header);
-    f.frames = flags & 1 ? (int64_t)frames : -1;
+    f.frames = flags & 1 ? static_cast<int64_t>(frames) : -1;
     size_t p =
         put(f.b, put(f.b, at, tag), {{flags, 4}, {frames, flags & 1 ? 4 : 0}, {123456, flags & 2 ? 4 : 0}});
     for (int i = 0; i < 100 && (flags & 4); i++)
-        f.b.at(p++) = (uint8_t)(2 * i);
+        f.b.at(p++) = static_cast<uint8_t>(2 * i);
     p = put(f.b, p, {{78, flags & 8 ? 4 : 0}});
     if (name) {
         f.delay = delay, f.padding = padding;
         put(f.b, p, name);
-        put(f.b, p + 21, {{(uint32_t)(delay << 12 | padding), 3}});
+        put(f.b, p + 21, {{static_cast<uint32_t>(delay << 12 | padding), 3}});
         uint32_t sum = 0;  // CRC-16, reflected 0x8005, of all before it
         for (size_t i = 0; i < p + 34; i++) {
             sum ^= f.b[i];
@@ -104,7 +102,7 @@ Frame vbri(int entry_bytes, int scale, const std::vector<uint32_t> &entries, int
                     {75, 2},
                     {100000, 4},
                     {1000, 4},
-                    {(uint32_t)entries.size(), 2},
+                    {static_cast<uint32_t>(entries.size()), 2},
                     {scale, 2},
                     {entry_bytes, 2},
                     {frames_per_entry, 2}});
@@ -179,7 +177,7 @@ TEST(InfoFrame, VbriTableBecomesToc)
     EXPECT_EQ(even.encoder_delay, -1);
     ASSERT_TRUE(even.has_toc);
     for (int i = 0; i < 100; i++)
-        EXPECT_EQ(even.toc[i], (int)(i * 2.56 + 1e-9)) << i;
+        EXPECT_EQ(even.toc[i], static_cast<int>(i * 2.56 + 1e-9)) << i;
 
     // Three times the bytes in the first half: 25% is 37.5% of the bytes.
     std::vector<uint32_t> skewed(5, 15000);
@@ -238,13 +236,14 @@ TEST(InfoFrame, LameEncodedFiles)
         const std::string cmd =
             std::string("lame --quiet ") + options + " '" + base + ".wav' '" + base + ".mp3'";
         ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
-        std::ifstream in(base + ".mp3", std::ios::binary);
-        const Bytes data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const Bytes data = mpa_test::read_file_bytes(base + ".mp3");
 
         mpa_header first{}, h{};
         int64_t count = 0;
-        for (size_t pos = 0; pos + 4 <= data.size(); pos += (size_t)h.bits_in_frame / 8, count++) {
-            if (mpa_get_header(&h, data.data() + pos, (int)(data.size() - pos)) < 0 || h.header_offset != 0)
+        for (size_t pos = 0; pos + 4 <= data.size();
+             pos += static_cast<size_t>(h.bits_in_frame) / 8, count++) {
+            if (mpa_get_header(&h, data.data() + pos, static_cast<int>(data.size() - pos)) < 0 ||
+                h.header_offset != 0)
                 break;
             if (count == 0)
                 first = h;

@@ -92,9 +92,9 @@ TEST(Layer3GranuleSetup, BlockKindsAndRegions)
         layer3_test_ctx t(c.id, c.si);
         mpa_granule_info info;
         memset(&info, 0, sizeof(info));
-        info.window_switching_flag = (uint16_t)c.window_switching;
-        info.block_type = (uint16_t)c.block_type;
-        info.mixed_block_flag = (uint16_t)c.mixed;
+        info.window_switching_flag = static_cast<uint16_t>(c.window_switching);
+        info.block_type = static_cast<uint16_t>(c.block_type);
+        info.mixed_block_flag = static_cast<uint16_t>(c.mixed);
         info.block_kind = MPA_BLOCK_MIXED;
         info.region0_count = 3;
         info.region1_count = 5;

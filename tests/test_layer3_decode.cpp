@@ -30,8 +30,8 @@ uint32_t get_bits(const uint8_t *p, size_t bit, int n)
 void put_bits(uint8_t *p, size_t bit, int n, uint32_t v)
 {
     for (int i = n - 1; i >= 0; i--, bit++) {
-        const uint8_t m = (uint8_t)(0x80 >> (bit & 7));
-        p[bit >> 3] = (uint8_t)((v >> i) & 1 ? p[bit >> 3] | m : p[bit >> 3] & ~m);
+        const uint8_t m = static_cast<uint8_t>(0x80 >> (bit & 7));
+        p[bit >> 3] = static_cast<uint8_t>((v >> i) & 1 ? p[bit >> 3] | m : p[bit >> 3] & ~m);
     }
 }
 
@@ -57,8 +57,8 @@ struct Stream {
     size_t granule_bit(int gr, int ch) const
     {
         if (id)
-            return (channels == 2 ? 20 : 18) + 59 * (size_t)(gr * channels + ch);
-        return (channels == 2 ? 10 : 9) + 63 * (size_t)ch;
+            return (channels == 2 ? 20 : 18) + 59 * static_cast<size_t>(gr * channels + ch);
+        return (channels == 2 ? 10 : 9) + 63 * static_cast<size_t>(ch);
     }
     uint8_t *side(std::vector<uint8_t> &b, size_t k) const
     {
@@ -68,7 +68,8 @@ struct Stream {
     std::vector<uint8_t> main_data_tail(size_t k, int n) const
     {
         const size_t end = frames[k].own_main + frames[k].own_bytes;
-        return std::vector<uint8_t>(main_data.begin() + (long)(end - n), main_data.begin() + (long)end);
+        return std::vector<uint8_t>(main_data.begin() + static_cast<long>(end - n),
+                                    main_data.begin() + static_cast<long>(end));
     }
     // Bytes from frame k to the end of the stream, in a buffer of exactly
     // that size, with `before` bytes of the stream in front of it.
@@ -76,7 +77,8 @@ struct Stream {
     {
         const size_t start = frames[k].offset - before;
         const size_t end = len ? frames[k].offset + len : bytes.size();
-        return std::vector<uint8_t>(bytes.begin() + (long)start, bytes.begin() + (long)end);
+        return std::vector<uint8_t>(bytes.begin() + static_cast<long>(start),
+                                    bytes.begin() + static_cast<long>(end));
     }
 };
 
@@ -108,7 +110,7 @@ const Stream *lame_stream(const char *options, int rate, int channels)
         const uint8_t *side = s->bytes.data() + f.offset + f.header_bytes;
         for (int gr = 0; gr < (h.id ? 2 : 1); gr++)
             for (int ch = 0; ch < h.n_channels; ch++)
-                f.md_bits += (int)get_bits(side, s->granule_bit(gr, ch), 12);
+                f.md_bits += static_cast<int>(get_bits(side, s->granule_bit(gr, ch), 12));
         s->main_data.insert(s->main_data.end(), side + s->side_bytes, side + s->side_bytes + f.own_bytes);
         s->frames.push_back(f);
     }
@@ -136,7 +138,7 @@ struct Decoder {
     int decode(const uint8_t *data, size_t len, int preceding = 0)
     {
         std::fill(pcm, pcm + MPA_PCM_BUFFER_FLOATS, kUntouched);
-        return mpa_decode_frame(dec, pcm, data, (int)len, preceding);
+        return mpa_decode_frame(dec, pcm, data, static_cast<int>(len), preceding);
     }
     int decode(const std::vector<uint8_t> &b, int preceding = 0)
     {
@@ -195,15 +197,18 @@ TEST(Layer3Reservoir, CarriesMainDataAcrossFrames)
             ASSERT_EQ(a.reservoir(), s->main_data_tail(k, s->frames[k + 1].main_data_begin)) << "frame " << k;
             // Ancillary data: from the end of the frame's audio data to where
             // the next frame's main data starts.
-            const long audio_start = (long)f.own_main - f.main_data_begin;
-            const long next_start = (long)(f.own_main + f.own_bytes) - s->frames[k + 1].main_data_begin;
+            const long audio_start = static_cast<long>(f.own_main) - f.main_data_begin;
+            const long next_start =
+                static_cast<long>(f.own_main + f.own_bytes) - s->frames[k + 1].main_data_begin;
             EXPECT_EQ(a.dec->ancillary_bits, 8 * (next_start - audio_start) - f.md_bits) << "frame " << k;
 
             // The bytes in front of the frame are main data only when the
             // previous frame's own bytes cover the back-reference.
             if (k > 0 && f.main_data_begin <= s->frames[k - 1].own_bytes) {
                 b.dec->reservoir_fill = 0;
-                ASSERT_EQ(b.decode(s->bytes.data() + f.offset, s->bytes.size() - f.offset, (int)f.offset), MPA_OK);
+                ASSERT_EQ(b.decode(s->bytes.data() + f.offset, s->bytes.size() - f.offset,
+                                   static_cast<int>(f.offset)),
+                          MPA_OK);
                 ASSERT_EQ(std::memcmp(a.pcm, b.pcm, sizeof(a.pcm)), 0) << "frame " << k;
                 ASSERT_EQ(a.reservoir(), b.reservoir());
                 compared += f.main_data_begin > 0;
@@ -237,10 +242,10 @@ TEST(Layer3Decode, ShortInputLeavesTheReservoirAlone)
         size_t len;
         int status;
     } cuts[] = {
-        {(size_t)(f.header_bytes + s->side_bytes - 1), MPA_ERR_NEED_DATA},
-        {(size_t)(f.header_bytes + s->side_bytes + share(k) - 1), MPA_ERR_NEED_DATA},
-        {(size_t)(f.header_bytes + s->side_bytes + share(k)), MPA_ERR_FRAME_TRUNCATED},
-        {(size_t)f.size - 1, MPA_ERR_FRAME_TRUNCATED},
+        {static_cast<size_t>(f.header_bytes + s->side_bytes - 1), MPA_ERR_NEED_DATA},
+        {static_cast<size_t>(f.header_bytes + s->side_bytes + share(k) - 1), MPA_ERR_NEED_DATA},
+        {static_cast<size_t>(f.header_bytes + s->side_bytes + share(k)), MPA_ERR_FRAME_TRUNCATED},
+        {static_cast<size_t>(f.size) - 1, MPA_ERR_FRAME_TRUNCATED},
     };
     for (const auto &cut : cuts) {
         SCOPED_TRACE("input of " + std::to_string(cut.len) + " bytes");
@@ -272,8 +277,9 @@ TEST(Layer3Decode, DamagedFramesJoinTheReservoir)
 
     // Without its frame end in the input the damaged frame adds nothing.
     const std::vector<uint8_t> before = d.reservoir();
-    std::vector<uint8_t> cut(damaged.begin() + (long)s->frames[k].offset,
-                             damaged.begin() + (long)s->frames[k].offset + s->frames[k].size - 1);
+    std::vector<uint8_t> cut(damaged.begin() + static_cast<long>(s->frames[k].offset),
+                             damaged.begin() + static_cast<long>(s->frames[k].offset) + s->frames[k].size -
+                                 1);
     EXPECT_EQ(d.decode(cut), MPA_ERR_CRC);
     EXPECT_TRUE(d.pcm_untouched());
     EXPECT_EQ(d.reservoir(), before);
@@ -370,7 +376,7 @@ TEST(Layer3Decode, ReservoirShortFrameKeepsTheNextFramesData)
     Decoder d;
     d.decode_up_to(*s, k);
     ASSERT_EQ(d.dec->reservoir_fill, mdb);
-    std::memmove(d.dec->reservoir, d.dec->reservoir + 1, (size_t)mdb - 1);
+    std::memmove(d.dec->reservoir, d.dec->reservoir + 1, static_cast<size_t>(mdb) - 1);
     d.dec->reservoir_fill = mdb - 1;
     const std::vector<uint8_t> buf = s->from_frame(k);
     EXPECT_EQ(d.decode(buf), MPA_ERR_RESERVOIR_SHORT);
@@ -425,7 +431,7 @@ TEST(Layer3Decode, LookAheadDecidesWhatTheReservoirKeeps)
         t.dec->header.bits_in_frame = 8 * (4 + 100);
         std::vector<uint8_t> buf(100, 0x55);
         buf.insert(buf.end(), c.next.begin(), c.next.end());
-        mpa_bits_init(&t.bits, buf.data(), (int)buf.size());
+        mpa_bits_init(&t.bits, buf.data(), static_cast<int>(buf.size()));
         EXPECT_EQ(mpa_layer3_next_main_data_begin(&t.ctx), c.result < 0 ? -1 : 0);
         EXPECT_EQ(t.dec->header.next_main_data_begin, c.result);
     }
@@ -442,7 +448,8 @@ int decode_with_length(Decoder &d, const std::vector<uint8_t> &buf, int before, 
         return MPA_ERR_NO_HEADER;
     h->bits_in_frame = bits_in_frame;
     mpa_bitstream bits;
-    mpa_bits_init(&bits, frame + h->header_bits / 8, (int)buf.size() - before - h->header_bits / 8);
+    mpa_bits_init(&bits, frame + h->header_bits / 8,
+                  static_cast<int>(buf.size()) - before - h->header_bits / 8);
     mpa_frame_scratch scratch;
     mpa_frame_ctx ctx;
     mpa_frame_ctx_init(&ctx, d.dec, d.pcm, &bits, &scratch);
@@ -482,7 +489,7 @@ TEST(Layer3Decode, OversizedFreeFormatFrameStaysInItsBuffers)
         for (int i = 0; i < c.before; i++)
             w.put(noise(), 8);
         w.put(0xFFFB0000u, 32);  // MPEG-1 Layer III, free format, 44.1 kHz, stereo
-        w.put((uint32_t)c.mdb, 9);
+        w.put(static_cast<uint32_t>(c.mdb), 9);
         w.put(0, 3 + 8);
         for (int g = 0; g < 4; g++) {
             w.put(4000, 12);  // part2_3_length
@@ -499,9 +506,9 @@ TEST(Layer3Decode, OversizedFreeFormatFrameStaysInItsBuffers)
         const std::vector<uint8_t> buf = w.bytes();
         Decoder d;
         for (int i = 0; i < c.fill; i++)
-            d.dec->reservoir[i] = (uint8_t)noise();
+            d.dec->reservoir[i] = static_cast<uint8_t>(noise());
         d.dec->reservoir_fill = c.fill;
-        const int frame_bits = 8 * (int)(buf.size() - c.before);
+        const int frame_bits = 8 * static_cast<int>(buf.size() - c.before);
         const int status = decode_with_length(d, buf, c.before, frame_bits);
         EXPECT_EQ(status, c.status);
         EXPECT_EQ(d.dec->header.bits_in_frame, frame_bits);

@@ -3,8 +3,8 @@
 // reduction with the coefficients of Table B.9, frequency inversion.
 #include <gtest/gtest.h>
 
-#include <math.h>
-#include <string.h>
+#include <cmath>
+#include <cstring>
 
 #include <random>
 #include <vector>
@@ -137,7 +137,7 @@ TEST(Layer3Hybrid, GranulesMatchReferencePipeline)
             for (int t = 0; t < 18; t++) {
                 // Slot t, subband sb; odd subbands are negated in odd slots.
                 const double v = ref_overlap[18 * sb + t] + z[t];
-                want[32 * t + sb] = (float)((t & sb & 1) ? -v : v);
+                want[32 * t + sb] = static_cast<float>((t & sb & 1) ? -v : v);
                 ref_overlap[18 * sb + t] = z[18 + t];
                 EXPECT_NEAR(f.dec->imdct_overlap[1][overlap_index(sb, t)], z[18 + t], 0.02);
             }

@@ -18,11 +18,11 @@ mpa_granule_info granule(int id, int kind, int global_gain)
     mpa_granule_info info;
     memset(&info, 0, sizeof(info));
     const uint8_t *entry = mpa_sfb_bands[(id * 4 + 0) * 3 + kind];
-    info.block_kind = (uint16_t)kind;
+    info.block_kind = static_cast<uint16_t>(kind);
     info.band_count = entry[0];
     info.short_band_count = entry[1];
     info.band_widths = entry + 2;
-    info.global_gain = (uint16_t)global_gain;
+    info.global_gain = static_cast<uint16_t>(global_gain);
     return info;
 }
 
@@ -47,7 +47,7 @@ std::vector<float> entry_gains(const mpa_granule_info &info, const uint8_t *scal
 
 float pow2q(int quarter_steps)
 {
-    return (float)std::pow(2.0, quarter_steps / 4.0);
+    return static_cast<float>(std::pow(2.0, quarter_steps / 4.0));
 }
 
 }  // namespace
@@ -86,8 +86,8 @@ TEST(Layer3Requantize, ScalefacScaleAndPreflag)
             SCOPED_TRACE(testing::Message() << "scalefac_scale " << scale << ", preflag "
                                             << preflag);
             mpa_granule_info info = granule(1, MPA_BLOCK_LONG, 180);
-            info.scalefac_scale = (uint16_t)scale;
-            info.preflag = (uint16_t)preflag;
+            info.scalefac_scale = static_cast<uint16_t>(scale);
+            info.preflag = static_cast<uint16_t>(preflag);
             std::vector<float> g = entry_gains(info, sf);
             // Each scale-factor step is 2 quarter-steps, or 4 with scalefac_scale.
             const int step = 2 << scale;
@@ -118,7 +118,7 @@ TEST(Layer3Requantize, SubblockGainPerWindow)
         info.subblock_gain[2] = 7;
         uint8_t sf[39] = {};
         for (int b = 0; b < info.band_count; b++)
-            sf[b] = (uint8_t)(b % 3);
+            sf[b] = static_cast<uint8_t>(b % 3);
         const int long_entries = info.band_count - 3 * info.short_band_count;
         std::vector<float> g = entry_gains(info, sf);
         for (int b = 0; b < long_entries; b++)
@@ -185,7 +185,7 @@ TEST(Layer3Reorder, ShortAndMixedGranulesArePermuted)
                 const uint8_t *widths = entry + 2;
                 float spectrum[576];
                 for (int i = 0; i < 576; i++)
-                    spectrum[i] = (float)i;
+                    spectrum[i] = static_cast<float>(i);
                 mpa_layer3_reorder(widths, short_count, count, spectrum);
 
                 // Where each bitstream-order line must end up.
@@ -195,12 +195,12 @@ TEST(Layer3Reorder, ShortAndMixedGranulesArePermuted)
                     line += widths[b];
                 ASSERT_EQ(line, kind == MPA_BLOCK_MIXED ? 36 : 0);
                 for (int i = 0; i < line; i++)
-                    ASSERT_EQ(spectrum[i], (float)i) << "long line " << i;
+                    ASSERT_EQ(spectrum[i], static_cast<float>(i)) << "long line " << i;
                 for (int j = 0; j < short_count; j++) {
                     const int w = widths[long_entries + 3 * j];
                     for (int win = 0; win < 3; win++)
                         for (int l = 0; l < w; l++)
-                            ASSERT_EQ(spectrum[line + 3 * l + win], (float)(line + win * w + l))
+                            ASSERT_EQ(spectrum[line + 3 * l + win], static_cast<float>(line + win * w + l))
                                 << "band " << j << " window " << win << " line " << l;
                     line += 3 * w;
                 }

@@ -17,7 +17,7 @@ std::vector<uint8_t> put_values(BitWriter &bw, int w, int n, int seed)
 {
     std::vector<uint8_t> v;
     for (int k = 0; k < n; k++) {
-        const uint8_t x = w ? (uint8_t)((seed + 5 * k) & ((1 << w) - 1)) : 0;
+        const uint8_t x = w ? static_cast<uint8_t>((seed + 5 * k) & ((1 << w) - 1)) : 0;
         bw.put(x, w);
         v.push_back(x);
     }
@@ -27,7 +27,7 @@ std::vector<uint8_t> put_values(BitWriter &bw, int w, int n, int seed)
 void start_reader(layer3_test_ctx &t, BitWriter &bw)
 {
     bw.put(0, 32);  // padding so the reader never runs off the data
-    mpa_bits_init(&t.bits, bw.bytes().data(), (int)bw.bytes().size());
+    mpa_bits_init(&t.bits, bw.bytes().data(), static_cast<int>(bw.bytes().size()));
 }
 
 const uint8_t SENTINEL = 0xAA;
@@ -60,7 +60,7 @@ TEST(Layer3ScalefactorsMpeg1, LayoutForEveryBlockKind)
                                             << c.mixed << " granule " << granule);
             layer3_test_ctx t(1, 0);
             mpa_granule_info info = layer3_test_granule(&t.ctx, c.block_type, c.mixed);
-            info.scalefac_compress = (uint16_t)c.scalefac_compress;
+            info.scalefac_compress = static_cast<uint16_t>(c.scalefac_compress);
             BitWriter bw;
             std::vector<uint8_t> expected = put_values(bw, c.slen1, c.count_a, 3);
             std::vector<uint8_t> part_b = put_values(bw, c.slen2, c.count_b, 1);
@@ -98,18 +98,18 @@ TEST(Layer3ScalefactorsMpeg1, ScfsiReusesGranule0Bands)
         uint8_t dest[39];
         // Granule 0's values as the frame decoder copies them in, entry 21 included.
         for (int k = 0; k < 39; k++)
-            dest[k] = (uint8_t)(k < 22 ? 100 + k : SENTINEL);
+            dest[k] = static_cast<uint8_t>(k < 22 ? 100 + k : SENTINEL);
         std::vector<uint8_t> expected(dest, dest + 21);
         BitWriter bw;
         int bits_expected = 0;
         for (int i = 0; i < 4; i++) {
-            scfsi[i] = (uint16_t)((mask >> i) & 1);
+            scfsi[i] = static_cast<uint16_t>((mask >> i) & 1);
             if (scfsi[i])
                 continue;
             const int w = i < 2 ? 3 : 1;
             std::vector<uint8_t> v = put_values(bw, w, starts[i + 1] - starts[i], i);
             std::copy(v.begin(), v.end(), expected.begin() + starts[i]);
-            bits_expected += w * (int)v.size();
+            bits_expected += w * static_cast<int>(v.size());
         }
         start_reader(t, bw);
         mpa_layer3_scalefactors_mpeg1(&info, scfsi, &t.bits, dest, 1);
@@ -133,7 +133,7 @@ TEST(Layer3ScalefactorsLsf, CompressDecodingMatchesArithmetic)
                 for (int sfc = 0; sfc < 512; sfc++) {
                     mpa_granule_info info =
                         layer3_test_granule(&t.ctx, kind ? 2 : 0, kind == MPA_BLOCK_MIXED);
-                    info.scalefac_compress = (uint16_t)sfc;
+                    info.scalefac_compress = static_cast<uint16_t>(sfc);
                     info.intensity_scale = 7;
                     int slen[4] = {0, 0, 0, 0}, row, preflag = 0, is_scale = 0;
                     if ((mode_extension & 1) && channel == 1) {
@@ -207,8 +207,8 @@ TEST(Layer3ScalefactorsLsf, LayoutForEveryBlockKind)
             std::vector<uint8_t> v = put_values(bw, slen[i], mpa_nr_of_sfb[0][kind][i], 2 * i + 1);
             expected.insert(expected.end(), v.begin(), v.end());
         }
-        ASSERT_EQ((int)expected.size(), totals[kind]);
-        const int written = (int)bw.bits();
+        ASSERT_EQ(static_cast<int>(expected.size()), totals[kind]);
+        const int written = static_cast<int>(bw.bits());
         start_reader(t, bw);
         uint8_t dest[39];
         memset(dest, SENTINEL, sizeof(dest));

@@ -2,8 +2,8 @@
 // on granule records built here with the 44.1 kHz MPEG-1 band widths.
 #include <gtest/gtest.h>
 
-#include <math.h>
-#include <string.h>
+#include <cmath>
+#include <cstring>
 
 #include <random>
 #include <vector>
@@ -23,7 +23,12 @@ struct granule {
 
     granule(int kind, std::initializer_list<int> slen, std::initializer_list<int> nr, int scale = 0)
     {
-        const int n_long = kind == 0 ? 22 : kind == 2 ? 8 : 0, first_short = kind == 0 ? 13 : kind == 1 ? 0 : 3;
+        const int n_long = kind == 0   ? 22
+                           : kind == 2 ? 8
+                                       : 0,
+                  first_short = kind == 0   ? 13
+                                : kind == 1 ? 0
+                                            : 3;
         int e = 0;
         for (int i = 0; i < n_long; i++)
             widths[e++] = kLong[i];
@@ -31,11 +36,11 @@ struct granule {
             for (int w = 0; w < 3; w++)
                 widths[e++] = kShort[s];
         info.band_widths = widths;
-        info.band_count = (uint16_t)e;
-        info.short_band_count = (uint16_t)(13 - first_short);
+        info.band_count = static_cast<uint16_t>(e);
+        info.short_band_count = static_cast<uint16_t>(13 - first_short);
         std::copy(slen.begin(), slen.end(), info.slen);
         std::copy(nr.begin(), nr.end(), info.nr_of_sfb);
-        info.intensity_scale = (uint16_t)scale;
+        info.intensity_scale = static_cast<uint16_t>(scale);
     }
 };
 

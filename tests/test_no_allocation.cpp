@@ -160,16 +160,17 @@ long decode_stream(mpa_decoder *dec, const std::vector<uint8_t> &s, float *pcm, 
 {
     long frames = 0;
     int pos = 0;
-    const int len = (int)s.size();
+    const int len = static_cast<int>(s.size());
     while (pos < len) {
         int consumed = 0, needed = 0;
         const int preceding = pos < 4096 ? pos : 4096;
-        const int status = mpa_decode_step(dec, pcm, s.data() + pos, len - pos, preceding, MPA_PCM_BUFFER_FLOATS,
-                                           &consumed, &needed);
+        const int status = mpa_decode_step(dec, pcm, s.data() + pos, len - pos, preceding,
+                                           MPA_PCM_BUFFER_FLOATS, &consumed, &needed);
         if (status == MPA_OK) {
             const mpa_header *h = mpa_decoder_header(dec);
             uint8_t *dest[2] = {out, nullptr};
-            mpa_output_pcm(h->n_channels == 2 ? MPA_PCM_STEREO | MPA_PCM_INTERLEAVED : 0, pcm, dest, h->n_samples);
+            mpa_output_pcm(h->n_channels == 2 ? MPA_PCM_STEREO | MPA_PCM_INTERLEAVED : 0, pcm, dest,
+                           h->n_samples);
             frames++;
         }
         if (consumed > 0)
@@ -234,7 +235,7 @@ TEST(NoAllocation, StreamReadsAllocateNothing)
                              const size_t n = std::min(max, r->bytes->size() - r->pos);
                              std::memcpy(dst, r->bytes->data() + r->pos, n);
                              r->pos += n;
-                             return (long)n;
+                             return static_cast<long>(n);
                          },
                          nullptr, nullptr};
         for (const bool from_memory : {true, false}) {
@@ -248,7 +249,7 @@ TEST(NoAllocation, StreamReadsAllocateNothing)
                 size_t n = 0;
                 for (int r; (r = mpa_stream_read(st, dest, sizeof(out) / 2, &n)) == MPA_OK ||
                             r == MPA_STREAM_FORMAT_CHANGED;)
-                    samples += (long)n;
+                    samples += static_cast<long>(n);
             });
             EXPECT_GT(samples, 10000);
             EXPECT_EQ(c.allocations, 0);
@@ -268,13 +269,14 @@ TEST(NoAllocation, OpenDecodeCloseCyclesLeaveNothingBehind)
     // at exit in the sanitizer build.
     std::vector<std::vector<uint8_t>> heads;
     for (const mpa_test::TestStream &s : all)
-        heads.emplace_back(s.bytes.begin(), s.bytes.begin() + (long)std::min<size_t>(s.bytes.size(), 6000));
+        heads.emplace_back(s.bytes.begin(),
+                           s.bytes.begin() + static_cast<long>(std::min<size_t>(s.bytes.size(), 6000)));
     const Counted c = count([&] {
         for (int cycle = 0; cycle < 200; cycle++) {
             mpa_decoder *dec = nullptr;
             if (mpa_decoder_open(&dec) != MPA_OK)
                 return;
-            decode_stream(dec, heads[(size_t)cycle % heads.size()], pcm, out);
+            decode_stream(dec, heads[static_cast<size_t>(cycle) % heads.size()], pcm, out);
             mpa_decoder_close(dec);
         }
     });

@@ -2,8 +2,8 @@
 // layout against a byte-by-byte model.
 #include <gtest/gtest.h>
 
-#include <math.h>
-#include <string.h>
+#include <cmath>
+#include <cstring>
 
 #include <random>
 #include <vector>
@@ -17,19 +17,20 @@ int32_t model(float x, bool s24)
 {
     if (x != x)
         return 0;
-    const double v = trunc(s24 ? x * 256.0 : (double)x), hi = s24 ? 8388607.0 : 32767.0;
-    return (int32_t)(v >= hi ? hi : v <= -hi - 1.0 ? -hi - 1.0 : v);
+    const double v = trunc(s24 ? x * 256.0 : static_cast<double>(x)), hi = s24 ? 8388607.0 : 32767.0;
+    return static_cast<int32_t>(v >= hi ? hi : v <= -hi - 1.0 ? -hi - 1.0 : v);
 }
 
 void put(uint8_t *at, int32_t v, unsigned format)
 {
-    const int16_t s = (int16_t)v;
+    const int16_t s = static_cast<int16_t>(v);
     if (format == MPA_PCM_S16)
         memcpy(at, &s, 2);
     else if (format == MPA_PCM_S32)
         memcpy(at, &v, 4);
     else
-        at[0] = (uint8_t)(v >> 16), at[1] = (uint8_t)(v >> 8), at[2] = (uint8_t)v;
+        at[0] = static_cast<uint8_t>(v >> 16), at[1] = static_cast<uint8_t>(v >> 8),
+        at[2] = static_cast<uint8_t>(v);
 }
 
 TEST(PcmOutput, TruncatesAndSaturates)
@@ -46,7 +47,10 @@ TEST(PcmOutput, TruncatesAndSaturates)
         float pcm[2304] = {c.x};
         int16_t s16 = 0x5555;
         int32_t s32 = 0x55555555;
-        uint8_t *const d16[2] = {(uint8_t *)&s16, nullptr}, *const d32[2] = {(uint8_t *)&s32, nullptr};
+        uint8_t *const d16[2] = {reinterpret_cast<uint8_t *>(&s16), nullptr}, *const d32[2] = {
+                                                                                  reinterpret_cast<uint8_t *>(
+                                                                                      &s32),
+                                                                                  nullptr};
         EXPECT_EQ(mpa_output_pcm(MPA_PCM_S16, pcm, d16, 1), MPA_OK);
         EXPECT_EQ(mpa_output_pcm(MPA_PCM_S32, pcm, d32, 1), MPA_OK);
         EXPECT_EQ(s16, c.s16) << c.x;
@@ -152,7 +156,8 @@ TEST(PcmOutput, CountBeyondOneFrameReadsOnlyTheFrame)
     std::vector<float> pcm(2304, 1000.0f);
     std::vector<uint8_t> out(1152 * 8 + 64, 0xAA);
     uint8_t *const dest[2] = {out.data(), nullptr};
-    ASSERT_EQ(mpa_output_pcm(MPA_PCM_STEREO | MPA_PCM_INTERLEAVED | MPA_PCM_S32, pcm.data(), dest, 100000), MPA_OK);
+    ASSERT_EQ(mpa_output_pcm(MPA_PCM_STEREO | MPA_PCM_INTERLEAVED | MPA_PCM_S32, pcm.data(), dest, 100000),
+              MPA_OK);
     for (size_t i = 1152 * 8; i < out.size(); i++)
         ASSERT_EQ(out[i], 0xAA) << i;
 }

@@ -3,8 +3,8 @@
 // bodies and tails, with nothing written past the samples asked for.
 #include <gtest/gtest.h>
 
-#include <math.h>
-#include <string.h>
+#include <cmath>
+#include <cstring>
 
 #include <vector>
 
@@ -24,15 +24,16 @@ Bytes encode(int format, double v)
 {
     uint8_t b[4];
     if (format <= MPA_SAMPLE_S16_TRUNCATED) {
-        const int16_t s = (int16_t)v;
+        const int16_t s = static_cast<int16_t>(v);
         memcpy(b, &s, 2);
     } else {
-        const int32_t i = (int32_t)v;
-        const float f = (float)v;
-        memcpy(b, format == MPA_SAMPLE_F32 ? (const void *)&f : &i, 4);
+        const int32_t i = static_cast<int32_t>(v);
+        const float f = static_cast<float>(v);
+        memcpy(b, format == MPA_SAMPLE_F32 ? static_cast<const void *>(&f) : &i, 4);
     }
     const uint16_t one = 1;
-    const int skip = format == MPA_SAMPLE_S24 && *(const uint8_t *)&one == 0;  // big-endian: the low three
+    const int skip = format == MPA_SAMPLE_S24 &&
+                     *reinterpret_cast<const uint8_t *>(&one) == 0; // big-endian: the low three
     return Bytes(b + skip, b + skip + mpa_sample_bytes(format));
 }
 
@@ -92,7 +93,7 @@ TEST(SampleConvert, RoundsSaturatesAndZeroesNan)
             << c.x;
     }
     const uint16_t one = 1;
-    const bool little = *(const uint8_t *)&one == 1;
+    const bool little = *reinterpret_cast<const uint8_t *>(&one) == 1;
     EXPECT_EQ(alone(MPA_SAMPLE_S24, 0x123456 / 256.0f),
               little ? Bytes({0x56, 0x34, 0x12}) : Bytes({0x12, 0x34, 0x56}));
 }
@@ -104,12 +105,12 @@ TEST(SampleConvert, LayoutsAndChannelMapping)
 {
     std::vector<float> pcm(MPA_PCM_BUFFER_FLOATS);
     for (size_t i = 0; i < pcm.size(); i++)  // over full scale, with ties and small values
-        pcm[i] = i % 5 == 0 ? ((int)(i % 61) - 30) / 512.0f
-                            : (float)((i * 7919) % 70001) - 35000.0f + (i % 4) * 0.25f;
+        pcm[i] = i % 5 == 0 ? (static_cast<int>(i % 61) - 30) / 512.0f
+                            : static_cast<float>((i * 7919) % 70001) - 35000.0f + (i % 4) * 0.25f;
     const int from = 5, count = 301;  // past a chunk of the 24-bit staging, with tails
     const uint8_t canary = 0xA5;
     for (int format : kFormats) {
-        const size_t bytes = (size_t)mpa_sample_bytes(format);
+        const size_t bytes = static_cast<size_t>(mpa_sample_bytes(format));
         for (int src = 1; src <= 2; src++)
             for (int out = 1; out <= 2; out++)
                 for (bool planar : {false, true}) {

@@ -33,13 +33,13 @@ void drain(mpa_stream *s, Output *o)
     for (;;) {
         size_t n = 0;
         // Rooms that split frames anywhere.
-        const size_t room = 2 * (size_t)f.channels * (1 + (o->pcm.size() * 7 + 997) % 1499);
+        const size_t room = 2 * static_cast<size_t>(f.channels) * (1 + (o->pcm.size() * 7 + 997) % 1499);
         o->status = mpa_stream_read(s, dest, room, &n);
         if (o->status == MPA_STREAM_FORMAT_CHANGED) {
             mpa_stream_get_format(s, &f);
             o->formats.push_back(f);
         } else if (o->status == MPA_OK) {
-            o->pcm.insert(o->pcm.end(), buf, buf + n * (size_t)f.channels);
+            o->pcm.insert(o->pcm.end(), buf, buf + n * static_cast<size_t>(f.channels));
         } else {
             break;
         }
@@ -70,7 +70,8 @@ Output decode_pushed(const std::vector<uint8_t> &bytes)
     void *dest[2] = {buf, nullptr};
     mpa_stream_format f{};
     for (;;) {
-        const size_t chunk = std::min({bytes.size() - fed, mpa_stream_input_wanted(s), 1 + (turn++ * 389) % 5000});
+        const size_t chunk =
+            std::min({bytes.size() - fed, mpa_stream_input_wanted(s), 1 + (turn++ * 389) % 5000});
         size_t took = 0;
         mpa_stream_feed(s, bytes.data() + fed, chunk, &took);
         EXPECT_EQ(took, chunk);
@@ -83,7 +84,7 @@ Output decode_pushed(const std::vector<uint8_t> &bytes)
             mpa_stream_get_format(s, &f);
             o.formats.push_back(f);
         } else if (r == MPA_OK) {
-            o.pcm.insert(o.pcm.end(), buf, buf + n * (size_t)f.channels);
+            o.pcm.insert(o.pcm.end(), buf, buf + n * static_cast<size_t>(f.channels));
         } else if (r != MPA_STREAM_NEED_INPUT) {
             o.status = r;
             break;
@@ -103,22 +104,23 @@ struct Source {
 long source_read(void *opaque, uint8_t *dst, size_t max)
 {
     Source *src = static_cast<Source *>(opaque);
-    const size_t n = std::min({max, src->bytes->size() - src->pos, (size_t)(1 + (src->turn++ * 577) % 4000)});
+    const size_t n =
+        std::min({max, src->bytes->size() - src->pos, static_cast<size_t>(1 + (src->turn++ * 577) % 4000)});
     std::memcpy(dst, src->bytes->data() + src->pos, n);
     src->pos += n;
-    return (long)n;
+    return static_cast<long>(n);
 }
 
 int source_seek(void *opaque, int64_t offset)
 {
     Source *src = static_cast<Source *>(opaque);
-    src->pos = (size_t)std::min<int64_t>(offset, (int64_t)src->bytes->size());
+    src->pos = static_cast<size_t>(std::min<int64_t>(offset, static_cast<int64_t>(src->bytes->size())));
     return 0;
 }
 
 int64_t source_size(void *opaque)
 {
-    return (int64_t) static_cast<Source *>(opaque)->bytes->size();
+    return static_cast<int64_t>(static_cast<Source *>(opaque)->bytes->size());
 }
 
 // A seekable stream over the caller's short reads.
@@ -141,10 +143,29 @@ std::vector<uint8_t> with_tags(std::vector<uint8_t> audio)
 {
     const std::string title = "Stream title";
     const size_t body = 11 + title.size() + 100;  // one frame and padding
-    std::vector<uint8_t> out = {'I', 'D', '3', 3, 0, 0, 0, 0, (uint8_t)(body >> 7), (uint8_t)(body & 0x7F),
-                                'T', 'I', 'T', '2', 0, 0, 0, (uint8_t)(title.size() + 1), 0, 0, 0};
+    std::vector<uint8_t> out = {'I',
+                                'D',
+                                '3',
+                                3,
+                                0,
+                                0,
+                                0,
+                                0,
+                                static_cast<uint8_t>(body >> 7),
+                                static_cast<uint8_t>(body & 0x7F),
+                                'T',
+                                'I',
+                                'T',
+                                '2',
+                                0,
+                                0,
+                                0,
+                                static_cast<uint8_t>(title.size() + 1),
+                                0,
+                                0,
+                                0};
     for (char c : title)
-        out.push_back((uint8_t)c);
+        out.push_back(static_cast<uint8_t>(c));
     out.resize(10 + body);
     out.insert(out.end(), audio.begin(), audio.end());
     std::vector<uint8_t> v1(128, 0);
@@ -163,7 +184,7 @@ TEST(Stream, EverySourceGivesTheSameSamples)
     ASSERT_EQ(memory.status, MPA_STREAM_END);
     EXPECT_EQ(memory.info.tag_bytes, 10 + 11 + 12 + 100 + 128);
     EXPECT_EQ(memory.info.bytes_skipped, 0);
-    EXPECT_EQ((int64_t)memory.pcm.size(), memory.info.samples * 2);
+    EXPECT_EQ(static_cast<int64_t>(memory.pcm.size()), memory.info.samples * 2);
 
     const Output pushed = decode_pushed(bytes);
     EXPECT_EQ(pushed.status, MPA_STREAM_END);
@@ -200,24 +221,24 @@ TEST(Stream, SeekLandsOnTheSamplesOfAFullDecode)
         bytes_of("lame", "-V 5", 11025, 2),
     };
     std::vector<uint8_t> layer1;
-    if (mpa_test::read_whole_file(std::string(ROVAZ_CONFORMANCE_DIR) + "/l1-fl8.bit", &layer1))
+    if (mpa_test::read_file(std::string(ROVAZ_CONFORMANCE_DIR) + "/l1-fl8.bit", &layer1))
         streams.push_back(layer1);
     for (const std::vector<uint8_t> &bytes : streams) {
         ASSERT_FALSE(bytes.empty());
         const Output full = decode_memory(bytes);
         ASSERT_EQ(full.status, MPA_STREAM_END);
         const int channels = full.formats[0].channels;
-        const int64_t total = (int64_t)full.pcm.size() / channels;
+        const int64_t total = static_cast<int64_t>(full.pcm.size()) / channels;
         mpa_stream *s = nullptr;
         ASSERT_EQ(mpa_stream_open_memory(&s, bytes.data(), bytes.size(), nullptr), MPA_OK);
-        for (int64_t at : {total / 2, (int64_t)0, total - 1, (int64_t)1151, (int64_t)1152, total / 3 + 17, total,
-                           total / 5, total - 700}) {
+        for (int64_t at : {total / 2, static_cast<int64_t>(0), total - 1, static_cast<int64_t>(1151),
+                           static_cast<int64_t>(1152), total / 3 + 17, total, total / 5, total - 700}) {
             SCOPED_TRACE(std::to_string(at) + " of " + std::to_string(total));
             ASSERT_EQ(mpa_stream_seek(s, at), MPA_OK);
             EXPECT_EQ(mpa_stream_tell(s), at);
             Output tail;
             drain(s, &tail);
-            ASSERT_EQ(tail.pcm.size(), full.pcm.size() - (size_t)at * channels);
+            ASSERT_EQ(tail.pcm.size(), full.pcm.size() - static_cast<size_t>(at) * channels);
             ASSERT_TRUE(std::equal(tail.pcm.begin(), tail.pcm.end(), full.pcm.begin() + at * channels));
         }
         mpa_stream_close(s);
@@ -235,8 +256,8 @@ TEST(Stream, ScanCountsExactlyWhatADecodeGives)
     ASSERT_GT(spans.size(), 40u);
     std::vector<uint8_t> junk(777);
     for (size_t i = 0; i < junk.size(); i++)
-        junk[i] = (uint8_t)(i * 37 + 11);
-    junk_inside.insert(junk_inside.begin() + (long)spans[30].offset, junk.begin(), junk.end());
+        junk[i] = static_cast<uint8_t>(i * 37 + 11);
+    junk_inside.insert(junk_inside.begin() + static_cast<long>(spans[30].offset), junk.begin(), junk.end());
     for (const std::vector<uint8_t> &bytes :
          {bytes_of("lame", "-t -b 128", 44100, 2), bytes_of("lame", "-t -V 3", 48000, 2),
           bytes_of("twolame", "-b 160", 48000, 2), junk_inside}) {
@@ -250,7 +271,7 @@ TEST(Stream, ScanCountsExactlyWhatADecodeGives)
         Output o;
         drain(s, &o);
         mpa_stream_close(s);
-        EXPECT_EQ(before.samples * o.formats[0].channels, (int64_t)o.pcm.size());
+        EXPECT_EQ(before.samples * o.formats[0].channels, static_cast<int64_t>(o.pcm.size()));
         EXPECT_EQ(o.info.frames_decoded, before.audio_frames);
     }
 }
@@ -278,14 +299,14 @@ TEST(Stream, FormatChangesComeAtTheirSample)
     size_t pos = 0;
     double seconds = 0;
     for (int k = 0; k < 3; k++) {
-        seconds += (double)alone[k].pcm.size() / o.formats[k].channels / rates[k];
+        seconds += static_cast<double>(alone[k].pcm.size()) / o.formats[k].channels / rates[k];
         EXPECT_EQ(o.formats[k].sampling_rate, rates[k]);
         EXPECT_EQ(o.formats[k].start, at);
         const size_t n = alone[k].pcm.size();
         // The frames at a join see the other part's history: compare inside.
-        EXPECT_TRUE(std::equal(o.pcm.begin() + (long)pos + 4608, o.pcm.begin() + (long)(pos + n),
-                               alone[k].pcm.begin() + 4608));
-        at += (int64_t)n / o.formats[k].channels;
+        EXPECT_TRUE(std::equal(o.pcm.begin() + static_cast<long>(pos) + 4608,
+                               o.pcm.begin() + static_cast<long>(pos + n), alone[k].pcm.begin() + 4608));
+        at += static_cast<int64_t>(n) / o.formats[k].channels;
         pos += n;
     }
     EXPECT_EQ(pos, o.pcm.size());
@@ -315,7 +336,7 @@ TEST(Stream, WrongCrcWordsEverywhereAreIgnored)
     const Output clean = decode_memory(crc), damaged = decode_memory(free_format);
     EXPECT_EQ(clean.info.crc_ignored, 0);
     EXPECT_EQ(damaged.info.crc_ignored, 1);
-    EXPECT_EQ(damaged.info.frames_decoded, (int64_t)spans.size());
+    EXPECT_EQ(damaged.info.frames_decoded, static_cast<int64_t>(spans.size()));
     EXPECT_EQ(damaged.pcm, clean.pcm);
 }
 
@@ -324,18 +345,18 @@ TEST(Stream, WrongCrcWordsEverywhereAreIgnored)
 TEST(Stream, FirstFrameAfterLeadingJunk)
 {
     std::vector<uint8_t> audio;
-    ASSERT_TRUE(mpa_test::read_whole_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/sample.mp2", &audio));
+    ASSERT_TRUE(mpa_test::read_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/sample.mp2", &audio));
     const Output plain = decode_memory(audio);
-    for (const size_t lead : {(size_t)10 << 10, (size_t)3 << 20}) {
+    for (const size_t lead : {static_cast<size_t>(10) << 10, static_cast<size_t>(3) << 20}) {
         std::vector<uint8_t> bytes(lead);
         uint32_t x = 1;
         for (uint8_t &b : bytes)
-            b = (uint8_t)((x = x * 1664525u + 1013904223u) >> 24);
+            b = static_cast<uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
         bytes.insert(bytes.end(), audio.begin(), audio.end());
         const Output o = decode_memory(bytes);
         EXPECT_EQ(o.pcm, plain.pcm) << lead;
-        EXPECT_EQ(o.info.bytes_skipped, (int64_t)lead);
-        EXPECT_EQ(o.info.leading_junk, (int64_t)lead);
+        EXPECT_EQ(o.info.bytes_skipped, static_cast<int64_t>(lead));
+        EXPECT_EQ(o.info.leading_junk, static_cast<int64_t>(lead));
         const Output pushed = decode_pushed(bytes);
         if (lead < (1 << 20)) {
             EXPECT_EQ(pushed.pcm, plain.pcm);
@@ -350,7 +371,7 @@ TEST(Stream, FirstFrameAfterLeadingJunk)
 TEST(Stream, OutputChangesBetweenReads)
 {
     std::vector<uint8_t> audio;
-    ASSERT_TRUE(mpa_test::read_whole_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/sample.mp2", &audio));
+    ASSERT_TRUE(mpa_test::read_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/sample.mp2", &audio));
     mpa_stream_config mono;
     mpa_stream_config_default(&mono);
     mono.channels = 1;
@@ -386,14 +407,18 @@ TEST(Stream, ThreadsGiveWhatOneThreadGives)
     std::vector<uint8_t> damaged = bytes_of("lame", "-b 128", 44100, 2);
     ASSERT_GT(damaged.size(), 20000u);
     uint32_t seed = 1;
-    const auto next = [&seed](size_t n) { return (size_t)((seed = seed * 1664525u + 1013904223u) >> 8) % n; };
+    const auto next = [&seed](size_t n) {
+        return static_cast<size_t>((seed = seed * 1664525u + 1013904223u) >> 8) % n;
+    };
     for (int k = 0; k < 24; k++) {
-        const long at = (long)next(damaged.size() - 600);
+        const long at = static_cast<long>(next(damaged.size() - 600));
         switch (k % 4) {
-        case 0: damaged[at] ^= (uint8_t)(1 << next(8)); break;
-        case 1: for (long j = 0; j < 20; j++) damaged[at + j] = (uint8_t)next(256); break;
-        case 2: damaged.erase(damaged.begin() + at, damaged.begin() + at + 1 + (long)next(400)); break;
-        default: damaged.insert(damaged.begin() + at, 1 + next(500), (uint8_t)next(256));
+        case 0: damaged[at] ^= static_cast<uint8_t>(1 << next(8)); break;
+        case 1: for (long j = 0; j < 20; j++) damaged[at + j] = static_cast<uint8_t>(next(256)); break;
+        case 2:
+            damaged.erase(damaged.begin() + at, damaged.begin() + at + 1 + static_cast<long>(next(400)));
+            break;
+        default: damaged.insert(damaged.begin() + at, 1 + next(500), static_cast<uint8_t>(next(256)));
         }
     }
     const std::vector<std::vector<uint8_t>> streams = {
@@ -418,11 +443,11 @@ TEST(Stream, ThreadsGiveWhatOneThreadGives)
         const Output want = decode_memory(bytes, &one);
         ASSERT_EQ(want.status, MPA_STREAM_END);
         expect_same(decode_memory(bytes, &many), want);
-        const int64_t total = (int64_t)want.pcm.size() / want.formats[0].channels;
+        const int64_t total = static_cast<int64_t>(want.pcm.size()) / want.formats[0].channels;
         mpa_stream *a = nullptr, *b = nullptr;
         ASSERT_EQ(mpa_stream_open_memory(&a, bytes.data(), bytes.size(), &one), MPA_OK);
         ASSERT_EQ(mpa_stream_open_memory(&b, bytes.data(), bytes.size(), &many), MPA_OK);
-        for (int64_t at : {total / 2, total / 3 + 1151, (int64_t)0, total - 5000, total}) {
+        for (int64_t at : {total / 2, total / 3 + 1151, static_cast<int64_t>(0), total - 5000, total}) {
             SCOPED_TRACE(at);
             ASSERT_EQ(mpa_stream_seek(a, at), MPA_OK);
             ASSERT_EQ(mpa_stream_seek(b, at), MPA_OK);

@@ -3,7 +3,7 @@
 // Sync-like words occur by chance in such data (and JPEG APPn markers even
 // look like MPEG-2.5 headers); only a run of frames that follow each other
 // may open a stream.
-#include <stdint.h>
+#include <cstdint>
 
 #include <algorithm>
 #include <cstdlib>
@@ -19,7 +19,7 @@ namespace {
 
 struct Lcg {
     uint32_t state;
-    uint8_t next() { return (uint8_t)((state = state * 1664525u + 1013904223u) >> 24); }
+    uint8_t next() { return static_cast<uint8_t>((state = state * 1664525u + 1013904223u) >> 24); }
 };
 
 // Opened from memory and pushed in uneven chunks, the data gives no stream and no samples.
@@ -81,13 +81,14 @@ TEST(StreamNonMpeg, RandomBytes)
         expect_no_stream(data);
         if (seed == 1) {
             // The same junk before a real stream: the search did go through all of it.
-            const std::vector<uint8_t> mp3 = mpa_test::read_file_bytes(ROVAZ_SOURCE_DIR "/samples/sample.mp3");
+            const std::vector<uint8_t> mp3 =
+                mpa_test::read_file_bytes(ROVAZ_SOURCE_DIR "/samples/sample.mp3");
             data.insert(data.end(), mp3.begin(), mp3.end());
             mpa_stream *s = nullptr;
             ASSERT_EQ(mpa_stream_open_memory(&s, data.data(), data.size(), nullptr), MPA_OK);
             mpa_stream_info info;
             mpa_stream_get_info(s, &info);
-            EXPECT_EQ(info.first_frame_offset, (int64_t)size);
+            EXPECT_EQ(info.first_frame_offset, static_cast<int64_t>(size));
             mpa_stream_close(s);
         }
     }
@@ -107,21 +108,21 @@ TEST(StreamNonMpeg, OtherAudioFormats)
     for (const auto &f : kFiles) {
         SCOPED_TRACE(std::string(f.type) + " " + f.signal);
         const std::string path = dir + "/non_mpeg_" + std::to_string(made) + "." + f.type;
-        const std::string cmd = "sox -D -n -r 44100 -c 2 -t " + std::string(f.type) + " " + path + " synth 2 " +
-                                f.signal + " 2>/dev/null";
+        const std::string cmd = "sox -D -n -r 44100 -c 2 -t " + std::string(f.type) + " " + path +
+                                " synth 2 " + f.signal + " 2>/dev/null";
         if (std::system(cmd.c_str()) != 0)
             continue;  // this sox cannot write the format
         made++;
         expect_no_stream(mpa_test::read_file_bytes(path));
     }
-    if (made < (int)(sizeof(kFiles) / sizeof(kFiles[0])))
+    if (made < static_cast<int>(sizeof(kFiles) / sizeof(kFiles[0])))
         GTEST_SKIP() << "sox wrote only " << made << " of the files";
 }
 
 void put_segment(std::vector<uint8_t> *out, uint8_t marker, const std::vector<uint8_t> &body)
 {
     const size_t len = body.size() + 2;
-    out->insert(out->end(), {0xFF, marker, (uint8_t)(len >> 8), (uint8_t)len});
+    out->insert(out->end(), {0xFF, marker, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len)});
     out->insert(out->end(), body.begin(), body.end());
 }
 
@@ -140,16 +141,16 @@ TEST(StreamNonMpeg, JpegLikeBytes)
     put_segment(&j, 0xE2, icc);
     for (int t = 0; t < 2; t++) {
         std::vector<uint8_t> dqt(65);
-        dqt[0] = (uint8_t)t;
+        dqt[0] = static_cast<uint8_t>(t);
         for (int i = 1; i < 65; i++)
-            dqt[i] = (uint8_t)(1 + g.next() % 100);
+            dqt[i] = static_cast<uint8_t>(1 + g.next() % 100);
         put_segment(&j, 0xDB, dqt);
     }
     put_segment(&j, 0xC0, {8, 0x04, 0x00, 0x06, 0x00, 3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1});
     std::vector<uint8_t> dht(29, 0);
     dht[1 + 3] = 12;
     for (int i = 0; i < 12; i++)
-        dht[17 + i] = (uint8_t)i;
+        dht[17 + i] = static_cast<uint8_t>(i);
     put_segment(&j, 0xC4, dht);
     put_segment(&j, 0xDA, {3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0});
     for (int i = 0; i < 400000; i++) {
@@ -158,7 +159,7 @@ TEST(StreamNonMpeg, JpegLikeBytes)
         if (b == 0xFF)
             j.push_back(0x00);
         if (i % 8192 == 8191)
-            j.insert(j.end(), {0xFF, (uint8_t)(0xD0 + (i / 8192) % 8)});
+            j.insert(j.end(), {0xFF, static_cast<uint8_t>(0xD0 + (i / 8192) % 8)});
     }
     j.insert(j.end(), {0xFF, 0xD9});
     expect_no_stream(j);

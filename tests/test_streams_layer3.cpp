@@ -111,14 +111,15 @@ TEST(Layer3Streams, StreamStartingInsideTheReservoir)
             SCOPED_TRACE(std::string(st.options) + (mid_frame ? ", cut inside a frame" : ", cut at a frame"));
             // Cut inside frame n - 1, so that the first header is frame n's.
             const size_t start = mid_frame ? frames[n - 1].offset + 40 : frames[n].offset;
-            const mpa_test::Decoded part = mpa_test::decode_stream(e->bytes.data() + start, e->bytes.size() - start);
+            const mpa_test::Decoded part =
+                mpa_test::decode_stream(e->bytes.data() + start, e->bytes.size() - start);
             EXPECT_EQ(part.info.frames_concealed, 0);
-            EXPECT_EQ(part.info.bytes_skipped, (long long)(frames[n].offset - start));
+            EXPECT_EQ(part.info.bytes_skipped, static_cast<long long>(frames[n].offset - start));
             EXPECT_GE(part.info.frames_silent, 1);
             EXPECT_LE(part.info.frames_silent, 3);
             ASSERT_EQ(part.frames.size() + n, full.frames.size() + info_frame);
 
-            const size_t settle = (size_t)part.info.frames_silent + (st.rate >= 32000 ? 1 : 2);
+            const size_t settle = static_cast<size_t>(part.info.frames_silent) + (st.rate >= 32000 ? 1 : 2);
             for (size_t k = settle; k < part.frames.size(); k++)
                 ASSERT_EQ(part.frames[k], full.frames[n + k - info_frame]) << "decoded frame " << k;
         }

@@ -3,8 +3,8 @@
 // U/W construction and 16-term sums with the window D.
 #include <gtest/gtest.h>
 
-#include <math.h>
-#include <string.h>
+#include <cmath>
+#include <cstring>
 
 #include <memory>
 #include <random>

@@ -70,7 +70,7 @@ bool finish(Output *o)
         return true;
     bool ok = std::fflush(o->f) == 0;
     if (!o->raw && o->f != stdout && o->data_bytes < 0xFFFFFFFFu - 36)
-        ok = wav_patch_sizes(o->f, (uint32_t)o->data_bytes) && ok;
+        ok = wav_patch_sizes(o->f, static_cast<uint32_t>(o->data_bytes)) && ok;
     if (o->f != stdout)
         ok = std::fclose(o->f) == 0 && ok;
     o->f = nullptr;
@@ -100,7 +100,7 @@ void to_little_endian(uint8_t *p, size_t bytes, int sample_bytes)
     const uint16_t probe = 1;
     if (*reinterpret_cast<const uint8_t *>(&probe) == 1)
         return;
-    for (size_t i = 0; i + (size_t)sample_bytes <= bytes; i += (size_t)sample_bytes)
+    for (size_t i = 0; i + static_cast<size_t>(sample_bytes) <= bytes; i += static_cast<size_t>(sample_bytes))
         for (int a = 0, b = sample_bytes - 1; a < b; a++, b--)
             std::swap(p[i + a], p[i + b]);
 }
@@ -118,7 +118,7 @@ const char *status_text(int r)
 long stdin_read(void *, uint8_t *dst, size_t max)
 {
     const size_t got = std::fread(dst, 1, max, stdin);
-    return got == 0 && std::ferror(stdin) ? -1 : (long)got;
+    return got == 0 && std::ferror(stdin) ? -1 : static_cast<long>(got);
 }
 
 }  // namespace
@@ -174,7 +174,10 @@ int main(int argc, char **argv)
                 return 2;
             }
             const unsigned cores = std::thread::hardware_concurrency();
-            config.threads = n > 0 ? (int32_t)n : (int32_t)(cores == 0 ? 1 : cores > 64 ? 64 : cores);
+            config.threads = n > 0 ? static_cast<int32_t>(n)
+                                   : static_cast<int32_t>(cores == 0   ? 1
+                                                          : cores > 64 ? 64
+                                                                       : cores);
         } else if (a == "--truncate") {
             truncate = true;
         } else if (a == "--drop-damaged") {
@@ -224,7 +227,7 @@ int main(int argc, char **argv)
     mpa_stream_format fmt;
     mpa_stream_get_format(stream, &fmt);
     if (start > 0) {
-        r = mpa_stream_seek(stream, (int64_t)std::llround(start * fmt.sampling_rate));
+        r = mpa_stream_seek(stream, static_cast<int64_t>(std::llround(start * fmt.sampling_rate)));
         if (r != MPA_OK) {
             std::fprintf(stderr, "mpadec: cannot start at %.3f s: %s\n", start, status_text(r));
             mpa_stream_close(stream);
@@ -245,12 +248,13 @@ int main(int argc, char **argv)
         size_t n = 0;
         r = mpa_stream_read(stream, dest, buf.size(), &n);
         if (r == MPA_OK) {
-            const size_t bytes = n * (size_t)fmt.channels * (size_t)fmt.bytes_per_sample;
+            const size_t bytes =
+                n * static_cast<size_t>(fmt.channels) * static_cast<size_t>(fmt.bytes_per_sample);
             to_little_endian(buf.data(), bytes, fmt.bytes_per_sample);
             ok = std::fwrite(buf.data(), 1, bytes, out.f) == bytes && ok;
             out.data_bytes += bytes;
             samples += n;
-            seconds += (double)n / fmt.sampling_rate;
+            seconds += static_cast<double>(n) / fmt.sampling_rate;
             continue;
         }
         if (r != MPA_STREAM_FORMAT_CHANGED)
@@ -293,8 +297,9 @@ int main(int argc, char **argv)
     std::fprintf(stderr,
                  "mpadec: %lld frames decoded, %lld concealed (damaged), %lld dropped, %d Hz, %d channel%s, "
                  "%llu samples, %.3f s%s%s\n",
-                 (long long)info.frames_decoded, (long long)info.frames_concealed, (long long)info.frames_dropped,
-                 fmt.sampling_rate, fmt.channels, fmt.channels == 1 ? "" : "s", (unsigned long long)samples,
-                 seconds, info.gapless ? ", gapless" : "", info.crc_ignored ? ", CRC words ignored (all wrong)" : "");
+                 static_cast<long long>(info.frames_decoded), static_cast<long long>(info.frames_concealed),
+                 static_cast<long long>(info.frames_dropped), fmt.sampling_rate, fmt.channels,
+                 fmt.channels == 1 ? "" : "s", static_cast<unsigned long long>(samples), seconds,
+                 info.gapless ? ", gapless" : "", info.crc_ignored ? ", CRC words ignored (all wrong)" : "");
     return 0;
 }

@@ -39,20 +39,22 @@ int list_frames(const char *path, bool mpeg25)
     size_t pos = 0;
     long frames = 0;
     while (pos < data.size()) {
-        const int status = mpa_search_header(&h, data.data() + pos, (int)(data.size() - pos),
+        const int status = mpa_search_header(&h, data.data() + pos, static_cast<int>(data.size() - pos),
                                              mpeg25 ? MPA_SEARCH_MPEG25 : 0u);
         if (status < 0)
             break;
-        const size_t at = pos + (size_t)h.header_offset;
+        const size_t at = pos + static_cast<size_t>(h.header_offset);
         const int bytes = h.bits_in_frame >> 3;
-        std::printf("frame %ld: Layer %d, MPEG-%s, %d Hz, %d kbit/s%s, %d channel%s (%s), %d bytes, offset %zu%s\n",
-                    frames, 4 - h.layer_bits, version_name(h.id ? 1 : mpa_header_is_mpeg25(h) ? 25 : 2),
-                    h.sampling_rate, h.bit_rate,
-                    h.bitrate_index == 0 ? " (free format)" : "", h.n_channels,
-                    h.n_channels == 1 ? "" : "s", kModes[h.mode], bytes, at,
-                    h.protection_bit == 0 ? ", CRC" : "");
+        std::printf(
+            "frame %ld: Layer %d, MPEG-%s, %d Hz, %d kbit/s%s, %d channel%s (%s), %d bytes, offset %zu%s\n",
+            frames, 4 - h.layer_bits,
+            version_name(h.id                      ? 1
+                         : mpa_header_is_mpeg25(h) ? 25
+                                                   : 2),
+            h.sampling_rate, h.bit_rate, h.bitrate_index == 0 ? " (free format)" : "", h.n_channels,
+            h.n_channels == 1 ? "" : "s", kModes[h.mode], bytes, at, h.protection_bit == 0 ? ", CRC" : "");
         frames++;
-        pos = at + (bytes > 0 ? (size_t)bytes : 1);
+        pos = at + (bytes > 0 ? static_cast<size_t>(bytes) : 1);
     }
     if (frames == 0) {
         std::fprintf(stderr, "mpainfo: no MPEG audio frames in %s\n", path);
@@ -92,8 +94,12 @@ int summary(const char *path, bool mpeg25)
     }
     char text[160];
     std::snprintf(text, sizeof(text), "MPEG-%s Layer %s, %d Hz, %d channel%s (%s), %d kbit/s",
-                  version_name(fmt.version), fmt.layer == 1 ? "I" : fmt.layer == 2 ? "II" : "III", fmt.sampling_rate, fmt.source_channels,
-                  fmt.source_channels == 1 ? "" : "s", kModes[fmt.mode & 3], fmt.bit_rate);
+                  version_name(fmt.version),
+                  fmt.layer == 1   ? "I"
+                  : fmt.layer == 2 ? "II"
+                                   : "III",
+                  fmt.sampling_rate, fmt.source_channels, fmt.source_channels == 1 ? "" : "s",
+                  kModes[fmt.mode & 3], fmt.bit_rate);
     line("format", fmt.bit_rate == 0 ? std::string(text, std::strlen(text) - std::strlen(", 0 kbit/s")) +
                                            ", free format"
                                      : text);

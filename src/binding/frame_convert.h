@@ -5,7 +5,7 @@
 #ifndef ROVAZ_BINDING_FRAME_CONVERT_H
 #define ROVAZ_BINDING_FRAME_CONVERT_H
 
-#include <stdint.h>
+#include <cstdint>
 
 struct mpa_decoder;
 

@@ -23,7 +23,7 @@
 #ifndef ROVAZ_BINDING_HANDLE_TABLE_H
 #define ROVAZ_BINDING_HANDLE_TABLE_H
 
-#include <stdint.h>
+#include <cstdint>
 
 #include <atomic>
 #include <deque>
@@ -68,7 +68,10 @@ private:
     };
 
     static constexpr uint32_t state_of(uint32_t generation, Phase phase) { return (generation << 2) | phase; }
-    static uint32_t generation_of(int32_t handle) { return ((uint32_t)handle >> kIndexBits) & kGenerationMask; }
+    static uint32_t generation_of(int32_t handle)
+    {
+        return (static_cast<uint32_t>(handle) >> kIndexBits) & kGenerationMask;
+    }
 
     struct Slot {
         std::atomic<uint32_t> state{state_of(0, kFree)};
@@ -87,7 +90,7 @@ private:
     {
         if (handle <= 0)
             return nullptr;
-        const uint32_t index = (uint32_t)handle & kIndexMask;
+        const uint32_t index = static_cast<uint32_t>(handle) & kIndexMask;
         if (index == 0 || index > issued_.load(std::memory_order_acquire))
             return nullptr;
         Slot *chunk = chunks_[(index - 1) >> kChunkBits].load(std::memory_order_acquire);
@@ -103,7 +106,7 @@ private:
             std::lock_guard<std::mutex> lock(mutex_);
             instance = s.instance;
             s.instance = nullptr;
-            free_.push_back((uint32_t)handle & kIndexMask);
+            free_.push_back(static_cast<uint32_t>(handle) & kIndexMask);
         }
         free_instance(instance);
     }
@@ -130,11 +133,12 @@ int32_t mpa_handle_table<T, free_instance>::issue(T *instance)
         }
         issued_.store(index, std::memory_order_release);
     }
-    Slot &s = chunks_[(index - 1) >> kChunkBits].load(std::memory_order_relaxed)[(index - 1) & (kChunkSize - 1)];
+    Slot &s =
+        chunks_[(index - 1) >> kChunkBits].load(std::memory_order_relaxed)[(index - 1) & (kChunkSize - 1)];
     const uint32_t generation = s.state.load(std::memory_order_relaxed) >> 2;
     s.instance = instance;
     s.state.store(state_of(generation, kIdle), std::memory_order_release);
-    return (int32_t)((generation << kIndexBits) | index);
+    return static_cast<int32_t>((generation << kIndexBits) | index);
 }
 
 template <class T, void (*free_instance)(T *)>

@@ -176,8 +176,10 @@ ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_MpegAudio_nConvertFra
 {
     const mpa_convert_result r =
         convert_call(env, handle, input, input_offset, input_length, output, output_offset, preceding_bytes);
-    const uint64_t count = r.needed > 0 ? (uint64_t)r.needed | (1ull << 31) : (uint64_t)r.consumed;
-    return (jlong)(count | ((uint64_t)r.produced << 32) | ((uint64_t)(r.ok ? 1 : 0) << 48));
+    const uint64_t count =
+        r.needed > 0 ? static_cast<uint64_t>(r.needed) | (1ull << 31) : static_cast<uint64_t>(r.consumed);
+    return static_cast<jlong>(count | (static_cast<uint64_t>(r.produced) << 32) |
+                              (static_cast<uint64_t>(r.ok ? 1 : 0) << 48));
 }
 
 // After damage, rovaz's Java stream makes the decoder's next header search

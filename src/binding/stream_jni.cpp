@@ -65,7 +65,7 @@ long source_read(void *opaque, uint8_t *dst, size_t max)
 {
     java_stream *j = static_cast<java_stream *>(opaque);
     JNIEnv *env = j->env;
-    const jint want = (jint)std::min<size_t>(max, (size_t)kSourceChunk);
+    const jint want = static_cast<jint>(std::min<size_t>(max, static_cast<size_t>(kSourceChunk)));
     const jint got = env->CallIntMethod(j->source, j->read, j->chunk, want);
     if (env->ExceptionCheck()) {
         env->ExceptionClear();
@@ -81,7 +81,7 @@ long source_read(void *opaque, uint8_t *dst, size_t max)
 int source_seek(void *opaque, int64_t offset)
 {
     java_stream *j = static_cast<java_stream *>(opaque);
-    const jboolean ok = j->env->CallBooleanMethod(j->source, j->seek, (jlong)offset);
+    const jboolean ok = j->env->CallBooleanMethod(j->source, j->seek, static_cast<jlong>(offset));
     if (j->env->ExceptionCheck()) {
         j->env->ExceptionClear();
         return -1;
@@ -187,7 +187,8 @@ jint issue(mpa_stream *s, jint flags)
 // Reverses the bytes of each sample of bytes_per_sample in p[0..bytes).
 void swap_samples(uint8_t *p, size_t bytes, int bytes_per_sample)
 {
-    for (size_t i = 0; i + (size_t)bytes_per_sample <= bytes; i += (size_t)bytes_per_sample)
+    for (size_t i = 0; i + static_cast<size_t>(bytes_per_sample) <= bytes;
+         i += static_cast<size_t>(bytes_per_sample))
         std::reverse(p + i, p + i + bytes_per_sample);
 }
 
@@ -215,7 +216,7 @@ ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nOpenFile
     if (!path || !make_config(sample_format, channels, flags, &c))
         return MPA_ERR_ARG;
     // Bits 16 to 23: threads that decode the file ahead of the reads.
-    c.threads = (int32_t)std::min<jint>((flags >> 16) & 0xFF, 64);  // jint is long on Windows
+    c.threads = static_cast<int32_t>(std::min<jint>((flags >> 16) & 0xFF, 64));  // jint is long on Windows
     const char *name = env->GetStringUTFChars(path, nullptr);
     if (!name)
         return MPA_ERR_NO_MEMORY;
@@ -301,13 +302,14 @@ ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nFeed(JNI
     if (!bytes)
         return MPA_ERR_NO_MEMORY;
     size_t taken = 0;
-    const int r = mpa_stream_feed(j.get()->stream, static_cast<const uint8_t *>(bytes) + offset, (size_t)length,
-                                  &taken);
+    const int r = mpa_stream_feed(j.get()->stream, static_cast<const uint8_t *>(bytes) + offset,
+                                  static_cast<size_t>(length), &taken);
     env->ReleasePrimitiveArrayCritical(data, bytes, JNI_ABORT);
-    return r == MPA_OK ? (jint)taken : r;
+    return r == MPA_OK ? static_cast<jint>(taken) : r;
 }
 
-ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nEndInput(JNIEnv *env, jclass, jint handle)
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nEndInput(JNIEnv *env, jclass,
+                                                                                 jint handle)
 {
     lent j(env, handle);
     return j.get() ? mpa_stream_end_input(j.get()->stream) : MPA_ERR_NULL_ARG;
@@ -317,18 +319,19 @@ ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nInputWan
                                                                                     jint handle)
 {
     lent j(env, handle);
-    return j.get() ? (jint)std::min<size_t>(mpa_stream_input_wanted(j.get()->stream), 1 << 30) : 0;
+    return j.get() ? static_cast<jint>(std::min<size_t>(mpa_stream_input_wanted(j.get()->stream), 1 << 30))
+                   : 0;
 }
 
 // Decodes into out[offset .. offset + length): whole sample periods, never
 // more than length bytes. Returns the status in the low 32 bits and the
 // bytes written in the high 32.
-ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nRead(JNIEnv *env, jclass, jint handle,
-                                                                              jbyteArray out, jint offset,
-                                                                              jint length)
+ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nRead(JNIEnv *env, jclass,
+                                                                              jint handle, jbyteArray out,
+                                                                              jint offset, jint length)
 {
     const auto pack = [](int status, size_t bytes) {
-        return (jlong)(((uint64_t)bytes << 32) | (uint32_t)status);
+        return static_cast<jlong>((static_cast<uint64_t>(bytes) << 32) | static_cast<uint32_t>(status));
     };
     if (!in_range(env, out, offset, length))
         return pack(MPA_ERR_ARG, 0);
@@ -337,7 +340,8 @@ ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nRead(JN
         return pack(MPA_ERR_NULL_ARG, 0);
     // A Java source's stream decodes into its own buffer: its reads call back into Java.
     const bool via_pcm = j.get()->pcm != nullptr;
-    const size_t room = via_pcm ? std::min((size_t)length, (size_t)kSourceChunk) : (size_t)length;
+    const size_t room = via_pcm ? std::min(static_cast<size_t>(length), static_cast<size_t>(kSourceChunk))
+                                : static_cast<size_t>(length);
     uint8_t *array = via_pcm ? nullptr : static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(out, nullptr));
     if (!via_pcm && !array)
         return pack(MPA_ERR_NO_MEMORY, 0);
@@ -348,12 +352,14 @@ ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nRead(JN
     size_t written = 0;
     mpa_stream_format f;
     if (r == MPA_OK && mpa_stream_get_format(j.get()->stream, &f) == MPA_OK) {
-        written = std::min(samples * (size_t)f.channels * (size_t)f.bytes_per_sample, room);
+        written = std::min(
+            samples * static_cast<size_t>(f.channels) * static_cast<size_t>(f.bytes_per_sample), room);
         if (j.get()->swap)
             swap_samples(bytes, written, f.bytes_per_sample);
     }
     if (via_pcm)
-        env->SetByteArrayRegion(out, offset, (jsize)written, reinterpret_cast<const jbyte *>(bytes));
+        env->SetByteArrayRegion(out, offset, static_cast<jsize>(written),
+                                reinterpret_cast<const jbyte *>(bytes));
     else
         env->ReleasePrimitiveArrayCritical(out, array, 0);
     return pack(r, written);
@@ -362,8 +368,8 @@ ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nRead(JN
 // Fills fields with: sampling rate, channels, source channels, layer,
 // version, mode, bit rate, sample format, bytes per sample, and the start
 // sample (high, low 32 bits). Returns a status.
-ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nFormat(JNIEnv *env, jclass, jint handle,
-                                                                               jintArray fields)
+ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nFormat(JNIEnv *env, jclass,
+                                                                               jint handle, jintArray fields)
 {
     if (!fields || env->GetArrayLength(fields) < 11)
         return MPA_ERR_ARG;
@@ -378,8 +384,8 @@ ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nFormat(J
     if (r != MPA_OK)
         return r;
     const jint v[11] = {f.sampling_rate, f.channels, f.source_channels, f.layer, f.version, f.mode,
-                        f.bit_rate, f.sample_format, f.bytes_per_sample, (jint)(f.start >> 32),
-                        (jint)(uint32_t)f.start};
+                        f.bit_rate, f.sample_format, f.bytes_per_sample, static_cast<jint>(f.start >> 32),
+                        static_cast<jint>(static_cast<uint32_t>(f.start))};
     env->SetIntArrayRegion(fields, 0, 11, v);
     return MPA_OK;
 }
@@ -423,7 +429,8 @@ ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nSeek(JNI
     return j.get() ? mpa_stream_seek(j.get()->stream, sample) : MPA_ERR_NULL_ARG;
 }
 
-ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nTell(JNIEnv *env, jclass, jint handle)
+ROVAZ_JNI jlong JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nTell(JNIEnv *env, jclass,
+                                                                              jint handle)
 {
     lent j(env, handle);
     return j.get() ? mpa_stream_tell(j.get()->stream) : -1;
@@ -446,11 +453,12 @@ ROVAZ_JNI jbyteArray JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nTa
             all.append(value).push_back('\0');
         }
     }
-    if (all.size() > (size_t)0x7FFFFFFF)
+    if (all.size() > static_cast<size_t>(0x7FFFFFFF))
         return nullptr;
-    jbyteArray a = env->NewByteArray((jsize)all.size());
+    jbyteArray a = env->NewByteArray(static_cast<jsize>(all.size()));
     if (a)
-        env->SetByteArrayRegion(a, 0, (jsize)all.size(), reinterpret_cast<const jbyte *>(all.data()));
+        env->SetByteArrayRegion(a, 0, static_cast<jsize>(all.size()),
+                                reinterpret_cast<const jbyte *>(all.data()));
     return a;
 }
 
@@ -468,7 +476,7 @@ ROVAZ_JNI jstring JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nEncod
             std::memcpy(name, i.encoder, sizeof(i.encoder));
     }
     for (char *c = name; *c; c++)
-        if ((unsigned char)*c < 0x20 || (unsigned char)*c > 0x7E)
+        if (static_cast<unsigned char>(*c) < 0x20 || static_cast<unsigned char>(*c) > 0x7E)
             *c = '?';  // NewStringUTF takes modified UTF-8 only
     return env->NewStringUTF(name);
 }

@@ -4,7 +4,7 @@
 #ifndef ROVAZ_CORE_BITSTREAM_H
 #define ROVAZ_CORE_BITSTREAM_H
 
-#include <stdint.h>
+#include <cstdint>
 
 struct mpa_bitstream {
     uint32_t cache;       // next bits, left-aligned; bits below the valid ones are 0
@@ -94,13 +94,13 @@ static inline void mpa_bits_copy(mpa_bitstream *dst, const mpa_bitstream *src)
 // Bits from start to the read position.
 static inline int32_t mpa_bits_position(const mpa_bitstream *b)
 {
-    return (int32_t)(b->ptr - b->start) * 8 - b->count;
+    return static_cast<int32_t>(b->ptr - b->start) * 8 - b->count;
 }
 
 // Unread bits up to end; negative once reads have gone past end.
 static inline int32_t mpa_bits_left(const mpa_bitstream *b)
 {
-    return (int32_t)(b->end - b->ptr) * 8 + b->count;
+    return static_cast<int32_t>(b->end - b->ptr) * 8 + b->count;
 }
 
 // Moves the read position by n bits (n may be negative).
@@ -130,7 +130,7 @@ struct mpa_bits_wide {
 
 static inline void mpa_bits_wide_begin(mpa_bits_wide *w, const mpa_bitstream *b)
 {
-    w->cache = (uint64_t)b->cache << 32;
+    w->cache = static_cast<uint64_t>(b->cache) << 32;
     w->count = b->count;
     w->ptr = b->ptr;
     w->start = b->start;
@@ -154,7 +154,7 @@ static inline void mpa_bits_wide_refill(mpa_bits_wide *w)
         return;
     }
     for (; w->count < 56; w->count += 8, p++)
-        w->cache |= (uint64_t)((p < w->end && p >= w->start) ? *p : 0u) << (56 - w->count);
+        w->cache |= static_cast<uint64_t>((p < w->end && p >= w->start) ? *p : 0u) << (56 - w->count);
     w->ptr = p;
 }
 
@@ -183,7 +183,7 @@ static inline void mpa_bits_wide_end(mpa_bits_wide *w, mpa_bitstream *b)
     const int32_t back = (w->count - 25) >> 3;  // whole bytes past the 32 kept
     b->count = w->count - 8 * back;
     b->ptr = w->ptr - back;
-    b->cache = (uint32_t)(w->cache >> 32) & (~0u << (32 - b->count));
+    b->cache = static_cast<uint32_t>(w->cache >> 32) & (~0u << (32 - b->count));
 }
 
 #endif

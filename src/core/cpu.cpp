@@ -30,7 +30,7 @@ uint32_t mpa_cpu_parse_disabled(const char *list)
     uint32_t off = 0;
     while (list && *list) {
         const char *end = std::strchr(list, ',');
-        const size_t n = end ? (size_t)(end - list) : std::strlen(list);
+        const size_t n = end ? static_cast<size_t>(end - list) : std::strlen(list);
         for (const auto &k : kNames)
             if (n == std::strlen(k.name) && std::strncmp(list, k.name, n) == 0)
                 off |= k.bit;
@@ -41,6 +41,7 @@ uint32_t mpa_cpu_parse_disabled(const char *list)
 
 uint32_t mpa_cpu_features(void)
 {
-    static const uint32_t features = mpa_cpu_detect() & ~mpa_cpu_parse_disabled(std::getenv("ROVAZ_CPU_DISABLE"));
+    static const uint32_t features =
+        mpa_cpu_detect() & ~mpa_cpu_parse_disabled(std::getenv("ROVAZ_CPU_DISABLE"));
     return features;
 }

@@ -2,7 +2,7 @@
 #ifndef ROVAZ_CORE_CPU_H
 #define ROVAZ_CORE_CPU_H
 
-#include <stdint.h>
+#include <cstdint>
 
 enum {
     MPA_CPU_SSE2 = 1u << 0,  // x86: four-lane integer conversions

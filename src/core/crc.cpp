@@ -26,9 +26,9 @@ inline uint32_t shift_bits(uint32_t reg, uint32_t bits_msb_aligned, int n)
 int check(mpa_bitstream *copy, const mpa_frame_ctx *ctx, int n)
 {
     const mpa_header *h = &ctx->decoder->header;
-    uint32_t crc = mpa_crc_update_word((uint32_t)h->crc_header_bits, 0xFFFF, 16);
+    uint32_t crc = mpa_crc_update_word(static_cast<uint32_t>(h->crc_header_bits), 0xFFFF, 16);
     crc = mpa_crc_update_bits(copy, crc, n);
-    return (int)crc - h->crc_word;
+    return static_cast<int>(crc) - h->crc_word;
 }
 
 }  // namespace

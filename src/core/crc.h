@@ -2,7 +2,7 @@
 #ifndef ROVAZ_CORE_CRC_H
 #define ROVAZ_CORE_CRC_H
 
-#include <stdint.h>
+#include <cstdint>
 #include "core/bitstream.h"
 
 struct mpa_frame_ctx;

@@ -2,7 +2,7 @@
 #ifndef ROVAZ_CORE_CRC_TABLES_H
 #define ROVAZ_CORE_CRC_TABLES_H
 
-#include <stdint.h>
+#include <cstdint>
 
 // Register r, byte x in: (r << 8) ^ mpa_crc_table[((r >> 8) ^ x) & 0xFF].
 extern const uint16_t mpa_crc_table[256];

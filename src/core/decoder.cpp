@@ -11,9 +11,9 @@ void mpa_build_grouping_table(uint8_t (*dest)[4], int n)
     for (int i = 0; i < n; i++)
         for (int j = 0; j < n; j++)
             for (int k = 0; k < n; k++, c++) {
-                dest[c][0] = (uint8_t)k;
-                dest[c][1] = (uint8_t)j;
-                dest[c][2] = (uint8_t)i;
+                dest[c][0] = static_cast<uint8_t>(k);
+                dest[c][1] = static_cast<uint8_t>(j);
+                dest[c][2] = static_cast<uint8_t>(i);
                 dest[c][3] = 0;
             }
 }

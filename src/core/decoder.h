@@ -3,7 +3,7 @@
 #ifndef ROVAZ_CORE_DECODER_H
 #define ROVAZ_CORE_DECODER_H
 
-#include <stdint.h>
+#include <cstdint>
 #include "rovaz/mpa.h"
 
 // Polyphase synthesis history: per channel two banks of 16 columns (a ring of

@@ -35,7 +35,7 @@ int mpa_decode_parsed_frame(mpa_decoder *dec, float *pcm, const uint8_t *data, i
     // audio data may fit in less, but the caller then consumes the whole
     // frame, bytes it has not been given included. (Layer III checks its
     // own main data.)
-    if (h->layer_bits != 1 && (long long)(len - h->header_offset) * 8 < h->bits_in_frame)
+    if (h->layer_bits != 1 && static_cast<long long>(len - h->header_offset) * 8 < h->bits_in_frame)
         return MPA_ERR_NEED_DATA;
 
     const int start = h->header_offset + h->header_bits / 8;

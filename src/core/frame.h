@@ -2,7 +2,7 @@
 #ifndef ROVAZ_CORE_FRAME_H
 #define ROVAZ_CORE_FRAME_H
 
-#include <stdint.h>
+#include <cstdint>
 #include "core/decoder.h"
 
 // Decodes the frame whose header dec->header already holds, parsed from

@@ -2,7 +2,7 @@
 #ifndef ROVAZ_CORE_FRAME_CTX_H
 #define ROVAZ_CORE_FRAME_CTX_H
 
-#include <stdint.h>
+#include <cstdint>
 #include "core/bitstream.h"
 #include "core/decoder.h"
 

@@ -3,7 +3,7 @@
 #ifndef ROVAZ_CORE_GROUPING_TABLES_H
 #define ROVAZ_CORE_GROUPING_TABLES_H
 
-#include <stdint.h>
+#include <cstdint>
 
 extern const uint8_t mpa_grouping_3_initial[27][4];
 extern const uint8_t mpa_grouping_5_initial[125][4];

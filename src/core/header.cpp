@@ -1,5 +1,5 @@
 // Frame header search, confirmation and parse.
-#include <stddef.h>
+#include <cstddef>
 
 #include "core/header.h"
 #include "core/header_tables.h"
@@ -30,7 +30,7 @@ inline uint32_t fixed_frame_bits(const uint8_t *p)
     const int rate = mpa_bitrate_table[id][layer][p[2] >> 4];
     const uint32_t sr = mpa_sampling_rate_table[rate_row(p)][(p[2] >> 2) & 3];
     const uint32_t mask = mpa_slot_mask[layer];
-    uint32_t bits = (uint32_t)rate * mpa_samples_per_frame[id][layer] * 1000u / sr;
+    uint32_t bits = static_cast<uint32_t>(rate) * mpa_samples_per_frame[id][layer] * 1000u / sr;
     bits &= ~mask;
     if (p[2] & 2)
         bits += mask + 1;
@@ -72,9 +72,9 @@ void parse(mpa_header *hdr, const uint8_t *data, int len, int offset, int status
     hdr->sampling_rate = mpa_sampling_rate_table[rate_row(p)][hdr->sampling_index];
     hdr->n_samples = mpa_samples_per_frame[hdr->id][hdr->layer_bits];
     if (hdr->bitrate_index != 0)
-        hdr->bits_in_frame = (int32_t)fixed_frame_bits(p);
+        hdr->bits_in_frame = static_cast<int32_t>(fixed_frame_bits(p));
     else if (status == MPA_OK)
-        hdr->bits_in_frame = (int32_t)(free_format_bytes * 8);
+        hdr->bits_in_frame = static_cast<int32_t>(free_format_bytes * 8);
     else
         hdr->bits_in_frame = (len - offset) * 8;  // everything to the end of the buffer
     hdr->n_channels = hdr->mode == 3 ? 1 : 2;
@@ -83,7 +83,8 @@ void parse(mpa_header *hdr, const uint8_t *data, int len, int offset, int status
     // short frames afterwards.
     const long long at = offset;
     if (hdr->protection_bit == 0) {
-        hdr->crc_word = (int32_t)(byte_or_zero(data, len, at + 4) << 8 | byte_or_zero(data, len, at + 5));
+        hdr->crc_word =
+            static_cast<int32_t>(byte_or_zero(data, len, at + 4) << 8 | byte_or_zero(data, len, at + 5));
         hdr->header_bits = 48;
         hdr->crc_header_bits = p[2] << 8 | p[3];
     } else {
@@ -92,8 +93,8 @@ void parse(mpa_header *hdr, const uint8_t *data, int len, int offset, int status
     if (hdr->layer_bits == 1) {
         const long long side = at + hdr->header_bits / 8;
         const uint32_t b0 = byte_or_zero(data, len, side);
-        hdr->neg_offset = hdr->id ? (int32_t)(b0 * 2 + (byte_or_zero(data, len, side + 1) >> 7))
-                                  : (int32_t)b0;
+        hdr->neg_offset = hdr->id ? static_cast<int32_t>(b0 * 2 + (byte_or_zero(data, len, side + 1) >> 7))
+                                  : static_cast<int32_t>(b0);
     } else {
         hdr->neg_offset = 0;
     }
@@ -131,7 +132,7 @@ int mpa_search_header(mpa_header *hdr, const uint8_t *data, int len, unsigned op
             const long long next = i + fixed_frame_bits(p) / 8;
             const bool successor_in_buffer = next + 1 < len;
             if (successor_in_buffer && data[next] == 0xFF && ((data[next + 1] ^ p[1]) & 0xFE) == 0) {
-                parse(hdr, data, len, (int)i, MPA_OK, 0);
+                parse(hdr, data, len, static_cast<int>(i), MPA_OK, 0);
                 return MPA_OK;
             }
             // A continuing frame is taken without its successor, also when
@@ -143,7 +144,7 @@ int mpa_search_header(mpa_header *hdr, const uint8_t *data, int len, unsigned op
                 return MPA_HEADER_UNCONFIRMED;
             }
             if (!successor_in_buffer && first_unconfirmed < 0)
-                first_unconfirmed = (int)i;
+                first_unconfirmed = static_cast<int>(i);
             continue;
         }
 
@@ -157,7 +158,7 @@ int mpa_search_header(mpa_header *hdr, const uint8_t *data, int len, unsigned op
             const long long k = hdr->bits_in_frame / 8 + slot * (((p[2] >> 1) & 1) - hdr->padding_bit);
             if (k >= 48 && k <= mpa_free_format_limit[(p[1] >> 1) & 3] / 8 && i + k + 4 <= len &&
                 is_free_format_successor(p, data + i + k)) {
-                parse(hdr, data, len, (int)i, MPA_OK, (uint32_t)k);
+                parse(hdr, data, len, static_cast<int>(i), MPA_OK, static_cast<uint32_t>(k));
                 return MPA_OK;
             }
         }
@@ -166,11 +167,11 @@ int mpa_search_header(mpa_header *hdr, const uint8_t *data, int len, unsigned op
             const long long q = i + k;
             if (q + 4 > len) {
                 if (first_unconfirmed < 0)
-                    first_unconfirmed = (int)i;
+                    first_unconfirmed = static_cast<int>(i);
                 break;
             }
             if (is_free_format_successor(p, data + q)) {
-                parse(hdr, data, len, (int)i, MPA_OK, (uint32_t)k);
+                parse(hdr, data, len, static_cast<int>(i), MPA_OK, static_cast<uint32_t>(k));
                 return MPA_OK;
             }
         }

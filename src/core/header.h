@@ -3,7 +3,7 @@
 #ifndef ROVAZ_CORE_HEADER_H
 #define ROVAZ_CORE_HEADER_H
 
-#include <stdint.h>
+#include <cstdint>
 #include "core/decoder.h"
 #include "rovaz/mpa.h"
 
@@ -24,7 +24,7 @@ int mpa_search_header(mpa_header *hdr, const uint8_t *data, int len, unsigned op
 // The options an instance searches with.
 inline unsigned mpa_decoder_search_options(const mpa_decoder *dec)
 {
-    return dec->accept_mpeg25 ? (unsigned)MPA_SEARCH_MPEG25 : 0u;
+    return dec->accept_mpeg25 ? static_cast<unsigned>(MPA_SEARCH_MPEG25) : 0u;
 }
 
 // Whether a parsed header is an MPEG 2.5 one.

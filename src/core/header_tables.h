@@ -2,7 +2,7 @@
 #ifndef ROVAZ_CORE_HEADER_TABLES_H
 #define ROVAZ_CORE_HEADER_TABLES_H
 
-#include <stdint.h>
+#include <cstdint>
 
 extern const int16_t mpa_bitrate_table[2][4][16];     // [id][layer_bits][bitrate_index], kbit/s
 extern const uint16_t mpa_sampling_rate_table[3][4];  // [id, or 2 for MPEG 2.5][sampling_index], Hz

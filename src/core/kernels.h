@@ -5,7 +5,7 @@
 #ifndef ROVAZ_CORE_KERNELS_H
 #define ROVAZ_CORE_KERNELS_H
 
-#include <stdint.h>
+#include <cstdint>
 
 struct mpa_synth_state;
 struct mpa_layer2_lanes;

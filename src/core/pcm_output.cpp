@@ -6,8 +6,8 @@
 // out (32767 < x < 32768, -32769 < x < -32768) both give the bound.
 #include "core/pcm_output.h"
 
-#include <stddef.h>
-#include <string.h>
+#include <cstddef>
+#include <cstring>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -25,7 +25,7 @@ inline int32_t convert_s16(float x)
     float y = x == x ? x : 0.0f;  // NaN stores 0
     y = y < 32767.0f ? y : 32767.0f;
     y = y > -32768.0f ? y : -32768.0f;
-    return (int32_t)y;
+    return static_cast<int32_t>(y);
 }
 
 inline int32_t convert_s24(float x)
@@ -34,14 +34,14 @@ inline int32_t convert_s24(float x)
     y = y == y ? y : 0.0f;
     y = y < 8388607.0f ? y : 8388607.0f;
     y = y > -8388608.0f ? y : -8388608.0f;
-    return (int32_t)y;
+    return static_cast<int32_t>(y);
 }
 
 inline void put_s24(uint8_t *d, int32_t v)
 {
-    d[0] = (uint8_t)(v >> 16);
-    d[1] = (uint8_t)(v >> 8);
-    d[2] = (uint8_t)v;
+    d[0] = static_cast<uint8_t>(v >> 16);
+    d[1] = static_cast<uint8_t>(v >> 8);
+    d[2] = static_cast<uint8_t>(v);
 }
 
 // Constant strides let the compiler vectorise the common layouts.
@@ -50,8 +50,8 @@ void store_s16(const float *src, uint8_t *dst, int count, int stride)
 {
     const int step = kStride ? kStride : stride;
     for (int i = 0; i < count; i++) {
-        const int16_t v = (int16_t)convert_s16(src[i]);
-        memcpy(dst + (ptrdiff_t)i * step, &v, sizeof v);
+        const int16_t v = static_cast<int16_t>(convert_s16(src[i]));
+        memcpy(dst + static_cast<ptrdiff_t>(i) * step, &v, sizeof v);
     }
 }
 
@@ -61,7 +61,7 @@ void store_s32(const float *src, uint8_t *dst, int count, int stride)
     const int step = kStride ? kStride : stride;
     for (int i = 0; i < count; i++) {
         const int32_t v = convert_s24(src[i]);
-        memcpy(dst + (ptrdiff_t)i * step, &v, sizeof v);
+        memcpy(dst + static_cast<ptrdiff_t>(i) * step, &v, sizeof v);
     }
 }
 
@@ -116,7 +116,8 @@ void mpa_store_s16_packed_plain(const float *src, uint8_t *dst, int count)
 void mpa_store_s16_stereo_plain(const float *left, const float *right, uint8_t *dst, int count)
 {
     for (int i = 0; i < count; i++) {
-        const int16_t pair[2] = {(int16_t)convert_s16(left[i]), (int16_t)convert_s16(right[i])};
+        const int16_t pair[2] = {static_cast<int16_t>(convert_s16(left[i])),
+                                 static_cast<int16_t>(convert_s16(right[i]))};
         memcpy(dst + 4 * i, pair, sizeof pair);
     }
 }
@@ -126,7 +127,7 @@ void mpa_store_s16_packed_sse2(const float *src, uint8_t *dst, int count)
 {
     int i = 0;
     for (; i + 8 <= count; i += 8)
-        _mm_storeu_si128((__m128i *)(dst + 2 * i), convert8_s16(src + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 2 * i), convert8_s16(src + i));
     mpa_store_s16_packed_plain(src + i, dst + 2 * i, count - i);
 }
 
@@ -135,8 +136,8 @@ void mpa_store_s16_stereo_sse2(const float *left, const float *right, uint8_t *d
     int i = 0;
     for (; i + 8 <= count; i += 8) {
         const __m128i l = convert8_s16(left + i), r = convert8_s16(right + i);
-        _mm_storeu_si128((__m128i *)(dst + 4 * i), _mm_unpacklo_epi16(l, r));
-        _mm_storeu_si128((__m128i *)(dst + 4 * i + 16), _mm_unpackhi_epi16(l, r));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 4 * i), _mm_unpacklo_epi16(l, r));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 4 * i + 16), _mm_unpackhi_epi16(l, r));
     }
     mpa_store_s16_stereo_plain(left + i, right + i, dst + 4 * i, count - i);
 }
@@ -163,7 +164,7 @@ void mpa_store_s16(const float *src, uint8_t *dst, int count, int stride)
 void mpa_store_s24(const float *src, uint8_t *dst, int count, int stride)
 {
     for (int i = 0; i < count; i++)
-        put_s24(dst + (ptrdiff_t)i * stride, convert_s24(src[i]));
+        put_s24(dst + static_cast<ptrdiff_t>(i) * stride, convert_s24(src[i]));
 }
 
 void mpa_store_s32(const float *src, uint8_t *dst, int count, int stride)
@@ -180,7 +181,7 @@ void mpa_store_s16_dup(const float *src, uint8_t *dst, int count)
 {
     for (int i = 0; i < count; i++) {
         // Two equal halves: the same bytes in either byte order.
-        const uint32_t pair = (uint16_t)convert_s16(src[i]) * 0x10001u;
+        const uint32_t pair = static_cast<uint16_t>(convert_s16(src[i])) * 0x10001u;
         memcpy(dst + 4 * i, &pair, sizeof pair);
     }
 }
@@ -197,7 +198,7 @@ void mpa_store_s24_dup(const float *src, uint8_t *dst, int count)
 void mpa_store_s32_dup(const float *src, uint8_t *dst, int count)
 {
     for (int i = 0; i < count; i++) {
-        const uint64_t pair = (uint32_t)convert_s24(src[i]) * 0x100000001ull;
+        const uint64_t pair = static_cast<uint32_t>(convert_s24(src[i])) * 0x100000001ull;
         memcpy(dst + 8 * i, &pair, sizeof pair);
     }
 }
@@ -211,12 +212,13 @@ int mpa_output_pcm_bounded(unsigned flags, const float *pcm, uint8_t *const dest
     if (count < 0)
         count = 0;
     // Interleaved output holds two values per sample period, also from one channel.
-    const long long bytes = (long long)count * fmt.bytes * ((flags & MPA_PCM_INTERLEAVED) ? 2 : 1);
+    const long long bytes =
+        static_cast<long long>(count) * fmt.bytes * ((flags & MPA_PCM_INTERLEAVED) ? 2 : 1);
     if (bytes > dest_room)
         return MPA_ERR_OUTPUT_ROOM;
     const int status = mpa_output_pcm(flags, pcm, dest, count);
     if (written)
-        *written = status == MPA_OK ? (int)bytes : 0;
+        *written = status == MPA_OK ? static_cast<int>(bytes) : 0;
     return status;
 }
 

@@ -2,7 +2,7 @@
 #ifndef ROVAZ_CORE_PCM_OUTPUT_H
 #define ROVAZ_CORE_PCM_OUTPUT_H
 
-#include <stdint.h>
+#include <cstdint>
 
 // Each routine converts count floats in source order: 16-bit truncates toward
 // zero and saturates to [-32768, 32767]; 24-bit (also the 32-bit layout)

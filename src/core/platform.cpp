@@ -17,7 +17,7 @@ FILE *mpa_file_open_read(const char *utf8_path)
     const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8_path, -1, nullptr, 0);
     if (n <= 0)
         return nullptr;
-    std::vector<wchar_t> wide((size_t)n);
+    std::vector<wchar_t> wide(static_cast<size_t>(n));
     MultiByteToWideChar(CP_UTF8, 0, utf8_path, -1, wide.data(), n);
     return _wfopen(wide.data(), L"rb");
 #else
@@ -30,7 +30,7 @@ int mpa_file_seek(FILE *f, int64_t offset)
 #ifdef _WIN32
     return _fseeki64(f, offset, SEEK_SET);
 #else
-    return fseeko(f, (off_t)offset, SEEK_SET);
+    return fseeko(f, static_cast<off_t>(offset), SEEK_SET);
 #endif
 }
 
@@ -45,7 +45,7 @@ int64_t mpa_file_size(FILE *f)
     if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
 #endif
-    return (int64_t)st.st_size;
+    return static_cast<int64_t>(st.st_size);
 }
 
 void mpa_binary_stdio(void)

@@ -4,8 +4,8 @@
 #ifndef ROVAZ_CORE_PLATFORM_H
 #define ROVAZ_CORE_PLATFORM_H
 
-#include <stdint.h>
-#include <stdio.h>
+#include <cstdint>
+#include <cstdio>
 
 // Opens a file for binary reading by its UTF-8 name; null on failure.
 FILE *mpa_file_open_read(const char *utf8_path);

@@ -6,7 +6,7 @@
 #ifndef ROVAZ_CORE_SIMD_H
 #define ROVAZ_CORE_SIMD_H
 
-#include <string.h>
+#include <cstring>
 
 // x86 builds carry AVX variants of some kernels, compiled for AVX alone and
 // chosen at run time (core/kernels.h).
@@ -27,22 +27,22 @@ typedef float v8f_u __attribute__((vector_size(32), aligned(4), may_alias));
 
 inline void load(v4f &v, const float *p)
 {
-    v = *(const v4f_u *)p;
+    v = *reinterpret_cast<const v4f_u *>(p);
 }
 
 inline void load(v8f &v, const float *p)
 {
-    v = *(const v8f_u *)p;
+    v = *reinterpret_cast<const v8f_u *>(p);
 }
 
 inline void store(float *p, const v4f &v)
 {
-    *(v4f_u *)p = v;
+    *reinterpret_cast<v4f_u *>(p) = v;
 }
 
 inline void store(float *p, const v8f &v)
 {
-    *(v8f_u *)p = v;
+    *reinterpret_cast<v8f_u *>(p) = v;
 }
 
 inline v4f load4(const float *p)

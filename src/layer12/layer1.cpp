@@ -1,5 +1,5 @@
 // Layer I frame decoder (ISO/IEC 11172-3 2.4.3.2; unchanged in ISO/IEC 13818-3).
-#include <string.h>
+#include <cstring>
 
 #include "core/crc.h"
 #include "layer12/layer1.h"
@@ -40,7 +40,7 @@ void mpa_layer1_read_samples(mpa_frame_ctx *ctx, int nch, int bound)
         const int coded = sb < bound ? nch : 1;
         for (int ch = 0; ch < coded; ch++)
             if (alloc[ch * 32 + sb])
-                list[n++] = (uint8_t)(ch * 32 + sb);
+                list[n++] = static_cast<uint8_t>(ch * 32 + sb);
     }
 
     int32_t codes[64];
@@ -49,12 +49,12 @@ void mpa_layer1_read_samples(mpa_frame_ctx *ctx, int nch, int bound)
     mpa_bits_wide_begin(&bits, ctx->bits);
     for (int block = 0; block < 12; block++) {
         for (int e = 0; e < n; e++)
-            codes[list[e]] = (int32_t)mpa_bits_wide_get(&bits, alloc[list[e]] + 1);
+            codes[list[e]] = static_cast<int32_t>(mpa_bits_wide_get(&bits, alloc[list[e]] + 1));
         if (nch == 2 && bound < 32)
             memcpy(&codes[32 + bound], &codes[bound], (32 - bound) * sizeof(int32_t));
         float *out = ctx->samples + 64 * block;
         for (int i = 0; i < lanes; i++)
-            out[i] = (float)(codes[i] - k.bias[i]) * k.scale[i] * k.step[i];
+            out[i] = static_cast<float>(codes[i] - k.bias[i]) * k.scale[i] * k.step[i];
     }
     mpa_bits_wide_end(&bits, ctx->bits);
 }
@@ -87,17 +87,17 @@ int mpa_layer1_decode(mpa_frame_ctx *ctx)
     uint32_t any15 = 0;
     if (nch >= 2) {
         for (int sb = 0; sb < bound; sb++) {
-            alloc[sb] = (uint8_t)mpa_bits_wide_get(&w, 4);
-            alloc[32 + sb] = (uint8_t)mpa_bits_wide_get(&w, 4);
+            alloc[sb] = static_cast<uint8_t>(mpa_bits_wide_get(&w, 4));
+            alloc[32 + sb] = static_cast<uint8_t>(mpa_bits_wide_get(&w, 4));
             any15 |= (alloc[sb] + 1u) | (alloc[32 + sb] + 1u);
         }
         for (int sb = bound; sb < 32; sb++) {
-            alloc[sb] = alloc[32 + sb] = (uint8_t)mpa_bits_wide_get(&w, 4);
+            alloc[sb] = alloc[32 + sb] = static_cast<uint8_t>(mpa_bits_wide_get(&w, 4));
             any15 |= alloc[sb] + 1u;
         }
     } else {
         for (int sb = 0; sb < 32; sb++) {
-            alloc[sb] = (uint8_t)mpa_bits_wide_get(&w, 4);
+            alloc[sb] = static_cast<uint8_t>(mpa_bits_wide_get(&w, 4));
             any15 |= alloc[sb] + 1u;
         }
     }
@@ -107,9 +107,9 @@ int mpa_layer1_decode(mpa_frame_ctx *ctx)
 
     for (int sb = 0; sb < 32; sb++) {
         if (alloc[sb])
-            scf[sb] = (uint8_t)mpa_bits_wide_get(&w, 6);
+            scf[sb] = static_cast<uint8_t>(mpa_bits_wide_get(&w, 6));
         if (nch >= 2 && alloc[32 + sb])
-            scf[32 + sb] = (uint8_t)mpa_bits_wide_get(&w, 6);
+            scf[32 + sb] = static_cast<uint8_t>(mpa_bits_wide_get(&w, 6));
     }
     mpa_bits_wide_end(&w, bs);
     if (mpa_bits_left(bs) < 0)

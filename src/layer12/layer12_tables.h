@@ -2,7 +2,7 @@
 #ifndef ROVAZ_LAYER12_LAYER12_TABLES_H
 #define ROVAZ_LAYER12_LAYER12_TABLES_H
 
-#include <stdint.h>
+#include <cstdint>
 
 // Scale factors of ISO/IEC 11172-3 Table B.1 times 32768; [63] = 1e-20.
 extern const float mpa_scalefactor_table[64];

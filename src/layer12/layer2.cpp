@@ -1,6 +1,6 @@
 // Layer II frame decoder (ISO/IEC 11172-3 2.4.3.3, and the low sampling
 // frequencies of ISO/IEC 13818-3).
-#include <string.h>
+#include <cstring>
 
 #include "core/crc.h"
 #include "core/kernels.h"
@@ -34,12 +34,12 @@ inline bool read_granule(mpa_bits_wide *bs, const coded_lane *list, int n, int32
         if (!e.grouping) {
             // The triplet as one field of 3 * width bits.
             const uint64_t x = mpa_bits_wide_take(bs, 3 * e.width);
-            codes[0][e.lane] = (int32_t)(x >> (2 * e.width));
-            codes[1][e.lane] = (int32_t)((x >> e.width) & e.mask);
-            codes[2][e.lane] = (int32_t)(x & e.mask);
+            codes[0][e.lane] = static_cast<int32_t>(x >> (2 * e.width));
+            codes[1][e.lane] = static_cast<int32_t>((x >> e.width) & e.mask);
+            codes[2][e.lane] = static_cast<int32_t>(x & e.mask);
             continue;
         }
-        const uint32_t c = (uint32_t)mpa_bits_wide_take(bs, e.width);
+        const uint32_t c = static_cast<uint32_t>(mpa_bits_wide_take(bs, e.width));
         if (c >= e.limit)
             return false;
         const uint8_t *t = e.grouping[c];
@@ -79,12 +79,12 @@ void mpa_layer2_read_allocation(mpa_frame_ctx *ctx, int bound, int sblimit)
     uint8_t *a0 = ctx->allocation;
     uint8_t *a1 = a0 + 32;
     for (int sb = 0; sb < bound; sb++) {
-        a0[sb] = (uint8_t)mpa_bits_wide_get(&bs, nbal[sb]);
-        a1[sb] = (uint8_t)mpa_bits_wide_get(&bs, nbal[sb]);
+        a0[sb] = static_cast<uint8_t>(mpa_bits_wide_get(&bs, nbal[sb]));
+        a1[sb] = static_cast<uint8_t>(mpa_bits_wide_get(&bs, nbal[sb]));
     }
     // One field for both channels from the bound up (all of a mono frame).
     for (int sb = bound; sb < sblimit; sb++)
-        a0[sb] = a1[sb] = (uint8_t)mpa_bits_wide_get(&bs, nbal[sb]);
+        a0[sb] = a1[sb] = static_cast<uint8_t>(mpa_bits_wide_get(&bs, nbal[sb]));
     for (int sb = sblimit; sb < 32; sb++)
         a0[sb] = a1[sb] = 0;
     mpa_bits_wide_end(&bs, ctx->bits);
@@ -97,7 +97,7 @@ void mpa_layer2_read_scfsi(mpa_frame_ctx *ctx, int sblimit, uint8_t (*scfsi)[2],
     const uint8_t *alloc = ctx->allocation;
     for (int sb = 0; sb < sblimit; sb++)
         for (int ch = 0; ch < nch; ch++)
-            scfsi[sb][ch] = alloc[ch * 32 + sb] ? (uint8_t)mpa_bits_wide_get(&bs, 2) : 4;
+            scfsi[sb][ch] = alloc[ch * 32 + sb] ? static_cast<uint8_t>(mpa_bits_wide_get(&bs, 2)) : 4;
     mpa_bits_wide_end(&bs, ctx->bits);
 }
 
@@ -117,12 +117,12 @@ void mpa_layer2_read_scalefactors(mpa_frame_ctx *ctx, int sblimit, const uint8_t
             const int bits = 6 * mpa_layer2_scf_count[c];
             if (bs.count < bits)
                 mpa_bits_wide_refill(&bs);
-            const uint32_t x = (uint32_t)mpa_bits_wide_take(&bs, bits);
+            const uint32_t x = static_cast<uint32_t>(mpa_bits_wide_take(&bs, bits));
             const uint8_t *shift = mpa_layer2_scf_shift[c];
             uint8_t *s = ctx->scalefactor_index + ch * 32 + sb;
-            s[0] = (uint8_t)((x >> shift[0]) & 63);
-            s[64] = (uint8_t)((x >> shift[1]) & 63);
-            s[128] = (uint8_t)((x >> shift[2]) & 63);
+            s[0] = static_cast<uint8_t>((x >> shift[0]) & 63);
+            s[64] = static_cast<uint8_t>((x >> shift[1]) & 63);
+            s[128] = static_cast<uint8_t>((x >> shift[2]) & 63);
         }
     }
     mpa_bits_wide_end(&bs, ctx->bits);
@@ -149,15 +149,15 @@ int mpa_layer2_read_samples(mpa_frame_ctx *ctx, int bound, int sblimit, int nch)
             if (ch == 0 || sb < bound) {
                 const int w = t->bits_row[sb][a];
                 coded_lane &e = list[n++];
-                e.lane = (uint8_t)i;
-                e.width = (uint8_t)(w < 0 ? -w : w);
-                e.mask = (uint16_t)((1u << e.width) - 1);
-                e.bits = (uint8_t)(w < 0 ? e.width : 3 * e.width);
+                e.lane = static_cast<uint8_t>(i);
+                e.width = static_cast<uint8_t>(w < 0 ? -w : w);
+                e.mask = static_cast<uint16_t>((1u << e.width) - 1);
+                e.bits = static_cast<uint8_t>(w < 0 ? e.width : 3 * e.width);
                 e.grouping = w < 0 ? ctx->grouping[(-w >> 1) & 3] : nullptr;
                 e.limit = w < 0 ? mpa_layer2_group_limit[(-w >> 1) & 3] : 0;
             }
             const int c = t->class_row[sb][a];
-            k.low[i] = (float)mpa_layer2_quant_low[c];
+            k.low[i] = static_cast<float>(mpa_layer2_quant_low[c]);
             k.top[i] = k.low[i] + 1.0f;
             k.step[i] = mpa_layer2_quant_step[c];
             k.pos[i] = mpa_layer2_quant_cd[c];

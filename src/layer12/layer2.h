@@ -2,7 +2,7 @@
 #ifndef ROVAZ_LAYER12_LAYER2_H
 #define ROVAZ_LAYER12_LAYER2_H
 
-#include <stdint.h>
+#include <cstdint>
 #include "core/frame_ctx.h"
 
 // Decodes one frame into ctx->pcm.

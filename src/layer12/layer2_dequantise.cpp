@@ -3,7 +3,7 @@
 // (-ffp-contract=off), so both give the same bits.
 #include "layer12/layer2_dequantise.h"
 
-#include <string.h>
+#include <cstring>
 
 #include "core/simd.h"
 

@@ -3,7 +3,7 @@
 #ifndef ROVAZ_LAYER12_LAYER2_DEQUANTISE_H
 #define ROVAZ_LAYER12_LAYER2_DEQUANTISE_H
 
-#include <stdint.h>
+#include <cstdint>
 
 // A frame's dequantisation constants by lane (ch * 32 + sb). Lanes without
 // allocation hold zeros, which turn any code into +0.

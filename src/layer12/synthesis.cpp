@@ -16,7 +16,7 @@
 // output is the same to the bit.
 #include "layer12/synthesis.h"
 
-#include <string.h>
+#include <cstring>
 
 #include "core/decoder.h"
 #include "core/frame_ctx.h"
@@ -375,7 +375,10 @@ __attribute__((target("avx"))) void dct32x8_avx(const float *in, int in_stride, 
     }
     slots4<v8f> x[8];
     dct32_core<slots4<v8f>>([&t](int k) { return slots4<v8f>{{t[k], t[k + 1], t[k + 2], t[k + 3]}}; }, x);
-    const auto X = [&x](int k) __attribute__((target("avx"))) { return (__m256)x[k >> 2].e[k & 3]; };
+    const auto X = [&x](int k) __attribute__((target("avx")))
+    {
+        return static_cast<__m256>(x[k >> 2].e[k & 3]);
+    };
     __m256 r[8];
     for (int half = 0; half < 2; half++) {
         for (int i = 0; i < 8; i++)

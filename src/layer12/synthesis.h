@@ -2,7 +2,7 @@
 #ifndef ROVAZ_LAYER12_SYNTHESIS_H
 #define ROVAZ_LAYER12_SYNTHESIS_H
 
-#include <stdint.h>
+#include <cstdint>
 
 struct mpa_synth_state;
 struct mpa_frame_ctx;

@@ -20,7 +20,7 @@ void mpa_layer3_granule_bands(const mpa_frame_ctx *ctx, mpa_granule_info *info)
         info->block_type = 0;
         info->mixed_block_flag = 0;
     }
-    info->block_kind = (uint16_t)kind;
+    info->block_kind = static_cast<uint16_t>(kind);
 
     // The masks keep the index inside the table whatever the header holds;
     // the parser never passes sampling index 3, whose entries are empty.

@@ -3,7 +3,7 @@
 #ifndef ROVAZ_LAYER3_GRANULE_INFO_H
 #define ROVAZ_LAYER3_GRANULE_INFO_H
 
-#include <stdint.h>
+#include <cstdint>
 
 enum {
     MPA_GRANULE_LINES = 576,                    // spectral lines per granule and channel

@@ -6,7 +6,7 @@
 // from the same peek, consume by shifting and refill two bytes at a time.
 #include "layer3/huffman.h"
 
-#include <string.h>
+#include <cstring>
 
 #include "core/bitstream.h"
 #include "layer3/huffman_tables.h"
@@ -15,50 +15,51 @@
 static inline void mpa_huff_consume(mpa_bitstream *r, unsigned n)
 {
     r->cache <<= n;
-    r->count -= (int32_t)n;
+    r->count -= static_cast<int32_t>(n);
     mpa_bits_refill(r);
 }
 
-// Tables without linbits: code and sign bits fit in one 16-bit peek (the
-// lookups keep one-step codes to 14 bits; longer ones consume a prefix first).
-// Whether a value is zero is as good as random, so both values are written
-// and the sign bits taken without branches: a zero value takes no sign bit
-// and entry 0 of mpa_pow43_signed is +0.
-template <class T>
-static inline void mpa_huff_pairs_plain(mpa_frame_ctx *ctx, float **cursor, int pairs)
-{
-    mpa_bitstream r = *ctx->bits;
-    float *out = *cursor;
-    float *const stop = out + 2 * pairs;
+// One pair's code: the magnitudes of x and y and the code's length.
+struct mpa_huff_code {
+    unsigned x, y, len;
+};
 
-    for (; out < stop; out += 2) {
-        if (T::zero_bit && (int32_t)r.cache < 0) {  // code 1: (0, 0)
-            out[0] = out[1] = 0.0f;
-            mpa_huff_consume(&r, 1);
-            continue;
-        }
-        const unsigned e = T::lookup(&r);
-        const unsigned x = (e >> T::x_shift) & T::magnitude_mask;
-        const unsigned y = (e >> T::y_shift) & T::magnitude_mask;
-        const unsigned x_signed = x != 0, y_signed = y != 0;
-        const unsigned len = e & 15;
-        const uint32_t s = r.cache << len;  // the sign bits follow the code
-        out[0] = mpa_pow43_signed[2 * x + ((s >> 31) & x_signed)];
-        out[1] = mpa_pow43_signed[2 * y + ((s << x_signed) >> 31 & y_signed)];
-        mpa_huff_consume(&r, len + x_signed + y_signed);
+// Reads a pair's code into *c. False for the one-bit code 1 of (0, 0) that
+// some tables have: consumed here and stored in out[0..2), with nothing in *c.
+template <class T>
+static inline bool mpa_huff_read_code(mpa_bitstream *r, float *out, mpa_huff_code *c)
+{
+    if (T::zero_bit && static_cast<int32_t>(r->cache) < 0) {  // code 1: (0, 0)
+        out[0] = out[1] = 0.0f;
+        mpa_huff_consume(r, 1);
+        return false;
     }
-    *ctx->bits = r;
-    *cursor = out;
+    const unsigned e = T::lookup(r);
+    c->x = (e >> T::x_shift) & T::magnitude_mask;
+    c->y = (e >> T::y_shift) & T::magnitude_mask;
+    c->len = e & 15;
+    return true;
+}
+
+// Stores the pair of code c (not yet consumed) with the sign bits that follow
+// it, and consumes code and signs.
+static inline void mpa_huff_signed_pair(mpa_bitstream *r, float *out, const mpa_huff_code &c)
+{
+    const unsigned x_signed = c.x != 0, y_signed = c.y != 0;
+    const uint32_t s = r->cache << c.len;  // the sign bits follow the code
+    out[0] = mpa_pow43_signed[2 * c.x + ((s >> 31) & x_signed)];
+    out[1] = mpa_pow43_signed[2 * c.y + ((s << x_signed) >> 31 & y_signed)];
+    mpa_huff_consume(r, c.len + x_signed + y_signed);
 }
 
 // One value of a linbits table, read after its code: magnitude 15 is followed
 // by linbits bits and the sign, read together; smaller non-zero ones by the
-// sign alone, zero by nothing (without a branch, as above).
+// sign alone, zero by nothing (without a branch, as in mpa_huff_signed_pair).
 static inline float mpa_huff_linbits_value(mpa_bitstream *r, unsigned magnitude, int linbits)
 {
     if (magnitude == 15) {
         const uint32_t v = r->cache >> (31 - linbits);  // linbits value, then the sign
-        mpa_huff_consume(r, (unsigned)linbits + 1);
+        mpa_huff_consume(r, static_cast<unsigned>(linbits) + 1);
         const float f = mpa_pow43[15 + (v >> 1)];
         return (v & 1) ? -f : f;
     }
@@ -68,38 +69,33 @@ static inline float mpa_huff_linbits_value(mpa_bitstream *r, unsigned magnitude,
     return mpa_pow43_signed[2 * magnitude + sign];
 }
 
-// Tables 16..31: the code is consumed first, then linbits and sign of x, then of y.
-template <class T>
-static inline void mpa_huff_pairs_linbits(mpa_frame_ctx *ctx, float **cursor, int pairs,
-                                          int linbits)
+// Tables without linbits (Linbits false): code and sign bits fit in one
+// 16-bit peek (the lookups keep one-step codes to 14 bits; longer ones consume
+// a prefix first). Whether a value is zero is as good as random, so both
+// values are written and the sign bits taken without branches: a zero value
+// takes no sign bit and entry 0 of mpa_pow43_signed is +0.
+// Tables 16..31 (Linbits true): the code is consumed first, then linbits and
+// sign of x, then of y; pairs without a 15 are taken as without linbits.
+template <class T, bool Linbits>
+static inline void mpa_huff_pairs(mpa_frame_ctx *ctx, float **cursor, int pairs, int linbits)
 {
     mpa_bitstream r = *ctx->bits;
     float *out = *cursor;
     float *const stop = out + 2 * pairs;
 
     for (; out < stop; out += 2) {
-        if (T::zero_bit && (int32_t)r.cache < 0) {
-            out[0] = out[1] = 0.0f;
-            mpa_huff_consume(&r, 1);
+        mpa_huff_code c;
+        if (!mpa_huff_read_code<T>(&r, out, &c))
             continue;
-        }
-        const unsigned e = T::lookup(&r);
-        const unsigned x = (e >> T::x_shift) & T::magnitude_mask;
-        const unsigned y = (e >> T::y_shift) & T::magnitude_mask;
-        const unsigned len = e & 15;
-        if (x < 15 && y < 15) {
+        if (!Linbits || (c.x < 15 && c.y < 15)) {
             // No linbits: code (the lookups keep it to 14 bits) and signs
-            // fit one 16-bit peek, taken as in the tables without linbits.
-            const unsigned x_signed = x != 0, y_signed = y != 0;
-            const uint32_t s = r.cache << len;
-            out[0] = mpa_pow43_signed[2 * x + ((s >> 31) & x_signed)];
-            out[1] = mpa_pow43_signed[2 * y + ((s << x_signed) >> 31 & y_signed)];
-            mpa_huff_consume(&r, len + x_signed + y_signed);
+            // fit one 16-bit peek.
+            mpa_huff_signed_pair(&r, out, c);
             continue;
         }
-        mpa_huff_consume(&r, len);
-        out[0] = mpa_huff_linbits_value(&r, x, linbits);
-        out[1] = mpa_huff_linbits_value(&r, y, linbits);
+        mpa_huff_consume(&r, c.len);
+        out[0] = mpa_huff_linbits_value(&r, c.x, linbits);
+        out[1] = mpa_huff_linbits_value(&r, c.y, linbits);
     }
     *ctx->bits = r;
     *cursor = out;
@@ -107,7 +103,7 @@ static inline void mpa_huff_pairs_linbits(mpa_frame_ctx *ctx, float **cursor, in
 
 void mpa_huff_pairs_0(mpa_frame_ctx *, float **cursor, int pairs, int)
 {
-    memset(*cursor, 0, 2 * (size_t)pairs * sizeof(float));
+    memset(*cursor, 0, 2 * static_cast<size_t>(pairs) * sizeof(float));
     *cursor += 2 * pairs;
 }
 
@@ -118,7 +114,7 @@ void mpa_huff_pairs_none(mpa_frame_ctx *, float **, int, int) {}
 #define MPA_HUFF_PAIRS_PLAIN(n)                                                     \
     void mpa_huff_pairs_##n(mpa_frame_ctx *ctx, float **cursor, int pairs, int)    \
     {                                                                               \
-        mpa_huff_pairs_plain<mpa_huff_code_##n>(ctx, cursor, pairs);                \
+        mpa_huff_pairs<mpa_huff_code_##n, false>(ctx, cursor, pairs, 0);            \
     }
 
 MPA_HUFF_PAIRS_PLAIN(1)
@@ -137,12 +133,12 @@ MPA_HUFF_PAIRS_PLAIN(15)
 
 void mpa_huff_pairs_16(mpa_frame_ctx *ctx, float **cursor, int pairs, int linbits)
 {
-    mpa_huff_pairs_linbits<mpa_huff_code_16>(ctx, cursor, pairs, linbits);
+    mpa_huff_pairs<mpa_huff_code_16, true>(ctx, cursor, pairs, linbits);
 }
 
 void mpa_huff_pairs_24(mpa_frame_ctx *ctx, float **cursor, int pairs, int linbits)
 {
-    mpa_huff_pairs_linbits<mpa_huff_code_24>(ctx, cursor, pairs, linbits);
+    mpa_huff_pairs<mpa_huff_code_24, true>(ctx, cursor, pairs, linbits);
 }
 
 // Count1 quadruples: one lookup by the top 10 bits of the cache gives the
@@ -162,7 +158,7 @@ static inline int mpa_huff_quads(mpa_frame_ctx *ctx, float **cursor, int budget,
         const unsigned len = e & 15;
         memcpy(out, mpa_huff_quad_values[e >> 4], 4 * sizeof(float));
         out += 4;
-        budget -= (int)len;
+        budget -= static_cast<int>(len);
         if (budget < 0) {  // ran past the granule's end: the caller drops it
             result = -1;
             break;
@@ -225,9 +221,9 @@ void mpa_layer3_regions(mpa_granule_info *info)
 
     const int p0 = lines0 / 2 < b ? lines0 / 2 : b;
     const int p1 = lines1 / 2 < b - p0 ? lines1 / 2 : b - p0;
-    info->region_pairs[0] = (uint16_t)p0;
-    info->region_pairs[1] = (uint16_t)p1;
-    info->region_pairs[2] = (uint16_t)(b - p0 - p1);
+    info->region_pairs[0] = static_cast<uint16_t>(p0);
+    info->region_pairs[1] = static_cast<uint16_t>(p1);
+    info->region_pairs[2] = static_cast<uint16_t>(b - p0 - p1);
 }
 
 int mpa_layer3_huffman(mpa_granule_info *info, mpa_frame_ctx *ctx, float *spectrum,
@@ -266,6 +262,6 @@ int mpa_layer3_huffman_lines(mpa_granule_info *info, mpa_frame_ctx *ctx, float *
         cursor -= 4;  // the quadruple that ran past the end is dropped
         cursor[0] = cursor[1] = cursor[2] = cursor[3] = 0.0f;
     }
-    *lines = (int)(cursor - spectrum);
+    *lines = static_cast<int>(cursor - spectrum);
     return 0;
 }

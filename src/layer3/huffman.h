@@ -3,7 +3,7 @@
 #ifndef ROVAZ_LAYER3_HUFFMAN_H
 #define ROVAZ_LAYER3_HUFFMAN_H
 
-#include <stdint.h>
+#include <cstdint>
 #include "core/frame_ctx.h"
 #include "layer3/granule_info.h"
 

@@ -8,7 +8,7 @@
 #ifndef ROVAZ_LAYER3_HUFFMAN_TABLES_H
 #define ROVAZ_LAYER3_HUFFMAN_TABLES_H
 
-#include <stdint.h>
+#include <cstdint>
 #include "core/bitstream.h"
 
 extern const uint8_t mpa_huff1[4];

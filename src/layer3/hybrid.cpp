@@ -16,7 +16,7 @@
 // not transformed: their output is their overlap.
 #include "layer3/hybrid.h"
 
-#include <string.h>
+#include <cstring>
 
 #include "core/kernels.h"
 #include "core/simd.h"

@@ -2,7 +2,7 @@
 // reservoir, the granule pipeline, and the reservoir carried to the next frame.
 #include "layer3/layer3_decode.h"
 
-#include <string.h>
+#include <cstring>
 
 #include "core/crc.h"
 #include "layer3/granule.h"
@@ -36,45 +36,45 @@ int read_side_info(mpa_bitstream *b, const mpa_header *h, side_info *si)
     int status = MPA_OK;
     memset(si, 0, sizeof(*si));
     if (h->id) {
-        si->main_data_begin = (int)mpa_bits_get(b, 9);
+        si->main_data_begin = static_cast<int>(mpa_bits_get(b, 9));
         mpa_bits_get(b, nch == 1 ? 5 : 3);  // private bits
         for (int ch = 0; ch < nch; ch++)
             for (int band = 0; band < 4; band++)
-                si->scfsi[ch][band] = (uint16_t)mpa_bits_get(b, 1);
+                si->scfsi[ch][band] = static_cast<uint16_t>(mpa_bits_get(b, 1));
     } else {
-        si->main_data_begin = (int)mpa_bits_get(b, 8);
+        si->main_data_begin = static_cast<int>(mpa_bits_get(b, 8));
         mpa_bits_get(b, nch == 1 ? 1 : 2);
     }
     for (int gr = 0; gr < granules; gr++) {
         for (int ch = 0; ch < nch; ch++) {
             mpa_granule_info *g = &si->granule[ch][gr];
-            g->part2_3_length = (uint16_t)mpa_bits_get(b, 12);
-            g->big_values = (uint16_t)mpa_bits_get(b, 9);
+            g->part2_3_length = static_cast<uint16_t>(mpa_bits_get(b, 12));
+            g->big_values = static_cast<uint16_t>(mpa_bits_get(b, 9));
             if (g->big_values > 288)
                 status = MPA_ERROR;
-            g->global_gain = (uint16_t)mpa_bits_get(b, 8);
-            g->scalefac_compress = (uint16_t)mpa_bits_get(b, h->id ? 4 : 9);
-            g->window_switching_flag = (uint16_t)mpa_bits_get(b, 1);
+            g->global_gain = static_cast<uint16_t>(mpa_bits_get(b, 8));
+            g->scalefac_compress = static_cast<uint16_t>(mpa_bits_get(b, h->id ? 4 : 9));
+            g->window_switching_flag = static_cast<uint16_t>(mpa_bits_get(b, 1));
             if (g->window_switching_flag) {
-                g->block_type = (uint16_t)mpa_bits_get(b, 2);
-                g->mixed_block_flag = (uint16_t)mpa_bits_get(b, 1);
+                g->block_type = static_cast<uint16_t>(mpa_bits_get(b, 2));
+                g->mixed_block_flag = static_cast<uint16_t>(mpa_bits_get(b, 1));
                 for (int i = 0; i < 2; i++) {
-                    g->table_select[i] = (uint16_t)mpa_bits_get(b, 5);
+                    g->table_select[i] = static_cast<uint16_t>(mpa_bits_get(b, 5));
                     if (g->table_select[i] == 4 || g->table_select[i] == 14)
                         status = MPA_ERROR;
                 }
                 for (int i = 0; i < 3; i++)
-                    g->subblock_gain[i] = (uint16_t)mpa_bits_get(b, 3);
+                    g->subblock_gain[i] = static_cast<uint16_t>(mpa_bits_get(b, 3));
             } else {
                 for (int i = 0; i < 3; i++)
-                    g->table_select[i] = (uint16_t)mpa_bits_get(b, 5);
-                g->region0_count = (uint16_t)mpa_bits_get(b, 4);
-                g->region1_count = (uint16_t)mpa_bits_get(b, 3);
+                    g->table_select[i] = static_cast<uint16_t>(mpa_bits_get(b, 5));
+                g->region0_count = static_cast<uint16_t>(mpa_bits_get(b, 4));
+                g->region1_count = static_cast<uint16_t>(mpa_bits_get(b, 3));
             }
             if (h->id)
-                g->preflag = (uint16_t)mpa_bits_get(b, 1);
-            g->scalefac_scale = (uint16_t)mpa_bits_get(b, 1);
-            g->count1table_select = (uint16_t)mpa_bits_get(b, 1);
+                g->preflag = static_cast<uint16_t>(mpa_bits_get(b, 1));
+            g->scalefac_scale = static_cast<uint16_t>(mpa_bits_get(b, 1));
+            g->count1table_select = static_cast<uint16_t>(mpa_bits_get(b, 1));
         }
     }
     return status;
@@ -110,8 +110,8 @@ void absorb_damaged_frame(mpa_frame_ctx *ctx, const uint8_t *main_data, long len
         ctx->reservoir_fill = kMaxMainDataBegin;
         return;
     }
-    memcpy(res + ctx->reservoir_fill, main_data, (size_t)len);
-    ctx->reservoir_fill += (int)len;
+    memcpy(res + ctx->reservoir_fill, main_data, static_cast<size_t>(len));
+    ctx->reservoir_fill += static_cast<int>(len);
     if (ctx->reservoir_fill > 1024) {
         memmove(res, res + ctx->reservoir_fill - kMaxMainDataBegin, kMaxMainDataBegin);
         ctx->reservoir_fill = kMaxMainDataBegin;
@@ -125,7 +125,7 @@ void store_reservoir(mpa_frame_ctx *ctx, const uint8_t *assembled, int total, in
         keep = total;
     if (keep < 0)
         keep = 0;
-    memcpy(ctx->reservoir, assembled + total - keep, (size_t)keep);
+    memcpy(ctx->reservoir, assembled + total - keep, static_cast<size_t>(keep));
     ctx->reservoir_fill = keep;
 }
 
@@ -208,10 +208,10 @@ int assemble_main_data(mpa_frame_ctx *ctx, const frame_span *span, int bytes_bef
     int prefix;
     bool reservoir_short = false;
     if (mdb <= fill) {
-        memcpy(md->bytes, ctx->reservoir + fill - mdb, (size_t)mdb);
+        memcpy(md->bytes, ctx->reservoir + fill - mdb, static_cast<size_t>(mdb));
         prefix = mdb;
     } else if (fill == 0 && bytes_before >= mdb) {
-        memcpy(md->bytes, span->frame_start - mdb, (size_t)mdb);
+        memcpy(md->bytes, span->frame_start - mdb, static_cast<size_t>(mdb));
         prefix = mdb;
     } else {
         // What is kept is the frame's tail, so all of the frame must be
@@ -223,12 +223,13 @@ int assemble_main_data(mpa_frame_ctx *ctx, const frame_span *span, int bytes_bef
         // nothing before the caller's data is ever read.
         reservoir_short = true;
         prefix = fill == 0 ? bytes_before : fill;
-        memcpy(md->bytes, fill == 0 ? span->frame_start - prefix : ctx->reservoir, (size_t)prefix);
+        memcpy(md->bytes, fill == 0 ? span->frame_start - prefix : ctx->reservoir,
+               static_cast<size_t>(prefix));
     }
     int own_bytes = md->avail / 8;
     if (own_bytes > MPA_MAIN_DATA_BYTES - prefix)
         own_bytes = MPA_MAIN_DATA_BYTES - prefix;
-    memcpy(md->bytes + prefix, span->own_start, (size_t)own_bytes);
+    memcpy(md->bytes + prefix, span->own_start, static_cast<size_t>(own_bytes));
     md->total = prefix + own_bytes;
 
     if (reservoir_short) {
@@ -277,7 +278,8 @@ int decode_granules(mpa_frame_ctx *ctx, side_info *si, const main_data *md, gran
                 break;
             }
             // The Huffman decoding wrote the lines below its end.
-            memset(spectrum + lines[ch][gr], 0, (MPA_GRANULE_LINES - (size_t)lines[ch][gr]) * sizeof(float));
+            memset(spectrum + lines[ch][gr], 0,
+                   (MPA_GRANULE_LINES - static_cast<size_t>(lines[ch][gr])) * sizeof(float));
             mpa_layer3_requantize_lines(g, sf, spectrum, lines[ch][gr]);
             const int skip = p0 + g->part2_3_length - mpa_bits_position(&reader);
             if (skip != 0)
@@ -346,7 +348,7 @@ void synthesize_granules(mpa_frame_ctx *ctx, const side_info *si, const granule_
 int damaged_frame(mpa_frame_ctx *ctx, const frame_span *span, int status)
 {
     if (span->whole)
-        absorb_damaged_frame(ctx, span->own_start, (long)span->own_bits / 8);
+        absorb_damaged_frame(ctx, span->own_start, static_cast<long>(span->own_bits) / 8);
     return status;
 }
 

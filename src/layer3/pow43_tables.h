@@ -2,7 +2,7 @@
 #ifndef ROVAZ_LAYER3_POW43_TABLES_H
 #define ROVAZ_LAYER3_POW43_TABLES_H
 
-#include <stdint.h>
+#include <cstdint>
 
 // n^(4/3) for n = 0..8207 (15 + the largest linbits value 8191).
 extern const float mpa_pow43[8208];

@@ -3,7 +3,7 @@
 // list entry is scaled by one gain from mpa_gain_table.
 #include "layer3/requantize.h"
 
-#include <string.h>
+#include <cstring>
 
 #include "core/simd.h"
 #include "layer3/requantize_tables.h"
@@ -54,10 +54,10 @@ void mpa_layer3_requantize_lines(const mpa_granule_info *info, const uint8_t *sc
     if (info->block_kind == MPA_BLOCK_LONG) {
         if (info->preflag) {
             for (int b = 0; b < count; b++)
-                exponents[b] = (int16_t)(gg - ((scalefactors[b] + mpa_pretab[b]) << shift));
+                exponents[b] = static_cast<int16_t>(gg - ((scalefactors[b] + mpa_pretab[b]) << shift));
         } else {
             for (int b = 0; b < count; b++)
-                exponents[b] = (int16_t)(gg - (scalefactors[b] << shift));
+                exponents[b] = static_cast<int16_t>(gg - (scalefactors[b] << shift));
         }
     } else {
         // Short or mixed: leading long entries (mixed only) get no
@@ -65,14 +65,14 @@ void mpa_layer3_requantize_lines(const mpa_granule_info *info, const uint8_t *sc
         const int long_entries = count - 3 * info->short_band_count;
         int b = 0;
         for (; b < long_entries; b++)
-            exponents[b] = (int16_t)(gg - (scalefactors[b] << shift));
+            exponents[b] = static_cast<int16_t>(gg - (scalefactors[b] << shift));
         const int sub0 = gg - 8 * info->subblock_gain[0];
         const int sub1 = gg - 8 * info->subblock_gain[1];
         const int sub2 = gg - 8 * info->subblock_gain[2];
         for (; b < count; b += 3) {
-            exponents[b] = (int16_t)(sub0 - (scalefactors[b] << shift));
-            exponents[b + 1] = (int16_t)(sub1 - (scalefactors[b + 1] << shift));
-            exponents[b + 2] = (int16_t)(sub2 - (scalefactors[b + 2] << shift));
+            exponents[b] = static_cast<int16_t>(sub0 - (scalefactors[b] << shift));
+            exponents[b + 1] = static_cast<int16_t>(sub1 - (scalefactors[b + 1] << shift));
+            exponents[b + 2] = static_cast<int16_t>(sub2 - (scalefactors[b + 2] << shift));
         }
     }
     mpa_layer3_apply_gains(spectrum, exponents, info->band_widths, used);
@@ -113,5 +113,5 @@ void mpa_layer3_reorder(const uint8_t *widths, int short_band_count, int band_co
         dst += 3 * width;
     }
     // The long part of a mixed block stays where it is.
-    memcpy(spectrum + long_lines, scratch, (size_t)(dst - scratch) * sizeof(float));
+    memcpy(spectrum + long_lines, scratch, static_cast<size_t>(dst - scratch) * sizeof(float));
 }

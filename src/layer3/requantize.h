@@ -2,7 +2,7 @@
 #ifndef ROVAZ_LAYER3_REQUANTIZE_H
 #define ROVAZ_LAYER3_REQUANTIZE_H
 
-#include <stdint.h>
+#include <cstdint>
 #include "layer3/granule_info.h"
 
 // Requantises a granule's n^(4/3) values with its gains and scale factors.

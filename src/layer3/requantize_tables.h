@@ -2,7 +2,7 @@
 #ifndef ROVAZ_LAYER3_REQUANTIZE_TABLES_H
 #define ROVAZ_LAYER3_REQUANTIZE_TABLES_H
 
-#include <stdint.h>
+#include <cstdint>
 
 // 2^((e - 150) / 4) for e = 0..255 (entry 150 is 1.0, entry 210 is 32768).
 extern const float mpa_gain_table[256];

@@ -2,7 +2,7 @@
 #ifndef ROVAZ_LAYER3_SCALEFACTOR_TABLES_H
 #define ROVAZ_LAYER3_SCALEFACTOR_TABLES_H
 
-#include <stdint.h>
+#include <cstdint>
 
 // MPEG-1 bit widths of the two scale-factor groups, by scalefac_compress.
 extern const uint8_t mpa_slen1[16];

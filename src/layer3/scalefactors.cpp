@@ -11,11 +11,11 @@ int mpa_read_scalefactors(mpa_bitstream *bits, uint8_t *dest, int w, int n)
     if (n <= 0)
         return 0;
     if (w == 0) {
-        std::memset(dest, 0, (size_t)n);
+        std::memset(dest, 0, static_cast<size_t>(n));
         return n;
     }
     for (int i = 0; i < n; i++)
-        dest[i] = (uint8_t)mpa_bits_get(bits, w);
+        dest[i] = static_cast<uint8_t>(mpa_bits_get(bits, w));
     return n;
 }
 
@@ -45,11 +45,11 @@ int mpa_layer3_scalefactors_mpeg1(mpa_granule_info *info, const uint16_t scfsi[4
     }
     p[0] = p[1] = p[2] = 0;
 
-    info->slen[0] = (uint16_t)slen1;
-    info->slen[1] = (uint16_t)slen2;
+    info->slen[0] = static_cast<uint16_t>(slen1);
+    info->slen[1] = static_cast<uint16_t>(slen2);
     info->slen[2] = info->slen[3] = 0;
-    info->nr_of_sfb[0] = (uint16_t)count_a;
-    info->nr_of_sfb[1] = (uint16_t)count_b;
+    info->nr_of_sfb[0] = static_cast<uint16_t>(count_a);
+    info->nr_of_sfb[1] = static_cast<uint16_t>(count_b);
     info->nr_of_sfb[2] = info->nr_of_sfb[3] = 0;
     return 1;
 }
@@ -70,7 +70,7 @@ int mpa_layer3_scalefactors_lsf(const mpa_frame_ctx *ctx, mpa_granule_info *info
     if ((ctx->decoder->header.mode_extension & 1) && channel == 1) {
         // Intensity-stereo channel: the last bit is the intensity scale.
         const unsigned c = sfc >> 1;
-        info->intensity_scale = (uint16_t)(sfc & 1);
+        info->intensity_scale = static_cast<uint16_t>(sfc & 1);
         if (c < 180) {
             const unsigned q = grouping_9[c >> 2][1];  // c / 36
             const unsigned r = c - 36 * q;              // c mod 36
@@ -117,8 +117,8 @@ int mpa_layer3_scalefactors_lsf(const mpa_frame_ctx *ctx, mpa_granule_info *info
     const uint8_t *counts = mpa_nr_of_sfb[row][info->block_kind];
     uint8_t *p = dest;
     for (int i = 0; i < 4; i++) {
-        p += mpa_read_scalefactors(ctx->bits, p, (int)slen[i], counts[i]);
-        info->slen[i] = (uint16_t)slen[i];
+        p += mpa_read_scalefactors(ctx->bits, p, static_cast<int>(slen[i]), counts[i]);
+        info->slen[i] = static_cast<uint16_t>(slen[i]);
         info->nr_of_sfb[i] = counts[i];
     }
     p[0] = p[1] = p[2] = 0;

@@ -2,7 +2,7 @@
 #ifndef ROVAZ_LAYER3_SFB_TABLES_H
 #define ROVAZ_LAYER3_SFB_TABLES_H
 
-#include <stdint.h>
+#include <cstdint>
 
 // Band lists: 36 entries of 41 bytes, indexed by
 // (version * 4 + sampling_index) * 3 + block_kind, version the id or 2 for

@@ -2,7 +2,7 @@
 // Works on the spectra in bitstream order, before short-block reordering.
 #include "layer3/stereo.h"
 
-#include <string.h>
+#include <cstring>
 
 #include "layer3/stereo_tables.h"
 
@@ -23,7 +23,7 @@ double mpa_band_energy(const float *values, int count)
     // sum is zero only for an all-zero band.
     double sum = 0.0;
     for (int i = 0; i < count; ++i)
-        sum += (double)values[i] * values[i];
+        sum += static_cast<double>(values[i]) * values[i];
     return sum;
 }
 

@@ -2,7 +2,7 @@
 #ifndef ROVAZ_LAYER3_STEREO_H
 #define ROVAZ_LAYER3_STEREO_H
 
-#include <stdint.h>
+#include <cstdint>
 #include "core/frame_ctx.h"
 #include "layer3/granule_info.h"
 

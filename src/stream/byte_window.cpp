@@ -15,12 +15,12 @@ size_t mpa_source_read_at(mpa_byte_source *s, int64_t offset, uint8_t *dst, size
         s->position = offset;
     }
     const long got = s->io.read(s->io.opaque, dst, max);
-    if (got < 0 || (size_t)got > max) {
+    if (got < 0 || static_cast<size_t>(got) > max) {
         s->failed = true;
         return 0;
     }
     s->position += got;
-    return (size_t)got;
+    return static_cast<size_t>(got);
 }
 
 void mpa_window_open_memory(mpa_byte_window *w, const uint8_t *data, size_t size)
@@ -59,14 +59,14 @@ void compact(mpa_byte_window *w)
     std::memmove(w->buf.data(), w->buf.data() + drop, w->len - drop);
     w->pos -= drop;
     w->len -= drop;
-    w->base += (int64_t)drop;
+    w->base += static_cast<int64_t>(drop);
 }
 
 // Bytes that may still be read before the end of the audio.
 size_t room_to_end(const mpa_byte_window &w, size_t room)
 {
-    const int64_t left = w.end - (w.base + (int64_t)w.len);
-    return left <= 0 ? 0 : (size_t)std::min<int64_t>(left, (int64_t)room);
+    const int64_t left = w.end - (w.base + static_cast<int64_t>(w.len));
+    return left <= 0 ? 0 : static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(room)));
 }
 
 }  // namespace
@@ -86,8 +86,9 @@ bool mpa_window_fill(mpa_byte_window *w, size_t want)
     // not depend on how the source splits its data between reads.
     while (w->len - w->pos < want && !w->eof) {
         const size_t room = room_to_end(*w, w->buf.size() - w->len);
-        const size_t got =
-            room == 0 ? 0 : mpa_source_read_at(w->source, w->base + (int64_t)w->len, w->buf.data() + w->len, room);
+        const size_t got = room == 0 ? 0
+                                     : mpa_source_read_at(w->source, w->base + static_cast<int64_t>(w->len),
+                                                          w->buf.data() + w->len, room);
         if (got == 0)
             w->eof = true;
         w->len += got;
@@ -98,7 +99,7 @@ bool mpa_window_fill(mpa_byte_window *w, size_t want)
 void mpa_window_seek(mpa_byte_window *w, int64_t offset)
 {
     if (w->memory) {
-        w->pos = (size_t)std::min<int64_t>(offset, (int64_t)w->len);
+        w->pos = static_cast<size_t>(std::min<int64_t>(offset, static_cast<int64_t>(w->len)));
         return;
     }
     w->base = offset;
@@ -109,9 +110,9 @@ void mpa_window_seek(mpa_byte_window *w, int64_t offset)
 void mpa_window_set_end(mpa_byte_window *w, int64_t end)
 {
     w->end = end;
-    if (w->base + (int64_t)w->len > end)
-        w->len = (size_t)std::max<int64_t>(end - w->base, (int64_t)w->pos);
-    if (w->base + (int64_t)w->len >= end)
+    if (w->base + static_cast<int64_t>(w->len) > end)
+        w->len = static_cast<size_t>(std::max<int64_t>(end - w->base, static_cast<int64_t>(w->pos)));
+    if (w->base + static_cast<int64_t>(w->len) >= end)
         w->eof = true;
 }
 

@@ -5,8 +5,8 @@
 #ifndef ROVAZ_STREAM_BYTE_WINDOW_H
 #define ROVAZ_STREAM_BYTE_WINDOW_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include <cstddef>
+#include <cstdint>
 
 #include <vector>
 
@@ -48,7 +48,7 @@ void mpa_window_open_push(mpa_byte_window *w, size_t capacity);
 
 inline size_t mpa_window_avail(const mpa_byte_window &w) { return w.len - w.pos; }
 inline const uint8_t *mpa_window_at(const mpa_byte_window &w) { return w.data + w.pos; }
-inline int64_t mpa_window_offset(const mpa_byte_window &w) { return w.base + (int64_t)w.pos; }
+inline int64_t mpa_window_offset(const mpa_byte_window &w) { return w.base + static_cast<int64_t>(w.pos); }
 
 // Makes the window hold want bytes, or all there are. A push window only
 // compacts and makes room: false then means the caller must feed more.

@@ -6,8 +6,8 @@
 #ifndef ROVAZ_STREAM_FRAME_INDEX_H
 #define ROVAZ_STREAM_FRAME_INDEX_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include <cstddef>
+#include <cstdint>
 
 #include <vector>
 
@@ -86,7 +86,7 @@ int64_t mpa_walk_frames(mpa_byte_window *w, mpa_framer *f, int64_t sample, Visit
         if (!visit(fr))
             return sample;
         mpa_framer_took(f, mpa_window_at(*w), mpa_window_avail(*w), w->eof, step.header);
-        mpa_window_skip(w, (size_t)(step.header.bits_in_frame >> 3));
+        mpa_window_skip(w, static_cast<size_t>(step.header.bits_in_frame >> 3));
         sample += step.header.n_samples;
         last_samples = step.header.n_samples;
     }

@@ -15,8 +15,8 @@ bool mpa_header_at(const uint8_t *p, size_t avail, bool with_length, mpa_header 
         return true;
     mpa_header f;
     std::memset(&f, 0, sizeof(f));
-    if (mpa_search_header(&f, p, (int)std::min(avail, (size_t)1 << 30), options) != MPA_OK ||
-        f.header_offset != 0)
+    const int n = static_cast<int>(std::min(avail, static_cast<size_t>(1) << 30));
+    if (mpa_search_header(&f, p, n, options) != MPA_OK || f.header_offset != 0)
         return false;
     h->bits_in_frame = f.bits_in_frame;
     return true;
@@ -29,7 +29,7 @@ bool run_from(const uint8_t *d, size_t len, size_t i, bool exact_end, unsigned o
     mpa_header first, h;
     if (!mpa_header_at(d + i, len - i, true, &first, options))
         return false;
-    size_t at = i + (size_t)(first.bits_in_frame >> 3);
+    size_t at = i + static_cast<size_t>(first.bits_in_frame >> 3);
     for (int k = 0; k < 2; k++) {
         // At the end of the data: for a first frame, its successor must have
         // been seen or the frame must end exactly there.
@@ -40,7 +40,7 @@ bool run_from(const uint8_t *d, size_t len, size_t i, bool exact_end, unsigned o
         // The rate tells MPEG 2.5 from MPEG-2 at the same sampling index.
         if (h.id != first.id || h.layer_bits != first.layer_bits || h.sampling_rate != first.sampling_rate)
             return false;
-        at += (size_t)(h.bits_in_frame >> 3);
+        at += static_cast<size_t>(h.bits_in_frame >> 3);
     }
     return true;
 }

@@ -17,7 +17,7 @@ namespace {
 
 int bits_differ(uint8_t a, uint8_t b)
 {
-    return __builtin_popcount((unsigned)(a ^ b));
+    return __builtin_popcount(static_cast<unsigned>(a ^ b));
 }
 
 // Frames lost in the gap bytes passed over since the last frame taken. After
@@ -38,10 +38,11 @@ int32_t lost_in_gap(const mpa_framer &f)
     const int64_t slot = f.slot_bytes;
     const bool whole = k > 0 && k <= 64 && std::abs(f.gap - k * len) <= k * slot + 2;
     if (f.damaged)
-        return whole ? (int32_t)k : 1;
-    const bool header_like =
-        bits_differ(f.after_last[0], f.last_head[0]) + bits_differ(f.after_last[1] & 0xFE, f.last_head[1] & 0xFE) <= 3;
-    return whole && header_like ? (int32_t)k : 0;
+        return whole ? static_cast<int32_t>(k) : 1;
+    const int differ = bits_differ(f.after_last[0], f.last_head[0]) +
+                       bits_differ(f.after_last[1] & 0xFE, f.last_head[1] & 0xFE);
+    const bool header_like = differ <= 3;
+    return whole && header_like ? static_cast<int32_t>(k) : 0;
 }
 
 }  // namespace
@@ -59,7 +60,7 @@ mpa_framer_step mpa_framer_next(mpa_framer *f, const uint8_t *d, size_t avail, b
                              : mpa_starts_frame_run(d, avail, i, f->search_options)))
                 break;
         }
-        f->gap += (int64_t)i;
+        f->gap += static_cast<int64_t>(i);
         if (i == decidable) {
             step.event = eof ? MPA_FRAMER_END : MPA_FRAMER_MORE;
             step.skip = eof ? avail : decidable;
@@ -75,26 +76,26 @@ mpa_framer_step mpa_framer_next(mpa_framer *f, const uint8_t *d, size_t avail, b
         at = i;
     }
     mpa_header h = f->search;
-    const int status =
-        mpa_search_header(&h, d + at, (int)std::min(avail - at, (size_t)1 << 30), f->search_options);
+    const int status = mpa_search_header(
+        &h, d + at, static_cast<int>(std::min(avail - at, static_cast<size_t>(1) << 30)), f->search_options);
     if (status < 0) {
         // Keep the last three bytes: a header may start there.
         const size_t keep = eof ? 0 : std::min<size_t>(3, avail - at);
         step.event = eof ? MPA_FRAMER_END : MPA_FRAMER_MORE;
         step.skip = avail - keep;
         step.want = MPA_FRAMER_LOOKAHEAD;
-        f->gap += (int64_t)(step.skip - at);
+        f->gap += static_cast<int64_t>(step.skip - at);
         return step;
     }
-    const size_t start = at + (size_t)h.header_offset;
-    const size_t bytes = (size_t)(h.bits_in_frame >> 3);
+    const size_t start = at + static_cast<size_t>(h.header_offset);
+    const size_t bytes = static_cast<size_t>(h.bits_in_frame >> 3);
     // An unconfirmed free-format frame runs to the end of the data: more data
     // may hold its successor.
     const bool open_ended = h.bitrate_index == 0 && status == MPA_HEADER_UNCONFIRMED;
     if (!eof && (start + bytes + 2 > avail || open_ended)) {
         step.event = MPA_FRAMER_MORE;
         step.skip = at;
-        step.want = start - at + std::max(bytes, (size_t)1732) + MPA_FRAMER_LOOKAHEAD;
+        step.want = start - at + std::max(bytes, static_cast<size_t>(1732)) + MPA_FRAMER_LOOKAHEAD;
         return step;
     }
     if (start + bytes > avail) {  // cut off by the end of the input
@@ -102,7 +103,7 @@ mpa_framer_step mpa_framer_next(mpa_framer *f, const uint8_t *d, size_t avail, b
         step.skip = avail;
         return step;
     }
-    f->gap += (int64_t)h.header_offset;
+    f->gap += static_cast<int64_t>(h.header_offset);
     step.event = MPA_FRAMER_FRAME;
     step.skip = start;
     step.header_status = status;
@@ -119,16 +120,16 @@ mpa_framer_step mpa_framer_next(mpa_framer *f, const uint8_t *d, size_t avail, b
 
 void mpa_framer_took(mpa_framer *f, const uint8_t *frame, size_t avail, bool eof, const mpa_header &h)
 {
-    const size_t bytes = (size_t)(h.bits_in_frame >> 3);
+    const size_t bytes = static_cast<size_t>(h.bits_in_frame >> 3);
     f->search = h;
     f->at_start = false;
     f->damaged = false;
     f->damaged_bytes = 0;
     f->gap = 0;
     f->slot_bytes = h.layer_bits == 3 ? 4 : 1;
-    if (std::abs((int32_t)bytes - f->last_bytes) <= f->slot_bytes)
-        f->stable_bytes = (int32_t)bytes;
-    f->last_bytes = (int32_t)bytes;
+    if (std::abs(static_cast<int32_t>(bytes) - f->last_bytes) <= f->slot_bytes)
+        f->stable_bytes = static_cast<int32_t>(bytes);
+    f->last_bytes = static_cast<int32_t>(bytes);
     f->last_head[0] = frame[0];
     f->last_head[1] = frame[1];
     // Followed by its successor, as the search confirms one, or by the end

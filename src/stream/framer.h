@@ -12,8 +12,8 @@
 #ifndef ROVAZ_STREAM_FRAMER_H
 #define ROVAZ_STREAM_FRAMER_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include <cstddef>
+#include <cstdint>
 
 #include "rovaz/mpa.h"
 

@@ -3,7 +3,7 @@
 // from the input and may be cut or made up.
 #include "stream/info_frame.h"
 
-#include <string.h>
+#include <cstring>
 
 #include "rovaz/mpa_stream.h"
 
@@ -25,12 +25,13 @@ constexpr size_t kVbriHeaderBytes = 26;
 
 uint32_t be16(const uint8_t *p)
 {
-    return (uint32_t)p[0] << 8 | p[1];
+    return static_cast<uint32_t>(p[0]) << 8 | p[1];
 }
 
 uint32_t be32(const uint8_t *p)
 {
-    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+           static_cast<uint32_t>(p[2]) << 8 | p[3];
 }
 
 // n bytes at pos lie within len (pos itself may be past it).
@@ -77,7 +78,7 @@ void parse_lame(const mpa_header &h, const uint8_t *f, size_t len, size_t at, mp
         return;
     size_t n = 0;
     while (n < kLameNameBytes && f[at + n] >= 0x20 && f[at + n] < 0x7F) {
-        info->encoder[n] = (char)f[at + n];
+        info->encoder[n] = static_cast<char>(f[at + n]);
         n++;
     }
     while (n > 0 && info->encoder[n - 1] == ' ')
@@ -86,8 +87,8 @@ void parse_lame(const mpa_header &h, const uint8_t *f, size_t len, size_t at, mp
     if (!fits(len, at + kLameDelayAt, 3))
         return;
     const uint8_t *dp = f + at + kLameDelayAt;
-    const int32_t delay = (int32_t)(dp[0] << 4 | dp[1] >> 4);
-    const int32_t padding = (int32_t)((dp[1] & 0x0F) << 8 | dp[2]);
+    const int32_t delay = static_cast<int32_t>(dp[0] << 4 | dp[1] >> 4);
+    const int32_t padding = static_cast<int32_t>((dp[1] & 0x0F) << 8 | dp[2]);
 
     // A stored CRC of 0 is taken as none written; any other must match, or
     // the delay and padding (which would cut audio) are not believed. The
@@ -97,7 +98,8 @@ void parse_lame(const mpa_header &h, const uint8_t *f, size_t len, size_t at, mp
         if (stored != 0 && lame_crc(f, at + kLameCrcAt) != stored)
             return;
     }
-    if (info->frames >= 0 && (int64_t)delay + padding > info->frames * (int64_t)h.n_samples)
+    if (info->frames >= 0 &&
+        static_cast<int64_t>(delay) + padding > info->frames * static_cast<int64_t>(h.n_samples))
         return;
     info->encoder_delay = delay;
     info->encoder_padding = padding;
@@ -152,20 +154,20 @@ void vbri_toc(const uint8_t *table, uint32_t entries, uint32_t entry_bytes, uint
     auto entry = [&](uint32_t k) {
         uint32_t v = 0;
         for (uint32_t b = 0; b < entry_bytes; b++)
-            v = v << 8 | table[(size_t)k * entry_bytes + b];
-        return (double)v * scale;
+            v = v << 8 | table[static_cast<size_t>(k) * entry_bytes + b];
+        return static_cast<double>(v) * scale;
     };
     double before = 0.0;  // bytes of the runs before run k
     uint32_t k = 0;
     for (int i = 0; i < 100; i++) {
-        const double target = (double)frames * i / 100.0;
-        while (k < entries && (double)(k + 1) * frames_per_entry <= target)
+        const double target = static_cast<double>(frames) * i / 100.0;
+        while (k < entries && static_cast<double>(k + 1) * frames_per_entry <= target)
             before += entry(k++);
         double pos = before;
         if (k < entries)
-            pos += entry(k) * (target - (double)k * frames_per_entry) / frames_per_entry;
+            pos += entry(k) * (target - static_cast<double>(k) * frames_per_entry) / frames_per_entry;
         const double t = pos * 256.0 / bytes;
-        toc[i] = t >= 255.0 ? 255 : (uint8_t)t;
+        toc[i] = t >= 255.0 ? 255 : static_cast<uint8_t>(t);
     }
 }
 
@@ -183,7 +185,7 @@ bool parse_vbri(const uint8_t *f, size_t len, mpa_info_frame *info)
     if (entries == 0 || entry_bytes < 1 || entry_bytes > 4 || frames_per_entry == 0 || frames == 0 ||
         bytes == 0)
         return true;
-    if (!fits(len, kVbriAt + kVbriHeaderBytes, (size_t)entries * entry_bytes))
+    if (!fits(len, kVbriAt + kVbriHeaderBytes, static_cast<size_t>(entries) * entry_bytes))
         return true;
     vbri_toc(v + kVbriHeaderBytes, entries, entry_bytes, scale, frames_per_entry, frames, bytes, info->toc);
     info->has_toc = true;
@@ -200,7 +202,7 @@ bool mpa_parse_info_frame(const mpa_header &h, const uint8_t *frame, size_t len,
     if (!frame || h.layer_bits != 1)
         return false;
     // A tag never reaches into the next frame.
-    const size_t frame_bytes = h.bits_in_frame > 0 ? (size_t)h.bits_in_frame / 8 : 0;
+    const size_t frame_bytes = h.bits_in_frame > 0 ? static_cast<size_t>(h.bits_in_frame) / 8 : 0;
     if (frame_bytes >= 4 && frame_bytes < len)
         len = frame_bytes;
 

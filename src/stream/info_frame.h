@@ -4,8 +4,8 @@
 #ifndef ROVAZ_STREAM_INFO_FRAME_H
 #define ROVAZ_STREAM_INFO_FRAME_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include <cstddef>
+#include <cstdint>
 
 #include "rovaz/mpa.h"
 

@@ -1,7 +1,7 @@
 // Sample conversion: one loop per format and channel layout, chosen once per
 // call, no branch per sample. With SSE2 the integer formats take 16 bytes of
-// output per step, with AVX2 32 bytes (the same operations on eight lanes) (NaN lanes zeroed, a clamp, cvtps2dq, a saturating pack for
-// 16 bits): GCC's own vector code for the float selects is several times
+// output per step, with AVX2 32 bytes (the same operations on eight lanes) (NaN lanes zeroed, a clamp,
+// cvtps2dq, a saturating pack for 16 bits): GCC's own vector code for the float selects is several times
 // slower. The scalar conversions finish each run and serve targets without
 // SSE2; they give the same results.
 //
@@ -17,8 +17,8 @@
 
 #include "core/kernels.h"
 
-#include <math.h>
-#include <string.h>
+#include <cmath>
+#include <cstring>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -83,7 +83,10 @@ struct S16 {
     using T = int16_t;
     static constexpr int kBytes = 2;
     static constexpr bool kVector = true;
-    static T convert(float x) { return (T)(int32_t)clamp(not_nan(round_near(x)), -32768.0f, 32767.0f); }
+    static T convert(float x)
+    {
+        return static_cast<T>(static_cast<int32_t>(clamp(not_nan(round_near(x)), -32768.0f, 32767.0f)));
+    }
     static void store(uint8_t *d, T v) { put(d, v); }
 #ifdef __SSE2__
     static __m128i lanes(__m128 x)
@@ -105,7 +108,10 @@ struct S16Truncated {
     using T = int16_t;
     static constexpr int kBytes = 2;
     static constexpr bool kVector = true;
-    static T convert(float x) { return (T)(int32_t)clamp(not_nan(x), -32768.0f, 32767.0f); }
+    static T convert(float x)
+    {
+        return static_cast<T>(static_cast<int32_t>(clamp(not_nan(x), -32768.0f, 32767.0f)));
+    }
     static void store(uint8_t *d, T v) { put(d, v); }
 #ifdef __SSE2__
     static __m128i lanes(__m128 x)
@@ -126,7 +132,10 @@ struct S24In32 {
     using T = int32_t;
     static constexpr int kBytes = 4;
     static constexpr bool kVector = true;
-    static T convert(float x) { return (T)clamp(not_nan(round_near(x * 256.0f)), -8388608.0f, 8388607.0f); }
+    static T convert(float x)
+    {
+        return static_cast<T>(clamp(not_nan(round_near(x * 256.0f)), -8388608.0f, 8388607.0f));
+    }
     static void store(uint8_t *d, T v) { put(d, v); }
 #ifdef __SSE2__
     static __m128i lanes(__m128 x)
@@ -154,11 +163,11 @@ struct S32 {
     {
         // Below 2^51 the sum with 1.5 * 2^52 keeps no fraction bits; the int32
         // bounds are exact in double, so clamping gives the saturation.
-        double y = (double)x * 65536.0;
+        double y = static_cast<double>(x) * 65536.0;
         y = (y + 6755399441055744.0) - 6755399441055744.0;
         y = y == y ? y : 0.0;
         y = y < 2147483647.0 ? y : 2147483647.0;
-        return (T)(y > -2147483648.0 ? y : -2147483648.0);
+        return static_cast<T>(y > -2147483648.0 ? y : -2147483648.0);
     }
     static void store(uint8_t *d, T v) { put(d, v); }
 #ifdef __SSE2__
@@ -211,11 +220,11 @@ template <class F>
 inline void store_pair(uint8_t *d, __m128i a, __m128i b)
 {
     if constexpr (F::kBytes == 2) {
-        _mm_storeu_si128((__m128i *)d, _mm_unpacklo_epi16(a, b));
-        _mm_storeu_si128((__m128i *)(d + 16), _mm_unpackhi_epi16(a, b));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d), _mm_unpacklo_epi16(a, b));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + 16), _mm_unpackhi_epi16(a, b));
     } else {
-        _mm_storeu_si128((__m128i *)d, _mm_unpacklo_epi32(a, b));
-        _mm_storeu_si128((__m128i *)(d + 16), _mm_unpackhi_epi32(a, b));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d), _mm_unpacklo_epi32(a, b));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + 16), _mm_unpackhi_epi32(a, b));
     }
 }
 
@@ -240,7 +249,8 @@ struct mean8 {
     const float *l, *r;
     MPA_AVX2 __m256 operator()(int k) const
     {
-        return _mm256_mul_ps(_mm256_add_ps(_mm256_loadu_ps(l + k), _mm256_loadu_ps(r + k)), _mm256_set1_ps(0.5f));
+        return _mm256_mul_ps(_mm256_add_ps(_mm256_loadu_ps(l + k), _mm256_loadu_ps(r + k)),
+                             _mm256_set1_ps(0.5f));
     }
 };
 
@@ -264,8 +274,8 @@ MPA_AVX2 void store_pair8(uint8_t *d, __m256i a, __m256i b)
         lo = _mm256_unpacklo_epi32(a, b);
         hi = _mm256_unpackhi_epi32(a, b);
     }
-    _mm256_storeu_si256((__m256i *)d, _mm256_permute2x128_si256(lo, hi, 0x20));
-    _mm256_storeu_si256((__m256i *)(d + 32), _mm256_permute2x128_si256(lo, hi, 0x31));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(d), _mm256_permute2x128_si256(lo, hi, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + 32), _mm256_permute2x128_si256(lo, hi, 0x31));
 }
 
 // The eight-lane parts of the loops below: each returns how many samples it did.
@@ -274,7 +284,7 @@ __attribute__((target("avx2"))) int copy_channel8(const float *__restrict s, uin
 {
     int i = 0;
     for (; i + kBlock8<F> <= n; i += kBlock8<F>)
-        _mm256_storeu_si256((__m256i *)(d + i * F::kBytes), block8<F>(load8{s}, i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + i * F::kBytes), block8<F>(load8{s}, i));
     return i;
 }
 
@@ -284,7 +294,7 @@ __attribute__((target("avx2"))) int downmix8(const float *__restrict l, const fl
 {
     int i = 0;
     for (; i + kBlock8<F> <= n; i += kBlock8<F>)
-        _mm256_storeu_si256((__m256i *)(d + i * F::kBytes), block8<F>(mean8{l, r}, i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + i * F::kBytes), block8<F>(mean8{l, r}, i));
     return i;
 }
 
@@ -323,10 +333,10 @@ void copy_channel(const float *__restrict s, uint8_t *__restrict d, int n)
 #ifdef __SSE2__
     if constexpr (F::kVector && kIsa >= 1)
         for (; i + kBlock<F> <= n; i += kBlock<F>)
-            _mm_storeu_si128((__m128i *)(d + i * F::kBytes), block<F>(loader(s), i));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(d + i * F::kBytes), block<F>(loader(s), i));
 #endif
     for (; i < n; i++)
-        F::store(d + (ptrdiff_t)i * F::kBytes, F::convert(s[i]));
+        F::store(d + static_cast<ptrdiff_t>(i) * F::kBytes, F::convert(s[i]));
 }
 
 template <class F, int kIsa>
@@ -340,11 +350,11 @@ void downmix(const float *__restrict l, const float *__restrict r, uint8_t *__re
             return _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(l + k), _mm_loadu_ps(r + k)), _mm_set1_ps(0.5f));
         };
         for (; i + kBlock<F> <= n; i += kBlock<F>)
-            _mm_storeu_si128((__m128i *)(d + i * F::kBytes), block<F>(mean, i));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(d + i * F::kBytes), block<F>(mean, i));
     }
 #endif
     for (; i < n; i++)
-        F::store(d + (ptrdiff_t)i * F::kBytes, F::convert((l[i] + r[i]) * 0.5f));
+        F::store(d + static_cast<ptrdiff_t>(i) * F::kBytes, F::convert((l[i] + r[i]) * 0.5f));
 }
 
 template <class F, int kIsa>
@@ -358,8 +368,8 @@ void interleave(const float *__restrict l, const float *__restrict r, uint8_t *_
             store_pair<F>(d + 2 * i * F::kBytes, block<F>(loader(l), i), block<F>(loader(r), i));
 #endif
     for (; i < n; i++) {
-        F::store(d + (ptrdiff_t)i * 2 * F::kBytes, F::convert(l[i]));
-        F::store(d + ((ptrdiff_t)i * 2 + 1) * F::kBytes, F::convert(r[i]));
+        F::store(d + static_cast<ptrdiff_t>(i) * 2 * F::kBytes, F::convert(l[i]));
+        F::store(d + (static_cast<ptrdiff_t>(i) * 2 + 1) * F::kBytes, F::convert(r[i]));
     }
 }
 
@@ -377,8 +387,8 @@ void duplicate(const float *__restrict s, uint8_t *__restrict d, int n)
 #endif
     for (; i < n; i++) {
         const typename F::T v = F::convert(s[i]);
-        F::store(d + (ptrdiff_t)i * 2 * F::kBytes, v);
-        F::store(d + ((ptrdiff_t)i * 2 + 1) * F::kBytes, v);
+        F::store(d + static_cast<ptrdiff_t>(i) * 2 * F::kBytes, v);
+        F::store(d + (static_cast<ptrdiff_t>(i) * 2 + 1) * F::kBytes, v);
     }
 }
 
@@ -397,7 +407,7 @@ void convert(const float *left, const float *right, int n, int out_channels, boo
         if (right)
             copy_channel<F, kIsa>(right, dest[1], n);
         else
-            memcpy(dest[1], dest[0], (size_t)n * F::kBytes);
+            memcpy(dest[1], dest[0], static_cast<size_t>(n) * F::kBytes);
     } else if (right) {
         interleave<F, kIsa>(left, right, dest[0], n);
     } else {
@@ -412,8 +422,8 @@ void put_s24(const int32_t *__restrict v, uint8_t *__restrict d, int n)
 {
     int i = 0;
     for (; i + 4 <= n; i += 4) {
-        const uint32_t a = (uint32_t)v[i], b = (uint32_t)v[i + 1], c = (uint32_t)v[i + 2],
-                       e = (uint32_t)v[i + 3];
+        const uint32_t a = static_cast<uint32_t>(v[i]), b = static_cast<uint32_t>(v[i + 1]),
+                       c = static_cast<uint32_t>(v[i + 2]), e = static_cast<uint32_t>(v[i + 3]);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
         put(d + 3 * i, a << 8 | (b >> 16 & 0xFF));
         put(d + 3 * i + 4, b << 16 | (c >> 8 & 0xFFFF));
@@ -426,7 +436,7 @@ void put_s24(const int32_t *__restrict v, uint8_t *__restrict d, int n)
     }
     for (; i < n; i++) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-        memcpy(d + 3 * i, (const uint8_t *)(v + i) + 1, 3);
+        memcpy(d + 3 * i, reinterpret_cast<const uint8_t *>(v + i) + 1, 3);
 #else
         memcpy(d + 3 * i, v + i, 3);
 #endif
@@ -443,13 +453,14 @@ void convert_s24(const float *left, const float *right, int n, int out_channels,
     for (int at = 0; at < n; at += kChunk) {
         const int m = n - at < kChunk ? n - at : kChunk;
         // Planar stereo takes the two halves, interleaved output up to all of it.
-        uint8_t *const tmp[2] = {(uint8_t *)words, (uint8_t *)(words + kChunk)};
+        uint8_t *const tmp[2] = {reinterpret_cast<uint8_t *>(words),
+                                 reinterpret_cast<uint8_t *>(words + kChunk)};
         convert<S24In32, kIsa>(left + at, right ? right + at : nullptr, m, out_channels, planar, tmp);
         if (split) {
-            put_s24(words, dest[0] + (ptrdiff_t)at * 3, m);
-            put_s24(words + kChunk, dest[1] + (ptrdiff_t)at * 3, m);
+            put_s24(words, dest[0] + static_cast<ptrdiff_t>(at) * 3, m);
+            put_s24(words + kChunk, dest[1] + static_cast<ptrdiff_t>(at) * 3, m);
         } else {
-            put_s24(words, dest[0] + (ptrdiff_t)at * 3 * out_channels, m * out_channels);
+            put_s24(words, dest[0] + static_cast<ptrdiff_t>(at) * 3 * out_channels, m * out_channels);
         }
     }
 }

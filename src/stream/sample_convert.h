@@ -5,8 +5,8 @@
 #ifndef ROVAZ_STREAM_SAMPLE_CONVERT_H
 #define ROVAZ_STREAM_SAMPLE_CONVERT_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include <cstddef>
+#include <cstdint>
 
 // Bytes of one channel's sample in format (MPA_SAMPLE_* of rovaz/mpa_stream.h), 0 if unknown.
 int mpa_sample_bytes(int format);

@@ -72,7 +72,7 @@ long file_read(void *opaque, uint8_t *dst, size_t max)
 {
     FILE *f = static_cast<FILE *>(opaque);
     const size_t got = std::fread(dst, 1, max, f);
-    return got == 0 && std::ferror(f) ? -1 : (long)got;
+    return got == 0 && std::ferror(f) ? -1 : static_cast<long>(got);
 }
 
 int file_seek(void *opaque, int64_t offset)
@@ -100,7 +100,8 @@ void mpa_stream_config_default(mpa_stream_config *c)
     c->threads = 1;
 }
 
-int mpa_stream_open_memory(mpa_stream **out, const uint8_t *data, size_t size, const mpa_stream_config *config)
+int mpa_stream_open_memory(mpa_stream **out, const uint8_t *data, size_t size,
+                           const mpa_stream_config *config)
 {
     mpa_stream *s = nullptr;
     int r = create(out, config, &s);
@@ -136,12 +137,14 @@ int mpa_stream_open_io(mpa_stream **out, const mpa_stream_io *io, const mpa_stre
     if (s->source.seekable && s->source.size > 0) {
         // The tags at the end, read now: the audio ends before them.
         s->counts.seekable = 1;
-        const size_t n = (size_t)std::min<int64_t>(s->source.size, (int64_t)kTailBytes);
+        const size_t n =
+            static_cast<size_t>(std::min<int64_t>(s->source.size, static_cast<int64_t>(kTailBytes)));
         std::vector<uint8_t> tail(n);
         size_t got = 0;
         while (got < n) {
-            const size_t k = mpa_source_read_at(&s->source, s->source.size - (int64_t)n + (int64_t)got,
-                                                tail.data() + got, n - got);
+            const size_t k = mpa_source_read_at(
+                &s->source, s->source.size - static_cast<int64_t>(n) + static_cast<int64_t>(got),
+                tail.data() + got, n - got);
             if (k == 0)
                 break;
             got += k;
@@ -150,10 +153,10 @@ int mpa_stream_open_io(mpa_stream **out, const mpa_stream_io *io, const mpa_stre
             mpa_stream_close(s);
             return MPA_ERR_IO;
         }
-        const int64_t at = s->source.size - (int64_t)n;
+        const int64_t at = s->source.size - static_cast<int64_t>(n);
         const int64_t tags = mpa_stream_tail_tags(s, tail.data(), got, at);
         s->counts.tag_bytes += tags;
-        mpa_window_set_end(&s->window, at + (int64_t)got - tags);
+        mpa_window_set_end(&s->window, at + static_cast<int64_t>(got) - tags);
     }
     return finish_open(out, s);
 }
@@ -263,7 +266,8 @@ int mpa_stream_read(mpa_stream *s, void *const dest[2], size_t room_bytes, size_
         }
         const int64_t hi = lo < s->keep_to ? std::min(end, s->keep_to) : end;
         const int out_channels = s->config.channels ? s->config.channels : f.channels;
-        if (!s->format_known || f.sampling_rate != s->format.sampling_rate || out_channels != s->format.channels) {
+        if (!s->format_known || f.sampling_rate != s->format.sampling_rate ||
+            out_channels != s->format.channels) {
             if (done > 0)
                 return MPA_OK;
             if (s->format_known)
@@ -276,17 +280,17 @@ int mpa_stream_read(mpa_stream *s, void *const dest[2], size_t room_bytes, size_
         const bool planar = s->config.planar && out_channels == 2;
         if (planar && !dest[1])
             return done > 0 ? MPA_OK : MPA_ERR_NULL_ARG;
-        const size_t period = (size_t)bytes * (planar ? 1 : (size_t)out_channels);
+        const size_t period = static_cast<size_t>(bytes) * (planar ? 1 : static_cast<size_t>(out_channels));
         const size_t capacity = room_bytes / period;
         if (capacity <= done)
             return done > 0 ? MPA_OK : MPA_ERR_OUTPUT_ROOM;
-        const int n = (int)std::min<int64_t>(hi - lo, (int64_t)(capacity - done));
+        const int n = static_cast<int>(std::min<int64_t>(hi - lo, static_cast<int64_t>(capacity - done)));
         uint8_t *to[2] = {static_cast<uint8_t *>(dest[0]) + done * period,
                           planar ? static_cast<uint8_t *>(dest[1]) + done * period : nullptr};
-        mpa_convert_samples(f.pcm ? f.pcm : kSilence, f.channels, (int)(lo - f.sample), n, out_channels,
-                            s->config.sample_format, planar, to);
-        f.next = (int32_t)(lo - f.sample) + n;
-        done += (size_t)n;
+        mpa_convert_samples(f.pcm ? f.pcm : kSilence, f.channels, static_cast<int>(lo - f.sample), n,
+                            out_channels, s->config.sample_format, planar, to);
+        f.next = static_cast<int32_t>(lo - f.sample) + n;
+        done += static_cast<size_t>(n);
         s->out_sample += n;
         *samples = done;
         if (done == capacity)
@@ -338,17 +342,17 @@ int64_t mpa_stream_tell(const mpa_stream *s)
 
 int mpa_stream_tag_count(const mpa_stream *s)
 {
-    return s ? (int)s->tags.items.size() : 0;
+    return s ? static_cast<int>(s->tags.items.size()) : 0;
 }
 
 int mpa_stream_tag(const mpa_stream *s, int index, const char **key, const char **value)
 {
     if (!s || !key || !value)
         return MPA_ERR_NULL_ARG;
-    if (index < 0 || (size_t)index >= s->tags.items.size())
+    if (index < 0 || static_cast<size_t>(index) >= s->tags.items.size())
         return MPA_ERR_ARG;
-    *key = s->tags.items[(size_t)index].first.c_str();
-    *value = s->tags.items[(size_t)index].second.c_str();
+    *key = s->tags.items[static_cast<size_t>(index)].first.c_str();
+    *value = s->tags.items[static_cast<size_t>(index)].second.c_str();
     return MPA_OK;
 }
 

@@ -33,10 +33,10 @@ void conceal(mpa_stream *s, const mpa_header *damaged)
         const float *last = s->pcm[s->cur ^ 1];
         float *out = s->pcm[s->cur];
         const int n = s->frame.count;
-        const float step = 1.0f / (float)n;
+        const float step = 1.0f / static_cast<float>(n);
         for (int c = 0; c < s->frame.channels; c++)
             for (int i = 0; i < n; i++)
-                out[c * 1152 + i] = last[c * 1152 + i] * (1.0f - step * (float)(i + 1));
+                out[c * 1152 + i] = last[c * 1152 + i] * (1.0f - step * static_cast<float>(i + 1));
         s->frame.pcm = out;
     }
     s->concealed_run++;
@@ -50,7 +50,8 @@ int preceding_bytes(const mpa_stream *s)
 {
     const mpa_byte_window &w = s->window;
     const int64_t from = std::max(w.base, std::min(s->stream_start, mpa_window_offset(w)));
-    return (int)std::min<int64_t>(mpa_window_offset(w) - from, (int64_t)MPA_WINDOW_HISTORY);
+    return static_cast<int>(
+        std::min<int64_t>(mpa_window_offset(w) - from, static_cast<int64_t>(MPA_WINDOW_HISTORY)));
 }
 
 // Whether the frame at the window's start keeps the last good frame's rate
@@ -60,7 +61,7 @@ bool format_confirmed(const mpa_stream *s)
     const mpa_header &h = s->step.header;
     if (h.sampling_rate == s->good.sampling_rate && h.n_channels == s->good.channels)
         return true;
-    const size_t bytes = (size_t)(h.bits_in_frame >> 3);
+    const size_t bytes = static_cast<size_t>(h.bits_in_frame >> 3);
     const size_t avail = mpa_window_avail(s->window);
     if (avail < bytes + 4)
         return s->window.eof;
@@ -113,7 +114,7 @@ void mpa_stream_set_format(mpa_stream *s, const mpa_frame_out &f)
 // than an int counts, and a frame and its successor need far less.
 int mpa_stream_input_length(size_t avail)
 {
-    return (int)std::min<size_t>(avail, (size_t)1 << 30);
+    return static_cast<int>(std::min<size_t>(avail, static_cast<size_t>(1) << 30));
 }
 
 
@@ -138,7 +139,7 @@ int mpa_stream_next_frame(mpa_stream *s)
                 return mpa_stream_status(s, MPA_STREAM_NEED_INPUT);
             s->step = mpa_framer_next(&s->framer, mpa_window_at(*w), mpa_window_avail(*w), w->eof);
             mpa_window_skip(w, s->step.skip);
-            s->counts.bytes_skipped += (int64_t)s->step.skip;
+            s->counts.bytes_skipped += static_cast<int64_t>(s->step.skip);
             if (s->step.event == MPA_FRAMER_MORE) {
                 s->want = s->step.want;
                 continue;
@@ -185,14 +186,15 @@ int mpa_stream_next_frame(mpa_stream *s)
         }
         int consumed = 0, needed = 0;
         float *pcm = s->pcm[s->cur];
-        const int status = mpa_decode_step(s->decoder, pcm, mpa_window_at(*w), mpa_stream_input_length(mpa_window_avail(*w)),
-                                           preceding_bytes(s), MPA_PCM_BUFFER_FLOATS, &consumed, &needed);
+        const int status =
+            mpa_decode_step(s->decoder, pcm, mpa_window_at(*w), mpa_stream_input_length(mpa_window_avail(*w)),
+                            preceding_bytes(s), MPA_PCM_BUFFER_FLOATS, &consumed, &needed);
         const mpa_header &h = *mpa_decoder_header(s->decoder);
         if (status == MPA_OK || status == MPA_ERR_RESERVOIR_SHORT) {
-            const size_t at = (size_t)h.header_offset;
-            s->counts.bytes_skipped += (int64_t)at;
+            const size_t at = static_cast<size_t>(h.header_offset);
+            s->counts.bytes_skipped += static_cast<int64_t>(at);
             mpa_framer_took(&s->framer, mpa_window_at(*w) + at, mpa_window_avail(*w) - at, w->eof, h);
-            mpa_window_skip(w, (size_t)consumed);
+            mpa_window_skip(w, static_cast<size_t>(consumed));
             s->have_step = false;
             mpa_frame_out_set(&s->frame, h);
             if (status == MPA_OK) {
@@ -210,10 +212,10 @@ int mpa_stream_next_frame(mpa_stream *s)
             return MPA_OK;
         }
         if (status == MPA_ERR_NEED_DATA && !w->eof) {
-            s->want = (size_t)needed + MPA_FRAMER_LOOKAHEAD;
+            s->want = static_cast<size_t>(needed) + MPA_FRAMER_LOOKAHEAD;
             if (!mpa_stream_fill(s, s->want))
                 return mpa_stream_status(s, MPA_STREAM_NEED_INPUT);
-            if (mpa_window_avail(*w) >= (size_t)needed)
+            if (mpa_window_avail(*w) >= static_cast<size_t>(needed))
                 continue;
         }
         // Damaged: step past its sync; the framer finds the next run and

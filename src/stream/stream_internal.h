@@ -5,8 +5,8 @@
 #ifndef ROVAZ_STREAM_STREAM_INTERNAL_H
 #define ROVAZ_STREAM_STREAM_INTERNAL_H
 
-#include <stdint.h>
-#include <stdio.h>
+#include <cstdint>
+#include <cstdio>
 
 #include <memory>
 

@@ -221,8 +221,8 @@ int place(const mpa_parallel *p, mpa_stream **s, bool *used, bool fresh, int64_t
 // reaches `to` into b. Frames before `from` are the seek's preroll; in the
 // output's first block (origin) they are those before the seek's target,
 // merged into the next frame's counts. Gives up when *generation moves off g.
-void record(mpa_stream *w, block *b, int64_t from, int64_t to, bool origin, const std::atomic<uint64_t> *generation,
-            uint64_t g)
+void record(mpa_stream *w, block *b, int64_t from, int64_t to, bool origin,
+            const std::atomic<uint64_t> *generation, uint64_t g)
 {
     tally pending;
     int32_t preroll_run = 0;  // decoded frames at the end of the preroll (the first ones may be
@@ -262,7 +262,7 @@ void record(mpa_stream *w, block *b, int64_t from, int64_t to, bool origin, cons
             continue;  // wholly before the seek's target: its read gives nothing
         if (!clean_step(d))
             b->damage_free = false;
-        const size_t count = (size_t)f.count;
+        const size_t count = static_cast<size_t>(f.count);
         const size_t floats = !f.pcm ? 0 : f.channels == 2 ? kChannelFloats + count : count;
         if (b->frame_count == b->frame_cap || b->pcm_cap - b->pcm_used < floats) {
             b->broken = true;  // beyond the bounds the block was sized by: cannot happen
@@ -281,7 +281,7 @@ void record(mpa_stream *w, block *b, int64_t from, int64_t to, bool origin, cons
             std::memcpy(dst, f.pcm, count * sizeof(float));
             if (f.channels == 2)
                 std::memcpy(dst + kChannelFloats, f.pcm + kChannelFloats, count * sizeof(float));
-            bf.pcm_at = (int64_t)b->pcm_used;
+            bf.pcm_at = static_cast<int64_t>(b->pcm_used);
             b->pcm_used += floats;
         }
         if (first) {
@@ -485,8 +485,8 @@ bool start(mpa_stream *s, mpa_parallel *p)
     const mpa_frame_index &ix = s->index;
     if (!ix.complete || ix.format_changes > 0 || ix.samples <= 0)
         return false;
-    const int64_t len =
-        std::min(kMaxBlock, std::max(kMinBlock, ix.samples / (4 * p->threads) / kFrameSamples * kFrameSamples));
+    const int64_t len = std::min(
+        kMaxBlock, std::max(kMinBlock, ix.samples / (4 * p->threads) / kFrameSamples * kFrameSamples));
     const int64_t last = (ix.samples - 1) / len;
     if (last < 1)
         return false;
@@ -495,11 +495,11 @@ bool start(mpa_stream *s, mpa_parallel *p)
     // (after the seek's target in the output's first block): at most
     // block + 2 x 1152 samples, each taking at most 4 floats per sample
     // (stereo at 1152 floats apart).
-    const size_t frame_cap = (size_t)((len + 2 * kFrameSamples) / kShortestFrame + 4);
-    const size_t pcm_cap = (size_t)(4 * (len + 2 * kFrameSamples));
+    const size_t frame_cap = static_cast<size_t>((len + 2 * kFrameSamples) / kShortestFrame + 4);
+    const size_t pcm_cap = static_cast<size_t>(4 * (len + 2 * kFrameSamples));
     try {
         p->index = ix;
-        p->slots.resize((size_t)p->threads + 2);
+        p->slots.resize(static_cast<size_t>(p->threads) + 2);
         for (block &b : p->slots) {
             b.frames.reset(new block_frame[frame_cap]);
             b.pcm.reset(new float[pcm_cap]);
@@ -527,7 +527,8 @@ bool start(mpa_stream *s, mpa_parallel *p)
 
 }  // namespace
 
-mpa_parallel *mpa_parallel_create(const mpa_stream_config &config, const char *path, const uint8_t *data, size_t size)
+mpa_parallel *mpa_parallel_create(const mpa_stream_config &config, const char *path, const uint8_t *data,
+                                  size_t size)
 {
     if (config.threads <= 1)
         return nullptr;

@@ -5,8 +5,8 @@
 #ifndef ROVAZ_STREAM_STREAM_PARALLEL_H
 #define ROVAZ_STREAM_STREAM_PARALLEL_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include <cstddef>
+#include <cstdint>
 
 #include "rovaz/mpa_stream.h"
 

@@ -101,7 +101,7 @@ int mpa_stream_scan(mpa_stream *s)
         mpa_index_add(&index, e);
         std::memcpy(e.previous_head, fr.bytes, 4);
         e.previous_bits = fr.header.bits_in_frame;
-        seconds += (double)(fr.lost_samples + fr.header.n_samples) / fr.header.sampling_rate;
+        seconds += static_cast<double>(fr.lost_samples + fr.header.n_samples) / fr.header.sampling_rate;
         const bool channels_count = s->config.channels == 0;
         if (frames > 1 && (fr.header.sampling_rate != last.sampling_rate ||
                            (channels_count && fr.header.n_channels != last.n_channels)))
@@ -150,8 +150,8 @@ extern "C" int mpa_stream_get_info(mpa_stream *s, mpa_stream_info *info)
         info->length_exact = 1;
         info->format_changes = std::max(info->format_changes, s->index.format_changes);
         // What gapless trimming cuts is at the first format's rate.
-        const double cut = (double)(s->index.samples - info->samples) / (rate > 0 ? rate : 1);
-        info->duration_us = (int64_t)((s->index.seconds - cut) * 1e6 + 0.5);
+        const double cut = static_cast<double>(s->index.samples - info->samples) / (rate > 0 ? rate : 1);
+        info->duration_us = static_cast<int64_t>((s->index.seconds - cut) * 1e6 + 0.5);
     } else if (s->first_audio_offset >= 0 || s->info_frame_offset >= 0) {
         const mpa_header &h = s->first_header;
         int64_t frames = s->info.frames;
@@ -184,8 +184,9 @@ int mpa_stream_seek_frames(mpa_stream *s, int64_t sample)
         uint8_t scratch[4096];
         void *dest[2] = {scratch, scratch + 2048};
         while (s->out_sample < sample) {
-            const size_t period = (size_t)s->format.bytes_per_sample * 2;
-            const size_t room = std::min<int64_t>(sample - s->out_sample, 2048 / (int64_t)period) * period;
+            const size_t period = static_cast<size_t>(s->format.bytes_per_sample) * 2;
+            const size_t room =
+                std::min<int64_t>(sample - s->out_sample, 2048 / static_cast<int64_t>(period)) * period;
             size_t n = 0;
             const int r = mpa_stream_read(s, dest, room, &n);
             if (r == MPA_STREAM_FORMAT_CHANGED || r == MPA_OK)
@@ -236,7 +237,7 @@ int mpa_stream_seek_frames(mpa_stream *s, int64_t sample)
     if (walked.empty())
         return MPA_ERR_NO_STREAM;
     const size_t target = walked.size() - 1;
-    size_t first = target - std::min(target, (size_t)preroll_frames(walked[target].h));
+    size_t first = target - std::min(target, static_cast<size_t>(preroll_frames(walked[target].h)));
     if (walked[first].h.layer_bits == 1) {
         // Layer III: back far enough that the reservoir holds the main data
         // the first frame that must be exact reaches back for.

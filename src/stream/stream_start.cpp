@@ -31,12 +31,15 @@ void probe_crc(mpa_stream *s)
         const uint8_t *d = w.data + at;
         const size_t avail = w.len - at;
         int consumed = 0, needed = 0;
-        const int pre = n == 0 ? 0 : (int)std::min<size_t>(at - s->window.pos, MPA_WINDOW_HISTORY);
+        const int pre =
+            n == 0 ? 0 : static_cast<int>(std::min<size_t>(at - s->window.pos, MPA_WINDOW_HISTORY));
         const int len = mpa_stream_input_length(avail);
-        int status = mpa_decode_step(probe, s->pcm[s->cur], d, len, pre, MPA_PCM_BUFFER_FLOATS, &consumed, &needed);
+        int status =
+            mpa_decode_step(probe, s->pcm[s->cur], d, len, pre, MPA_PCM_BUFFER_FLOATS, &consumed, &needed);
         if (status == MPA_ERR_CRC) {
             probe->skip_crc = 1;
-            status = mpa_decode_step(probe, s->pcm[s->cur], d, len, pre, MPA_PCM_BUFFER_FLOATS, &consumed, &needed);
+            status = mpa_decode_step(probe, s->pcm[s->cur], d, len, pre, MPA_PCM_BUFFER_FLOATS, &consumed,
+                                     &needed);
             probe->skip_crc = 0;
             if (status != MPA_OK && status != MPA_ERR_RESERVOIR_SHORT)
                 break;
@@ -47,7 +50,7 @@ void probe_crc(mpa_stream *s)
             break;
         }
         mpa_framer_took(&f, d, avail, w.eof, step.header);
-        at += (size_t)consumed;
+        at += static_cast<size_t>(consumed);
         step = mpa_framer_next(&f, w.data + at, w.len - at, w.eof);
         if (step.event != MPA_FRAMER_FRAME || step.lost_frames > 0)
             break;
@@ -91,8 +94,9 @@ int64_t mpa_stream_tail_tags(mpa_stream *s, const uint8_t *tail, size_t len, int
 {
     s->trailing_done = true;
     mpa_tag_set trail;
-    const int64_t n = std::min<int64_t>(
-        mpa_trailing_tags(tail, len, offset, s->config.want_picture != 0, &trail), offset + (int64_t)len);
+    const int64_t n =
+        std::min<int64_t>(mpa_trailing_tags(tail, len, offset, s->config.want_picture != 0, &trail),
+                          offset + static_cast<int64_t>(len));
     // The leading tags go first: they may still be to come.
     if (s->phase == MPA_PHASE_LEADING_TAGS) {
         s->trailing = std::move(trail);
@@ -108,10 +112,10 @@ void mpa_stream_trailing_tags(mpa_stream *s)
     mpa_byte_window *w = &s->window;
     const int64_t n = mpa_stream_tail_tags(s, mpa_window_at(*w), mpa_window_avail(*w), mpa_window_offset(*w));
     // Only what the window still holds can be cut here.
-    const size_t cut = (size_t)std::min<int64_t>(n, (int64_t)mpa_window_avail(*w));
-    s->counts.tag_bytes += (int64_t)cut;
+    const size_t cut = static_cast<size_t>(std::min<int64_t>(n, static_cast<int64_t>(mpa_window_avail(*w))));
+    s->counts.tag_bytes += static_cast<int64_t>(cut);
     w->len -= cut;
-    w->end = w->base + (int64_t)w->len;
+    w->end = w->base + static_cast<int64_t>(w->len);
 }
 
 int mpa_stream_start(mpa_stream *s)
@@ -121,15 +125,17 @@ int mpa_stream_start(mpa_stream *s)
         if (s->tag_left > 0) {
             if (!mpa_stream_fill(s, 1))
                 return mpa_stream_status(s, MPA_STREAM_NEED_INPUT);
-            const size_t k = (size_t)std::min<int64_t>((int64_t)mpa_window_avail(*w), s->tag_left);
+            const size_t k = static_cast<size_t>(
+                std::min<int64_t>(static_cast<int64_t>(mpa_window_avail(*w)), s->tag_left));
             const size_t keep = s->config.want_picture ? MPA_TAG_KEEP_PICTURE : MPA_TAG_KEEP_TEXT;
             const size_t take = std::min(k, keep - std::min(keep, s->tag_bytes.size()));
             s->tag_bytes.insert(s->tag_bytes.end(), mpa_window_at(*w), mpa_window_at(*w) + take);
             mpa_window_skip(w, k);
-            s->tag_left -= (int64_t)k;
-            s->counts.tag_bytes += (int64_t)k;
+            s->tag_left -= static_cast<int64_t>(k);
+            s->counts.tag_bytes += static_cast<int64_t>(k);
             if (k == 0 || s->tag_left == 0) {  // done, or cut by the end of the data
-                mpa_id3v2_parse(s->tag_bytes.data(), s->tag_bytes.size(), s->config.want_picture != 0, &s->tags);
+                mpa_id3v2_parse(s->tag_bytes.data(), s->tag_bytes.size(), s->config.want_picture != 0,
+                                &s->tags);
                 std::vector<uint8_t>().swap(s->tag_bytes);
                 s->tag_left = 0;
             }
@@ -152,9 +158,10 @@ int mpa_stream_start(mpa_stream *s)
     while (s->phase == MPA_PHASE_FIRST_FRAME) {
         if (!mpa_stream_fill(s, s->want))
             return mpa_stream_status(s, MPA_STREAM_NEED_INPUT);
-        const mpa_framer_step step = mpa_framer_next(&s->framer, mpa_window_at(*w), mpa_window_avail(*w), w->eof);
+        const mpa_framer_step step =
+            mpa_framer_next(&s->framer, mpa_window_at(*w), mpa_window_avail(*w), w->eof);
         mpa_window_skip(w, step.skip);
-        s->counts.bytes_skipped += (int64_t)step.skip;
+        s->counts.bytes_skipped += static_cast<int64_t>(step.skip);
         if (s->counts.bytes_skipped > MPA_MAX_LEAD_UNSEEKABLE && !s->counts.seekable) {
             s->phase = MPA_PHASE_DONE;
             return MPA_ERR_NO_STREAM;
@@ -169,7 +176,7 @@ int mpa_stream_start(mpa_stream *s)
             return mpa_stream_status(s, s->info_frame_offset >= 0 ? MPA_STREAM_END : MPA_ERR_NO_STREAM);
         }
         const int64_t offset = mpa_window_offset(*w);
-        const size_t bytes = (size_t)(step.header.bits_in_frame >> 3);
+        const size_t bytes = static_cast<size_t>(step.header.bits_in_frame >> 3);
         if (s->counts.leading_junk < 0)
             s->counts.leading_junk = s->counts.bytes_skipped;
         if (s->info_frame_offset < 0 && s->first_audio_offset < 0 &&
@@ -197,6 +204,6 @@ int mpa_stream_start(mpa_stream *s)
         s->format_known = !s->push;
         probe_crc(s);
     }
-    return s->phase == MPA_PHASE_DONE ? (int)MPA_STREAM_END : (int)MPA_OK;
+    return s->phase == MPA_PHASE_DONE ? static_cast<int>(MPA_STREAM_END) : static_cast<int>(MPA_OK);
 }
 

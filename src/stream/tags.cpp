@@ -3,7 +3,7 @@
 // buffers are only ever as large as the bytes they are made from.
 #include "stream/tags.h"
 
-#include <string.h>
+#include <cstring>
 
 #include <algorithm>
 #include <initializer_list>
@@ -13,15 +13,23 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-uint32_t be16(const uint8_t *p) { return (uint32_t)p[0] << 8 | p[1]; }
-uint32_t be24(const uint8_t *p) { return (uint32_t)p[0] << 16 | (uint32_t)p[1] << 8 | p[2]; }
-uint32_t be32(const uint8_t *p) { return (uint32_t)p[0] << 24 | be24(p + 1); }
-uint32_t le32(const uint8_t *p) { return (uint32_t)p[3] << 24 | (uint32_t)p[2] << 16 | (uint32_t)p[1] << 8 | p[0]; }
+uint32_t be16(const uint8_t *p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
+uint32_t be24(const uint8_t *p)
+{
+    return static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
+}
+uint32_t be32(const uint8_t *p) { return static_cast<uint32_t>(p[0]) << 24 | be24(p + 1); }
+uint32_t le32(const uint8_t *p)
+{
+    return static_cast<uint32_t>(p[3]) << 24 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[1]) << 8 | p[0];
+}
 
 bool synchsafe_ok(const uint8_t *p) { return ((p[0] | p[1] | p[2] | p[3]) & 0x80) == 0; }
 uint32_t synchsafe(const uint8_t *p)
 {
-    return (uint32_t)p[0] << 21 | (uint32_t)p[1] << 14 | (uint32_t)p[2] << 7 | p[3];
+    return static_cast<uint32_t>(p[0]) << 21 | static_cast<uint32_t>(p[1]) << 14 |
+           static_cast<uint32_t>(p[2]) << 7 | p[3];
 }
 
 bool iequal(const std::string &a, const char *b)
@@ -32,9 +40,9 @@ bool iequal(const std::string &a, const char *b)
     for (size_t i = 0; i < n; i++) {
         char x = a[i], y = b[i];
         if (x >= 'A' && x <= 'Z')
-            x = (char)(x - 'A' + 'a');
+            x = static_cast<char>(x - 'A' + 'a');
         if (y >= 'A' && y <= 'Z')
-            y = (char)(y - 'A' + 'a');
+            y = static_cast<char>(y - 'A' + 'a');
         if (x != y)
             return false;
     }
@@ -65,19 +73,19 @@ struct TagWriter {
 void put_utf8(std::string &out, uint32_t cp)
 {
     if (cp < 0x80) {
-        out += (char)cp;
+        out += static_cast<char>(cp);
     } else if (cp < 0x800) {
-        out += (char)(0xC0 | cp >> 6);
-        out += (char)(0x80 | (cp & 0x3F));
+        out += static_cast<char>(0xC0 | cp >> 6);
+        out += static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        out += (char)(0xE0 | cp >> 12);
-        out += (char)(0x80 | (cp >> 6 & 0x3F));
-        out += (char)(0x80 | (cp & 0x3F));
+        out += static_cast<char>(0xE0 | cp >> 12);
+        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-        out += (char)(0xF0 | cp >> 18);
-        out += (char)(0x80 | (cp >> 12 & 0x3F));
-        out += (char)(0x80 | (cp >> 6 & 0x3F));
-        out += (char)(0x80 | (cp & 0x3F));
+        out += static_cast<char>(0xF0 | cp >> 18);
+        out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
 
@@ -102,7 +110,7 @@ std::string from_utf8(const uint8_t *p, size_t n)
     while (i < n) {
         const uint8_t c = p[i];
         if (c < 0x80) {
-            out += (char)c;
+            out += static_cast<char>(c);
             i++;
             continue;
         }
@@ -156,7 +164,8 @@ std::string from_utf16(const uint8_t *p, size_t n, bool big_endian)
     out.reserve(n);
     const size_t units = n / 2;
     auto unit = [&](size_t i) {
-        return big_endian ? (uint32_t)p[2 * i] << 8 | p[2 * i + 1] : (uint32_t)p[2 * i + 1] << 8 | p[2 * i];
+        return big_endian ? static_cast<uint32_t>(p[2 * i]) << 8 | p[2 * i + 1]
+                          : static_cast<uint32_t>(p[2 * i + 1]) << 8 | p[2 * i];
     };
     for (size_t i = 0; i < units; i++) {
         const uint32_t u = unit(i);
@@ -207,7 +216,7 @@ size_t string_end(int enc, const uint8_t *p, size_t n, size_t *next)
     } else if (n > 0) {
         const void *z = memchr(p, 0, n);
         if (z) {
-            const size_t i = (size_t)((const uint8_t *)z - p);
+            const size_t i = static_cast<size_t>(static_cast<const uint8_t *>(z) - p);
             *next = i + 1;
             return i;
         }
@@ -297,7 +306,7 @@ struct GenreNames {
         std::string folded = name;
         for (char &c : folded)
             if (c >= 'A' && c <= 'Z')
-                c = (char)(c - 'A' + 'a');
+                c = static_cast<char>(c - 'A' + 'a');
         if (seen.insert(std::move(folded)).second)
             names.push_back(std::move(name));
     }
@@ -425,7 +434,7 @@ void picture_frame(Id3Frames *fr, bool v22, const uint8_t *p, size_t n)
     if (v22) {
         if (n < 5)
             return;
-        const std::string format((const char *)p + 1, 3);
+        const std::string format(reinterpret_cast<const char *>(p) + 1, 3);
         if (format == "-->")
             return;  // a link to the picture, not the picture
         mime = iequal(format, "JPG") ? "image/jpeg" : iequal(format, "PNG") ? "image/png" : "";
@@ -434,8 +443,8 @@ void picture_frame(Id3Frames *fr, bool v22, const uint8_t *p, size_t n)
         const void *z = memchr(p + 1, 0, n - 1);
         if (!z)
             return;
-        const size_t end = (size_t)((const uint8_t *)z - p);
-        mime.assign((const char *)p + 1, end - 1);
+        const size_t end = static_cast<size_t>(static_cast<const uint8_t *>(z) - p);
+        mime.assign(reinterpret_cast<const char *>(p) + 1, end - 1);
         if (mime == "-->")
             return;
         i = end + 1;
@@ -510,8 +519,8 @@ void handle_frame(Id3Frames *fr, const char *id, const uint8_t *p, size_t n)
 }
 
 // The frame flags of 2.3 and 2.4, then the frame.
-void frame_payload(Id3Frames *fr, int major, bool tag_unsync, const char *id, uint32_t flags, const uint8_t *p,
-                   size_t n)
+void frame_payload(Id3Frames *fr, int major, bool tag_unsync, const char *id, uint32_t flags,
+                   const uint8_t *p, size_t n)
 {
     if (!frame_wanted(*fr, id))
         return;
@@ -606,7 +615,7 @@ std::string v1_field(const uint8_t *p, size_t n)
 {
     const void *z = memchr(p, 0, n);
     if (z)
-        n = (size_t)((const uint8_t *)z - p);
+        n = static_cast<size_t>(static_cast<const uint8_t *>(z) - p);
     std::string s = from_latin1(p, n);
     trim_end(s);
     return s;
@@ -654,7 +663,7 @@ bool ape_footer(const uint8_t *p, ApeFooter *f)
 
 int64_t ape_length(const ApeFooter &f)
 {
-    return (int64_t)f.size + ((f.flags & 1u << 31) ? (int64_t)kApeFooterBytes : 0);
+    return static_cast<int64_t>(f.size) + ((f.flags & 1u << 31) ? static_cast<int64_t>(kApeFooterBytes) : 0);
 }
 
 const char *ape_key(const std::string &key)
@@ -683,7 +692,7 @@ void ape_item(TagWriter *out, bool want_picture, const std::string &key, int typ
         const void *z = memchr(p, 0, n);
         if (!z)
             return;
-        const size_t start = (size_t)((const uint8_t *)z - p) + 1;
+        const size_t start = static_cast<size_t>(static_cast<const uint8_t *>(z) - p) + 1;
         offer_picture(out->tags, kFrontCover, "", p + start, n - start);
         return;
     }
@@ -708,15 +717,16 @@ void parse_ape(const uint8_t *p, size_t n, const ApeFooter &f, bool want_picture
             tags->clamped++;  // the key runs past the items
             break;
         }
-        const size_t key_len = (size_t)((const uint8_t *)z - key);
+        const size_t key_len = static_cast<size_t>(static_cast<const uint8_t *>(z) - key);
         const size_t start = pos + 8 + key_len + 1;
         size_t size = value_size;
         if (size > n - start) {
             tags->clamped++;
             size = n - start;
         }
-        const int type = f.version == 2000 ? (int)(flags >> 1 & 3) : 0;
-        ape_item(&out, want_picture, std::string((const char *)key, key_len), type, p + start, size);
+        const int type = f.version == 2000 ? static_cast<int>(flags >> 1 & 3) : 0;
+        ape_item(&out, want_picture, std::string(reinterpret_cast<const char *>(key), key_len), type,
+                 p + start, size);
         pos = start + size;
     }
 }
@@ -743,13 +753,13 @@ bool digits(const uint8_t *p, size_t n, size_t *value)
 int64_t lyrics3_length(const uint8_t *d, size_t end)
 {
     size_t size;
-    if (end < kLyricsEnd || memcmp(d + end - 9, "LYRICS200", 9) != 0 || !digits(d + end - kLyricsEnd, 6, &size) ||
-        size < kLyricsBegin)
+    if (end < kLyricsEnd || memcmp(d + end - 9, "LYRICS200", 9) != 0 ||
+        !digits(d + end - kLyricsEnd, 6, &size) || size < kLyricsBegin)
         return 0;
     const size_t n = size + kLyricsEnd;
     if (n <= end && memcmp(d + end - n, "LYRICSBEGIN", kLyricsBegin) != 0)
         return 0;
-    return (int64_t)n;
+    return static_cast<int64_t>(n);
 }
 
 // Fields: a three-letter id, five size digits, the text.
@@ -807,7 +817,7 @@ int64_t mpa_id3v2_length(const uint8_t *d, size_t len)
     if (!d || len < MPA_ID3V2_HEADER_BYTES || memcmp(d, "ID3", 3) != 0 || !id3v2_header_ok(d))
         return 0;
     const bool footer = d[3] >= 4 && (d[5] & 0x10);
-    return (int64_t)MPA_ID3V2_HEADER_BYTES + synchsafe(d + 6) + (footer ? 10 : 0);
+    return static_cast<int64_t>(MPA_ID3V2_HEADER_BYTES) + synchsafe(d + 6) + (footer ? 10 : 0);
 }
 
 int64_t mpa_id3v2_footer_length(const uint8_t *d, size_t len)
@@ -817,7 +827,7 @@ int64_t mpa_id3v2_footer_length(const uint8_t *d, size_t len)
     const uint8_t *f = d + len - 10;
     if (memcmp(f, "3DI", 3) != 0 || !id3v2_header_ok(f))
         return 0;
-    return (int64_t)synchsafe(f + 6) + 20;
+    return static_cast<int64_t>(synchsafe(f + 6)) + 20;
 }
 
 void mpa_id3v2_parse(const uint8_t *d, size_t len, bool want_picture, mpa_tag_set *tags)
@@ -828,8 +838,8 @@ void mpa_id3v2_parse(const uint8_t *d, size_t len, bool want_picture, mpa_tag_se
     const int major = d[3];
     if (major > 4)
         return;  // a later version may have changed anything past the header
-    tags->kinds.push_back(std::string("ID3v2.") + (char)('0' + major));
-    const bool cut = (uint64_t)declared > len;
+    tags->kinds.push_back(std::string("ID3v2.") + static_cast<char>('0' + major));
+    const bool cut = static_cast<uint64_t>(declared) > len;
     if (cut)
         tags->clamped++;
     const uint8_t flags = d[5];
@@ -855,7 +865,7 @@ void mpa_id3v2_parse(const uint8_t *d, size_t len, bool want_picture, mpa_tag_se
         if (n < 4) {
             skip = 4;
         } else if (major == 3) {
-            skip = (size_t)be32(b) + 4;
+            skip = static_cast<size_t>(be32(b)) + 4;
         } else {
             if (!synchsafe_ok(b) || synchsafe(b) < 6)
                 return;  // nothing after it can be found
@@ -875,7 +885,8 @@ void mpa_id3v2_parse(const uint8_t *d, size_t len, bool want_picture, mpa_tag_se
     fr.out.add("comment", fr.comment.empty() ? fr.other_comment : fr.comment);
 }
 
-int64_t mpa_trailing_tags(const uint8_t *d, size_t len, int64_t before_bytes, bool want_picture, mpa_tag_set *tags)
+int64_t mpa_trailing_tags(const uint8_t *d, size_t len, int64_t before_bytes, bool want_picture,
+                          mpa_tag_set *tags)
 {
     if (!d)
         len = 0;
@@ -913,35 +924,35 @@ int64_t mpa_trailing_tags(const uint8_t *d, size_t len, int64_t before_bytes, bo
             kind = "Lyrics3v2";
         } else if ((n = mpa_id3v2_footer_length(d, end)) > 0) {
             into = &id3;
-            if ((uint64_t)n <= end && mpa_id3v2_length(d + end - n, (size_t)n) != n)
+            if (static_cast<uint64_t>(n) <= end && mpa_id3v2_length(d + end - n, static_cast<size_t>(n)) != n)
                 break;  // a footer without its header
-            kind = std::string("ID3v2.") + (char)('0' + std::min<int>(d[end - 7], 9));
+            kind = std::string("ID3v2.") + static_cast<char>('0' + std::min<int>(d[end - 7], 9));
         } else {
             break;
         }
-        if ((uint64_t)n > end) {
+        if (static_cast<uint64_t>(n) > end) {
             into->set.kinds.push_back(kind);
             into->set.clamped++;
-            reached = std::min(before_bytes + (int64_t)len, (int64_t)(len - end) + n);
+            reached = std::min(before_bytes + static_cast<int64_t>(len), static_cast<int64_t>(len - end) + n);
             break;
         }
         const uint8_t *t = d + end - n;
         mpa_tag_set one;
         if (into == &ape) {
             one.kinds.push_back(kind);
-            const size_t items = (size_t)f.size - kApeFooterBytes;
+            const size_t items = static_cast<size_t>(f.size) - kApeFooterBytes;
             parse_ape(d + end - kApeFooterBytes - items, items, f, want_picture, &one);
         } else if (into == &lyrics) {
             one.kinds.push_back(kind);
-            parse_lyrics3(t + kLyricsBegin, (size_t)n - kLyricsBegin - kLyricsEnd, &one);
+            parse_lyrics3(t + kLyricsBegin, static_cast<size_t>(n) - kLyricsBegin - kLyricsEnd, &one);
         } else {
-            mpa_id3v2_parse(t, (size_t)n, want_picture, &one);
+            mpa_id3v2_parse(t, static_cast<size_t>(n), want_picture, &one);
         }
         merge(&into->out, one);
-        end -= (size_t)n;
+        end -= static_cast<size_t>(n);
     }
     TagWriter out(tags);
     for (const Gathered *g : {&ape, &lyrics, &id3, &v1})
         merge(&out, g->set);
-    return reached >= 0 ? reached : (int64_t)(len - end);
+    return reached >= 0 ? reached : static_cast<int64_t>(len - end);
 }

@@ -6,8 +6,8 @@
 #ifndef ROVAZ_STREAM_TAGS_H
 #define ROVAZ_STREAM_TAGS_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include <cstddef>
+#include <cstdint>
 
 #include <string>
 #include <utility>

@@ -3,8 +3,8 @@
 #ifndef ROVAZ_TESTS_SUPPORT_BITWRITER_H
 #define ROVAZ_TESTS_SUPPORT_BITWRITER_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include <cstddef>
+#include <cstdint>
 
 #include <vector>
 
@@ -19,7 +19,7 @@ public:
             if ((bits_ & 7) == 0)
                 bytes_.push_back(0);
             if ((value >> i) & 1)
-                bytes_.back() |= (uint8_t)(0x80 >> (bits_ & 7));
+                bytes_.back() |= static_cast<uint8_t>(0x80 >> (bits_ & 7));
             bits_++;
         }
     }
@@ -87,7 +87,7 @@ inline uint16_t crc16(const uint8_t *data, size_t first_bit, size_t nbits, uint1
     for (size_t i = first_bit; i < first_bit + nbits; i++) {
         const int bit = (data[i >> 3] >> (7 - (i & 7))) & 1;
         const int top = (crc >> 15) & 1;
-        crc = (uint16_t)(crc << 1);
+        crc = static_cast<uint16_t>(crc << 1);
         if (bit ^ top)
             crc ^= 0x8005;
     }
@@ -100,8 +100,8 @@ inline void set_frame_crc(std::vector<uint8_t> &frame, size_t protected_bits)
 {
     uint16_t crc = crc16(frame.data(), 16, 16);
     crc = crc16(frame.data(), 48, protected_bits, crc);
-    frame[4] = (uint8_t)(crc >> 8);
-    frame[5] = (uint8_t)crc;
+    frame[4] = static_cast<uint8_t>(crc >> 8);
+    frame[5] = static_cast<uint8_t>(crc);
 }
 
 }  // namespace mpa_test

@@ -5,15 +5,13 @@
 #ifndef ROVAZ_TESTS_SUPPORT_ENCODED_STREAMS_H
 #define ROVAZ_TESTS_SUPPORT_ENCODED_STREAMS_H
 
-#include <stdint.h>
-#include <stdlib.h>
+#include <cstdint>
+#include <cstdlib>
 #include <random>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -24,6 +22,7 @@
 #include "core/header.h"
 #include "rovaz/mpa.h"
 #include "rovaz/mpa_stream.h"
+#include "support/read_file.h"
 
 namespace mpa_test {
 
@@ -69,12 +68,6 @@ inline const std::string &scratch_dir()
     return dir.path;
 }
 
-inline std::vector<uint8_t> read_file_bytes(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // A test signal: one linear sweep per channel (left rising, right falling), so
 // that the channels differ and the encoder delay has one clear best lag.
 struct Source {
@@ -88,7 +81,7 @@ inline const Source *source_signal(int rate, int channels, double seconds = 2.0)
 {
     static std::map<std::string, std::unique_ptr<Source>> cache;
     const std::string key = std::to_string(rate) + "_" + std::to_string(channels) + "_" +
-                            std::to_string((int)(seconds * 1000));
+                            std::to_string(static_cast<int>(seconds * 1000));
     auto it = cache.find(key);
     if (it != cache.end())
         return it->second.get();
@@ -108,7 +101,7 @@ inline const Source *source_signal(int rate, int channels, double seconds = 2.0)
     std::filesystem::remove(raw);
     s->pcm.resize(bytes.size() / 2);
     for (size_t i = 0; i < s->pcm.size(); i++)
-        s->pcm[i] = (int16_t)(bytes[2 * i] | bytes[2 * i + 1] << 8);
+        s->pcm[i] = static_cast<int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
     return cache.emplace(key, std::move(s)).first->second.get();
 }
 
@@ -162,7 +155,7 @@ inline std::vector<FrameSpan> frame_spans(const std::vector<uint8_t> &s)
     mpa_header h{};  // kept from frame to frame, as a decoder instance keeps it
     size_t pos = 0;
     while (pos + 4 <= s.size()) {
-        const int left = (int)(s.size() - pos);
+        const int left = static_cast<int>(s.size() - pos);
         const mpa_header previous = h;
         const int status = stream_header(&h, s.data() + pos, left);
         if (status < 0 || h.header_offset != 0) {
@@ -177,7 +170,7 @@ inline std::vector<FrameSpan> frame_spans(const std::vector<uint8_t> &s)
         if (h.bits_in_frame / 8 > left)
             break;
         out.push_back({pos, h.bits_in_frame / 8, h.neg_offset});
-        pos += (size_t)h.bits_in_frame / 8;
+        pos += static_cast<size_t>(h.bits_in_frame) / 8;
     }
     return out;
 }
@@ -222,19 +215,19 @@ inline Decoded decode_stream(const uint8_t *data, size_t size, const mpa_stream_
         }
         if (d.status != MPA_OK)
             break;
-        for (size_t i = 0; i < n * (size_t)channels; i++)
+        for (size_t i = 0; i < n * static_cast<size_t>(channels); i++)
             d.interleaved.push_back(buf[i] * 32768.0f);
     }
     mpa_stream_get_info(s, &d.info);
     mpa_stream_close(s);
     // Frames of the first format, for frame-by-frame comparisons.
     mpa_header h{};
-    if (d.format.channels > 0 && stream_header(&h, data, (int)size) >= 0 && h.n_samples > 0) {
-        const size_t per = (size_t)h.n_samples * (size_t)d.format.channels;
+    if (d.format.channels > 0 && stream_header(&h, data, static_cast<int>(size)) >= 0 && h.n_samples > 0) {
+        const size_t per = static_cast<size_t>(h.n_samples) * static_cast<size_t>(d.format.channels);
         for (size_t at = 0; at + per <= d.interleaved.size(); at += per) {
             std::vector<float> f(per);
-            for (size_t i = 0; i < (size_t)h.n_samples; i++)
-                for (size_t ch = 0; ch < (size_t)d.format.channels; ch++)
+            for (size_t i = 0; i < static_cast<size_t>(h.n_samples); i++)
+                for (size_t ch = 0; ch < static_cast<size_t>(d.format.channels); ch++)
                     f[ch * h.n_samples + i] = d.interleaved[at + i * d.format.channels + ch];
             d.frames.push_back(std::move(f));
         }
@@ -260,8 +253,8 @@ inline Snr snr_against_source(const std::vector<int16_t> &source, const std::vec
                               int channels, int max_lag = 3000, int margin = 1152)
 {
     Snr r;
-    const long src_len = (long)source.size() / channels;
-    const long dec_len = (long)decoded.size() / channels;
+    const long src_len = static_cast<long>(source.size()) / channels;
+    const long dec_len = static_cast<long>(decoded.size()) / channels;
     const long window = 4096, w0 = 2048;
     if (src_len < w0 + window || dec_len < w0 + window + max_lag)
         return r;
@@ -301,13 +294,13 @@ inline void expect_clean_decode(const Decoded &d, const std::vector<uint8_t> &by
     const std::vector<FrameSpan> spans = frame_spans(bytes);
     ASSERT_EQ(d.status, MPA_STREAM_END);
     const long info_frame = d.info.info_kind != MPA_INFO_NONE ? 1 : 0;
-    EXPECT_EQ(d.info.frames_decoded, (long)spans.size() - info_frame);
-    EXPECT_EQ(d.info.audio_frames, (long)spans.size() - info_frame);
+    EXPECT_EQ(d.info.frames_decoded, static_cast<long>(spans.size()) - info_frame);
+    EXPECT_EQ(d.info.audio_frames, static_cast<long>(spans.size()) - info_frame);
     EXPECT_EQ(d.info.frames_concealed + d.info.frames_silent + d.info.frames_dropped, 0);
     EXPECT_EQ(d.info.bytes_skipped, 0);
     EXPECT_EQ(d.info.format_changes, 0);
     EXPECT_TRUE(d.info.length_exact);
-    EXPECT_EQ(d.info.samples * d.format.channels, (int64_t)d.interleaved.size());
+    EXPECT_EQ(d.info.samples * d.format.channels, static_cast<int64_t>(d.interleaved.size()));
     EXPECT_EQ(d.format.layer, 4 - layer_bits);
     EXPECT_EQ(d.format.version, rate >= 32000 ? 1 : rate >= 16000 ? 2 : 25);
     EXPECT_EQ(d.format.sampling_rate, rate);

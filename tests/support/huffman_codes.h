@@ -3,7 +3,7 @@
 #ifndef ROVAZ_TESTS_SUPPORT_HUFFMAN_CODES_H
 #define ROVAZ_TESTS_SUPPORT_HUFFMAN_CODES_H
 
-#include <stdint.h>
+#include <cstdint>
 
 // One code: its bits, first-transmitted bit highest, and its length.
 struct huffman_code {

@@ -24,7 +24,7 @@ inline void huffman_put_value(BitWriter &w, int table, int v)
 {
     const int m = std::abs(v);
     if (huffman_code_linbits[table] && m >= 15)
-        w.put((uint32_t)(m - 15), huffman_code_linbits[table]);
+        w.put(static_cast<uint32_t>(m - 15), huffman_code_linbits[table]);
     if (m)
         w.put(v < 0, 1);
 }
@@ -35,7 +35,7 @@ inline void huffman_put_pair(BitWriter &w, int table, int x, int y)
     const int ax = std::abs(x) < 15 ? std::abs(x) : 15;
     const int ay = std::abs(y) < 15 ? std::abs(y) : 15;
     const huffman_code &c = huffman_pair_codes[huffman_code_source[table]][ax * 16 + ay];
-    w.put(c.bits, (int)c.length);
+    w.put(c.bits, static_cast<int>(c.length));
     huffman_put_value(w, table, x);
     huffman_put_value(w, table, y);
 }
@@ -45,7 +45,7 @@ inline void huffman_put_quad(BitWriter &w, int table, const int q[4])
 {
     const int index = (q[0] != 0) * 8 + (q[1] != 0) * 4 + (q[2] != 0) * 2 + (q[3] != 0);
     const huffman_code &c = huffman_quad_codes[table][index];
-    w.put(c.bits, (int)c.length);
+    w.put(c.bits, static_cast<int>(c.length));
     for (int k = 0; k < 4; k++)
         if (q[k])
             w.put(q[k] < 0, 1);

@@ -3,12 +3,14 @@
 #ifndef ROVAZ_TESTS_SUPPORT_LAYER12_RUN_H
 #define ROVAZ_TESTS_SUPPORT_LAYER12_RUN_H
 
-#include <math.h>
-#include <stddef.h>
-#include <stdint.h>
-#include <string.h>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "core/decoder.h"
 #include "core/frame_ctx.h"
@@ -48,7 +50,7 @@ struct Layer12Run {
     int decode(const std::vector<uint8_t> &data, int len = -1)
     {
         if (len < 0)
-            len = (int)data.size();
+            len = static_cast<int>(data.size());
         if (data.size() >= 3) {
             dec->header.id = (data[1] >> 3) & 1;
             dec->header.layer_bits = (data[1] >> 1) & 3;
@@ -78,6 +80,27 @@ struct Layer12Run {
         return dec->synth.synth_phase[0] == 0 && dec->synth.synth_phase[1] == 0;
     }
 };
+
+// Checks that the CRC of the protected frame good covers exactly the crc_bits
+// bits after the header and its check word: a flip of the last one is caught,
+// one of the bit after it is not, and one of mask in byte at (of the check
+// word) is caught too.
+inline void expect_crc_covers_exactly(const std::vector<uint8_t> &good, size_t crc_bits, size_t at,
+                                      uint8_t mask)
+{
+    Layer12Run run;
+    EXPECT_EQ(run.decode(good), MPA_OK);
+    const size_t last = 48 + crc_bits - 1;
+    std::vector<uint8_t> bad = good;
+    bad[last / 8] ^= static_cast<uint8_t>(0x80 >> (last % 8));
+    EXPECT_EQ(run.decode(bad), MPA_ERR_CRC);
+    bad = good;
+    bad[(last + 1) / 8] ^= static_cast<uint8_t>(0x80 >> ((last + 1) % 8));
+    EXPECT_EQ(run.decode(bad), MPA_OK);
+    bad = good;
+    bad[at] ^= mask;
+    EXPECT_EQ(run.decode(bad), MPA_ERR_CRC);
+}
 
 }  // namespace mpa_test
 

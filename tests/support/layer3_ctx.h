@@ -37,8 +37,8 @@ inline mpa_granule_info layer3_test_granule(const mpa_frame_ctx *ctx, int block_
     mpa_granule_info info;
     std::memset(&info, 0, sizeof(info));
     info.window_switching_flag = block_type != 0;
-    info.block_type = (uint16_t)block_type;
-    info.mixed_block_flag = (uint16_t)mixed_block_flag;
+    info.block_type = static_cast<uint16_t>(block_type);
+    info.mixed_block_flag = static_cast<uint16_t>(mixed_block_flag);
     mpa_layer3_granule_bands(ctx, &info);
     return info;
 }

@@ -13,21 +13,9 @@
 
 #include "rovaz/mpa.h"
 #include "support/bitwriter.h"
+#include "support/read_file.h"
 
 namespace mpa_test {
-
-inline bool read_whole_file(const std::string &path, std::vector<uint8_t> *out)
-{
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    uint8_t block[1 << 16];
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof(block), f)) > 0)
-        out->insert(out->end(), block, block + got);
-    std::fclose(f);
-    return true;
-}
 
 // Layer I frames (MPEG-1, 192 kbit/s, 44.1 kHz) with pseudo-random
 // allocations, scale factors and samples: audio that changes every frame.
@@ -47,10 +35,10 @@ inline std::vector<uint8_t> layer1_stream(int frames, bool stereo, uint32_t seed
         h.bitrate_index = 6;
         h.mode = stereo ? 0 : 3;
         int alloc[2][32] = {};
-        long budget = (long)frame_bits - 32 - 32 * 4 * nch;
+        long budget = static_cast<long>(frame_bits) - 32 - 32 * 4 * nch;
         for (int sb = 0; sb < 32; sb++)
             for (int ch = 0; ch < nch; ch++) {
-                const int a = sb < 16 ? 1 + (int)next(6) : 0;
+                const int a = sb < 16 ? 1 + static_cast<int>(next(6)) : 0;
                 const long cost = 6 + 12 * (a + 1);
                 if (a && cost <= budget) {
                     alloc[ch][sb] = a;
@@ -61,7 +49,7 @@ inline std::vector<uint8_t> layer1_stream(int frames, bool stereo, uint32_t seed
         put_header(w, h);
         for (int sb = 0; sb < 32; sb++)
             for (int ch = 0; ch < nch; ch++)
-                w.put((uint32_t)alloc[ch][sb], 4);
+                w.put(static_cast<uint32_t>(alloc[ch][sb]), 4);
         for (int sb = 0; sb < 32; sb++)
             for (int ch = 0; ch < nch; ch++)
                 if (alloc[ch][sb])
@@ -91,13 +79,13 @@ inline std::vector<TestStream> robustness_streams(const std::vector<std::string>
     std::vector<TestStream> streams;
     for (const char *name : {"sample.mp3", "sample.mp2"}) {
         TestStream t{name, {}};
-        if (read_whole_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/" + name, &t.bytes))
+        if (read_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/" + name, &t.bytes))
             streams.push_back(std::move(t));
     }
     streams.push_back({"layer1-stereo", layer1_stream(60, true)});
     for (const std::string &name : conformance_names) {
         TestStream t{name, {}};
-        if (read_whole_file(std::string(ROVAZ_CONFORMANCE_DIR) + "/" + name + ".bit", &t.bytes))
+        if (read_file(std::string(ROVAZ_CONFORMANCE_DIR) + "/" + name + ".bit", &t.bytes))
             streams.push_back(std::move(t));
     }
     return streams;
@@ -118,15 +106,15 @@ inline std::vector<FrameInfo> frame_walk(const std::vector<uint8_t> &s)
     mpa_header h;
     std::memset(&h, 0, sizeof(h));
     size_t pos = 0;
-    while (pos < s.size() && mpa_get_header(&h, s.data() + pos, (int)(s.size() - pos)) >= 0) {
-        const size_t bytes = (size_t)(h.bits_in_frame >> 3);
+    while (pos < s.size() && mpa_get_header(&h, s.data() + pos, static_cast<int>(s.size() - pos)) >= 0) {
+        const size_t bytes = static_cast<size_t>(h.bits_in_frame >> 3);
         if (bytes == 0)
             break;
-        FrameInfo f{pos + (size_t)h.header_offset, bytes, 0, 0};
+        FrameInfo f{pos + static_cast<size_t>(h.header_offset), bytes, 0, 0};
         if (h.layer_bits == 1) {
             const int side = h.id ? (h.n_channels == 1 ? 17 : 32) : (h.n_channels == 1 ? 9 : 17);
             f.main_data_begin = h.neg_offset;
-            f.main_data_bytes = (int)bytes - h.header_bits / 8 - side;
+            f.main_data_bytes = static_cast<int>(bytes) - h.header_bits / 8 - side;
         }
         frames.push_back(f);
         pos = f.offset + bytes;

@@ -188,7 +188,7 @@ def generate(tables, count1):
         "#ifndef ROVAZ_LAYER3_HUFFMAN_TABLES_H",
         "#define ROVAZ_LAYER3_HUFFMAN_TABLES_H",
         "",
-        "#include <stdint.h>",
+        "#include <cstdint>",
         '#include "core/bitstream.h"',
         "",
     ]
@@ -340,7 +340,7 @@ def generate_test_codes(tables, count1):
         "#ifndef ROVAZ_TESTS_SUPPORT_HUFFMAN_CODES_H",
         "#define ROVAZ_TESTS_SUPPORT_HUFFMAN_CODES_H",
         "",
-        "#include <stdint.h>",
+        "#include <cstdint>",
         "",
         "// One code: its bits, first-transmitted bit highest, and its length.",
         "struct huffman_code {",
