@@ -8,8 +8,11 @@
 #include "core/header.h"
 #include "core/platform.h"
 #include "stream/sample_convert.h"
+#include "stream/stream_decode.h"
 #include "stream/stream_internal.h"
 #include "stream/stream_parallel.h"
+#include "stream/stream_seek.h"
+#include "stream/stream_start.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
 // The decoding loop of the stream layer: frame after frame, decoded,
 // concealed where damaged, or silent where Layer III main data lies before
 // the stream.
+#include "stream/stream_decode.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -8,6 +10,7 @@
 #include "core/header.h"
 #include "stream/frame_run.h"
 #include "stream/stream_internal.h"
+#include "stream/stream_start.h"
 
 namespace {
 
@@ -17,6 +20,13 @@ void begin_frame(mpa_stream *s)
     s->frame.next = 0;
     s->next_sample += s->frame.count;
     s->frame_ready = true;
+}
+
+// Where the next frame is decoded: the sink, or the buffer that does not
+// hold the last good frame.
+float *frame_buffer(mpa_stream *s)
+{
+    return s->sink && s->sink != s->good_pcm ? s->sink : s->pcm[s->cur];
 }
 
 // A frame of concealment in the last good frame's format: the first after
@@ -30,8 +40,8 @@ void conceal(mpa_stream *s, const mpa_header *damaged)
     }
     s->frame.pcm = nullptr;
     if (s->have_good && s->concealed_run == 0) {
-        const float *last = s->pcm[s->cur ^ 1];
-        float *out = s->pcm[s->cur];
+        const float *last = s->good_pcm;
+        float *out = frame_buffer(s);
         const int n = s->frame.count;
         const float step = 1.0f / static_cast<float>(n);
         for (int c = 0; c < s->frame.channels; c++)
@@ -72,6 +82,17 @@ bool format_confirmed(const mpa_stream *s)
 }
 
 }  // namespace
+
+void mpa_stream_set_sink(mpa_stream *s, float *sink)
+{
+    s->sink = sink;
+    if (!sink && s->have_good && s->good_pcm != s->pcm[0] && s->good_pcm != s->pcm[1]) {
+        // The last good frame is the caller's: concealment fades a copy of it.
+        float *keep = s->pcm[s->cur ^ 1];
+        std::memcpy(keep, s->good_pcm, sizeof(s->pcm[0]));
+        s->good_pcm = keep;
+    }
+}
 
 // Fills the window to want bytes. A push window that cannot says so.
 bool mpa_stream_fill(mpa_stream *s, size_t want)
@@ -185,7 +206,7 @@ int mpa_stream_next_frame(mpa_stream *s)
             mpa_decoder_restart_search(s->decoder);
         }
         int consumed = 0, needed = 0;
-        float *pcm = s->pcm[s->cur];
+        float *pcm = frame_buffer(s);
         const int status =
             mpa_decode_step(s->decoder, pcm, mpa_window_at(*w), mpa_stream_input_length(mpa_window_avail(*w)),
                             preceding_bytes(s), MPA_PCM_BUFFER_FLOATS, &consumed, &needed);
@@ -201,6 +222,7 @@ int mpa_stream_next_frame(mpa_stream *s)
                 s->frame.pcm = pcm;
                 s->good = s->frame;
                 s->have_good = true;
+                s->good_pcm = pcm;
                 s->cur ^= 1;
                 s->concealed_run = 0;
                 s->counts.frames_decoded++;

@@ -60,11 +60,15 @@ struct mpa_stream {
     std::vector<uint8_t> tag_bytes;
     bool trailing_done = false;
 
-    // Frame output: decoded into pcm[cur], the last good frame in the other.
+    // Frame output: decoded into pcm[cur], the last good frame in the other;
+    // or, while sink is set, into sink (MPA_PCM_BUFFER_FLOATS floats the
+    // caller keeps unchanged while good_pcm points there).
     alignas(64) float pcm[2][MPA_PCM_BUFFER_FLOATS];
     int cur = 0;
-    bool have_good = false;     // pcm[cur ^ 1] holds the last good frame
-    mpa_frame_out good;         // its format
+    float *sink = nullptr;
+    bool have_good = false;            // good_pcm holds the last good frame
+    const float *good_pcm = nullptr;
+    mpa_frame_out good;                // its format
     int32_t concealed_run = 0;  // concealment frames since the last good one
     mpa_frame_out frame;        // the frame being given out
     bool frame_ready = false;
@@ -104,34 +108,5 @@ constexpr size_t MPA_TAG_KEEP_PICTURE = 16 << 20;
 constexpr int64_t MPA_MAX_LEAD_UNSEEKABLE = 1 << 20;
 // The filterbank's delay, added to the encoder delay for gapless output.
 constexpr int32_t MPA_DECODER_DELAY = 529;
-
-// Shared by the decoding files: fills the window (false: a pushed stream
-// must be fed), an I/O failure's status over another, a frame's format from
-// its header, and how many window bytes the decoder is given.
-bool mpa_stream_fill(mpa_stream *s, size_t want);
-int mpa_stream_status(const mpa_stream *s, int status);
-void mpa_frame_out_set(mpa_frame_out *f, const mpa_header &h);
-// The output format of frames like f (the start is the caller's to set).
-void mpa_stream_set_format(mpa_stream *s, const mpa_frame_out &f);
-int mpa_stream_input_length(size_t avail);
-
-// stream_decode.cpp: makes s->frame the next frame of output (decoded,
-// concealed or silent). MPA_OK, MPA_STREAM_END, MPA_STREAM_NEED_INPUT or an error.
-int mpa_stream_next_frame(mpa_stream *s);
-// stream_start.cpp: advances through leading tags and an info frame to the
-// first audio frame.
-int mpa_stream_start(mpa_stream *s);
-// Parses the tags at the end of the window's data once it has ended.
-void mpa_stream_trailing_tags(mpa_stream *s);
-// Parses the tags that end tail[0..len), the last bytes of a stream whose
-// first is at `offset`; returns how many bytes at the end they take (the
-// caller counts what it cuts).
-int64_t mpa_stream_tail_tags(mpa_stream *s, const uint8_t *tail, size_t len, int64_t offset);
-// stream_seek.cpp: the scan of a seekable stream (once).
-int mpa_stream_scan(mpa_stream *s);
-// mpa_stream_seek on the stream's own decoding (a pipeline follows it).
-int mpa_stream_seek_frames(mpa_stream *s, int64_t sample);
-// Output samples of the whole stream from untrimmed ones.
-int64_t mpa_stream_trimmed(const mpa_stream *s, int64_t untrimmed);
 
 #endif

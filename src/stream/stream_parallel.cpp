@@ -26,7 +26,9 @@
 #include <thread>
 #include <vector>
 
+#include "stream/stream_decode.h"
 #include "stream/stream_internal.h"
+#include "stream/stream_seek.h"
 
 namespace {
 
@@ -221,8 +223,8 @@ int place(const mpa_parallel *p, mpa_stream **s, bool *used, bool fresh, int64_t
 // reaches `to` into b. Frames before `from` are the seek's preroll; in the
 // output's first block (origin) they are those before the seek's target,
 // merged into the next frame's counts. Gives up when *generation moves off g.
-void record(mpa_stream *w, block *b, int64_t from, int64_t to, bool origin,
-            const std::atomic<uint64_t> *generation, uint64_t g)
+void record_frames(mpa_stream *w, block *b, int64_t from, int64_t to, bool origin,
+                   const std::atomic<uint64_t> *generation, uint64_t g)
 {
     tally pending;
     int32_t preroll_run = 0;  // decoded frames at the end of the preroll (the first ones may be
@@ -238,6 +240,10 @@ void record(mpa_stream *w, block *b, int64_t from, int64_t to, bool origin,
         const mpa_stream_info before = w->counts;
         const int64_t offset = mpa_window_offset(w->window);
         const bool quiet = !w->have_step && w->pending_lost == 0;
+        // Decoded in place where there is room for any frame (the bounds
+        // below keep it so), else copied from the stream's own buffer.
+        mpa_stream_set_sink(w, b->pcm_cap - b->pcm_used >= MPA_PCM_BUFFER_FLOATS ? b->pcm.get() + b->pcm_used
+                                                                              : nullptr);
         const int r = mpa_stream_next_frame(w);
         const tally d = tally_between(before, w->counts);
         add_tally(&pending, d);
@@ -278,9 +284,11 @@ void record(mpa_stream *w, block *b, int64_t from, int64_t to, bool origin,
         pending = tally();
         if (f.pcm) {
             float *dst = b->pcm.get() + b->pcm_used;
-            std::memcpy(dst, f.pcm, count * sizeof(float));
-            if (f.channels == 2)
-                std::memcpy(dst + kChannelFloats, f.pcm + kChannelFloats, count * sizeof(float));
+            if (f.pcm != dst) {
+                std::memcpy(dst, f.pcm, count * sizeof(float));
+                if (f.channels == 2)
+                    std::memcpy(dst + kChannelFloats, f.pcm + kChannelFloats, count * sizeof(float));
+            }
             bf.pcm_at = static_cast<int64_t>(b->pcm_used);
             b->pcm_used += floats;
         }
@@ -300,6 +308,13 @@ void record(mpa_stream *w, block *b, int64_t from, int64_t to, bool origin,
     // length: once two came since the seek, it is a decode from the start's.
     b->end_stable = w->framer.stable_bytes != 0;
     b->clean_tail = clean_run;
+}
+
+void record(mpa_stream *w, block *b, int64_t from, int64_t to, bool origin,
+            const std::atomic<uint64_t> *generation, uint64_t g)
+{
+    record_frames(w, b, from, to, origin, generation, g);
+    mpa_stream_set_sink(w, nullptr);  // the block's memory goes to the reading thread
 }
 
 block *find_free(mpa_parallel *p)

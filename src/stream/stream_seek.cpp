@@ -2,11 +2,14 @@
 // frame index, the gapless timeline, and the restart of decoding a few
 // frames before the target so that the samples from it on are those of a
 // decode from the start.
+#include "stream/stream_seek.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "core/decoder.h"
+#include "stream/stream_decode.h"
 #include "stream/stream_internal.h"
 
 namespace {

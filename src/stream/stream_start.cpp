@@ -1,10 +1,13 @@
 // The start of a stream: tags in front (and, once known, behind), the first
 // frame after any junk, an info frame with its gapless values, and whether
 // the stream's CRC words can be trusted.
+#include "stream/stream_start.h"
+
 #include <algorithm>
 #include <cstring>
 
 #include "core/decoder.h"
+#include "stream/stream_decode.h"
 #include "stream/stream_internal.h"
 
 namespace {
