@@ -122,6 +122,15 @@ private:
     java_stream *j_;
 };
 
+// get(stream, out) with the handle lent for that call alone, so that the caller's JNI calls come after
+// the release: its status, or MPA_ERR_NULL_ARG for a bad handle.
+template <class Get, class Out>
+int get_lent(JNIEnv *env, jint handle, Get get, Out *out)
+{
+    lent j(env, handle);
+    return j.get() ? get(j.get()->stream, out) : MPA_ERR_NULL_ARG;
+}
+
 bool in_range(JNIEnv *env, jbyteArray a, jint offset, jint length)
 {
     if (!a)
@@ -374,13 +383,7 @@ ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nFormat(J
     if (!fields || env->GetArrayLength(fields) < 11)
         return MPA_ERR_ARG;
     mpa_stream_format f;
-    int r;
-    {
-        lent j(env, handle);
-        if (!j.get())
-            return MPA_ERR_NULL_ARG;
-        r = mpa_stream_get_format(j.get()->stream, &f);
-    }
+    const int r = get_lent(env, handle, mpa_stream_get_format, &f);
     if (r != MPA_OK)
         return r;
     const jint v[11] = {f.sampling_rate, f.channels, f.source_channels, f.layer, f.version, f.mode,
@@ -403,13 +406,7 @@ ROVAZ_JNI jint JNICALL Java_com_vev_media_codec_audio_mpa_NativeStream_nInfo(JNI
     if (!fields || env->GetArrayLength(fields) < kInfoFields)
         return MPA_ERR_ARG;
     mpa_stream_info i;
-    int r;
-    {
-        lent j(env, handle);
-        if (!j.get())
-            return MPA_ERR_NULL_ARG;
-        r = mpa_stream_get_info(j.get()->stream, &i);
-    }
+    const int r = get_lent(env, handle, mpa_stream_get_info, &i);
     if (r != MPA_OK)
         return r;
     const jlong v[kInfoFields] = {i.samples,        i.duration_us,      i.length_exact,   i.seekable,

@@ -79,64 +79,55 @@ MPA_AVX2 __m256 zero_nan8(__m256 x)
 // are clamped only at the top, the conversion gives INT32_MIN for anything
 // below the range, which is the bound (32 bits) or saturates in the pack.
 
-struct S16 {
-    using T = int16_t;
-    static constexpr int kBytes = 2;
-    static constexpr bool kVector = true;
-    static T convert(float x)
-    {
-        return static_cast<T>(static_cast<int32_t>(clamp(not_nan(round_near(x)), -32768.0f, 32767.0f)));
-    }
+// What every format shares: its sample type and size, whether it has lanes, and the store.
+template <class Sample, bool kVectorLanes>
+struct Format {
+    using T = Sample;
+    static constexpr int kBytes = static_cast<int>(sizeof(T));
+    static constexpr bool kVector = kVectorLanes;
     static void store(uint8_t *d, T v) { put(d, v); }
-#ifdef __SSE2__
-    static __m128i lanes(__m128 x)
-    {
-        return _mm_cvtps_epi32(_mm_min_ps(zero_nan(x), _mm_set1_ps(32767.0f)));
-    }
-#endif
-#if MPA_HAVE_AVX2_CONVERSIONS
-    static MPA_AVX2 __m256i lanes8(__m256 x)
-    {
-        return _mm256_cvtps_epi32(_mm256_min_ps(zero_nan8(x), _mm256_set1_ps(32767.0f)));
-    }
-#endif
 };
 
-// As mpa_output_pcm: truncation, and the clamp first, which gives the same
-// as saturating the truncated integer.
-struct S16Truncated {
-    using T = int16_t;
-    static constexpr int kBytes = 2;
-    static constexpr bool kVector = true;
+// kRound: to nearest, as the other integer formats. Otherwise as mpa_output_pcm: truncation, and the
+// clamp first, which gives the same as saturating the truncated integer.
+template <bool kRound>
+struct S16Of : Format<int16_t, true> {
     static T convert(float x)
     {
+        if constexpr (kRound)
+            x = round_near(x);
         return static_cast<T>(static_cast<int32_t>(clamp(not_nan(x), -32768.0f, 32767.0f)));
     }
-    static void store(uint8_t *d, T v) { put(d, v); }
 #ifdef __SSE2__
     static __m128i lanes(__m128 x)
     {
-        return _mm_cvttps_epi32(_mm_min_ps(zero_nan(x), _mm_set1_ps(32767.0f)));
+        x = _mm_min_ps(zero_nan(x), _mm_set1_ps(32767.0f));
+        if constexpr (kRound)
+            return _mm_cvtps_epi32(x);
+        else
+            return _mm_cvttps_epi32(x);
     }
 #endif
 #if MPA_HAVE_AVX2_CONVERSIONS
     static MPA_AVX2 __m256i lanes8(__m256 x)
     {
-        return _mm256_cvttps_epi32(_mm256_min_ps(zero_nan8(x), _mm256_set1_ps(32767.0f)));
+        x = _mm256_min_ps(zero_nan8(x), _mm256_set1_ps(32767.0f));
+        if constexpr (kRound)
+            return _mm256_cvtps_epi32(x);
+        else
+            return _mm256_cvttps_epi32(x);
     }
 #endif
 };
+using S16 = S16Of<true>;
+using S16Truncated = S16Of<false>;
 
 // x * 256 and x * 65536 are exact: powers of two.
-struct S24In32 {
-    using T = int32_t;
-    static constexpr int kBytes = 4;
-    static constexpr bool kVector = true;
+struct S24In32 : Format<int32_t, true> {
     static T convert(float x)
     {
         return static_cast<T>(clamp(not_nan(round_near(x * 256.0f)), -8388608.0f, 8388607.0f));
     }
-    static void store(uint8_t *d, T v) { put(d, v); }
 #ifdef __SSE2__
     static __m128i lanes(__m128 x)
     {
@@ -155,10 +146,7 @@ struct S24In32 {
 #endif
 };
 
-struct S32 {
-    using T = int32_t;
-    static constexpr int kBytes = 4;
-    static constexpr bool kVector = true;
+struct S32 : Format<int32_t, true> {
     static T convert(float x)
     {
         // Below 2^51 the sum with 1.5 * 2^52 keeps no fraction bits; the int32
@@ -169,7 +157,6 @@ struct S32 {
         y = y < 2147483647.0 ? y : 2147483647.0;
         return static_cast<T>(y > -2147483648.0 ? y : -2147483648.0);
     }
-    static void store(uint8_t *d, T v) { put(d, v); }
 #ifdef __SSE2__
     // At and above 2^31 the conversion gives INT32_MIN: flipping every bit
     // makes it INT32_MAX.
@@ -191,12 +178,45 @@ struct S32 {
 };
 
 // GCC vectorises this one well by itself.
-struct F32 {
-    using T = float;
-    static constexpr int kBytes = 4;
-    static constexpr bool kVector = false;
+struct F32 : Format<float, false> {
     static T convert(float x) { return not_nan(x * (1.0f / 32768.0f)); }
-    static void store(uint8_t *d, T v) { put(d, v); }
+};
+
+// What a loop converts: one channel's samples, or the mean of two for a mono downmix. at(k) is the
+// value at k, load(k) the four from k, load8(k) the eight.
+struct Channel {
+    const float *s;
+    float at(int k) const { return s[k]; }
+#ifdef __SSE2__
+    __m128 load(int k) const
+    {
+        return _mm_loadu_ps(s + k);
+    }
+#endif
+#if MPA_HAVE_AVX2_CONVERSIONS
+    MPA_AVX2 __m256 load8(int k) const
+    {
+        return _mm256_loadu_ps(s + k);
+    }
+#endif
+};
+
+struct Mean {
+    const float *l, *r;
+    float at(int k) const { return (l[k] + r[k]) * 0.5f; }
+#ifdef __SSE2__
+    __m128 load(int k) const
+    {
+        return _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(l + k), _mm_loadu_ps(r + k)), _mm_set1_ps(0.5f));
+    }
+#endif
+#if MPA_HAVE_AVX2_CONVERSIONS
+    MPA_AVX2 __m256 load8(int k) const
+    {
+        return _mm256_mul_ps(_mm256_add_ps(_mm256_loadu_ps(l + k), _mm256_loadu_ps(r + k)),
+                             _mm256_set1_ps(0.5f));
+    }
+#endif
 };
 
 #ifdef __SSE2__
@@ -204,15 +224,14 @@ struct F32 {
 template <class F>
 constexpr int kBlock = 16 / F::kBytes;
 
-// The output block of the kBlock samples from i on; load(k) gives the four
-// source values from k.
-template <class F, class Load>
-inline __m128i block(const Load &load, int i)
+// The output block of the kBlock samples from i on.
+template <class F, class Src>
+inline __m128i block(const Src &src, int i)
 {
     if constexpr (F::kBytes == 2)
-        return _mm_packs_epi32(F::lanes(load(i)), F::lanes(load(i + 4)));
+        return _mm_packs_epi32(F::lanes(src.load(i)), F::lanes(src.load(i + 4)));
     else
-        return F::lanes(load(i));
+        return F::lanes(src.load(i));
 }
 
 // Interleaves the samples of two blocks: the first half, then the second.
@@ -227,11 +246,6 @@ inline void store_pair(uint8_t *d, __m128i a, __m128i b)
         _mm_storeu_si128(reinterpret_cast<__m128i *>(d + 16), _mm_unpackhi_epi32(a, b));
     }
 }
-
-inline auto loader(const float *s)
-{
-    return [s](int k) { return _mm_loadu_ps(s + k); };
-}
 #endif
 
 #if MPA_HAVE_AVX2_CONVERSIONS
@@ -240,27 +254,14 @@ inline auto loader(const float *s)
 template <class F>
 constexpr int kBlock8 = 32 / F::kBytes;
 
-struct load8 {
-    const float *s;
-    MPA_AVX2 __m256 operator()(int k) const { return _mm256_loadu_ps(s + k); }
-};
-
-struct mean8 {
-    const float *l, *r;
-    MPA_AVX2 __m256 operator()(int k) const
-    {
-        return _mm256_mul_ps(_mm256_add_ps(_mm256_loadu_ps(l + k), _mm256_loadu_ps(r + k)),
-                             _mm256_set1_ps(0.5f));
-    }
-};
-
-template <class F, class Load>
-MPA_AVX2 __m256i block8(const Load &load, int i)
+template <class F, class Src>
+MPA_AVX2 __m256i block8(const Src &src, int i)
 {
     if constexpr (F::kBytes == 2)
-        return _mm256_permute4x64_epi64(_mm256_packs_epi32(F::lanes8(load(i)), F::lanes8(load(i + 8))), 0xD8);
+        return _mm256_permute4x64_epi64(
+            _mm256_packs_epi32(F::lanes8(src.load8(i)), F::lanes8(src.load8(i + 8))), 0xD8);
     else
-        return F::lanes8(load(i));
+        return F::lanes8(src.load8(i));
 }
 
 template <class F>
@@ -279,22 +280,12 @@ MPA_AVX2 void store_pair8(uint8_t *d, __m256i a, __m256i b)
 }
 
 // The eight-lane parts of the loops below: each returns how many samples it did.
-template <class F>
-__attribute__((target("avx2"))) int copy_channel8(const float *__restrict s, uint8_t *__restrict d, int n)
+template <class F, class Src>
+__attribute__((target("avx2"))) int put_channel8(Src src, uint8_t *__restrict d, int n)
 {
     int i = 0;
     for (; i + kBlock8<F> <= n; i += kBlock8<F>)
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + i * F::kBytes), block8<F>(load8{s}, i));
-    return i;
-}
-
-template <class F>
-__attribute__((target("avx2"))) int downmix8(const float *__restrict l, const float *__restrict r,
-                                             uint8_t *__restrict d, int n)
-{
-    int i = 0;
-    for (; i + kBlock8<F> <= n; i += kBlock8<F>)
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + i * F::kBytes), block8<F>(mean8{l, r}, i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + i * F::kBytes), block8<F>(src, i));
     return i;
 }
 
@@ -304,7 +295,7 @@ __attribute__((target("avx2"))) int interleave8(const float *__restrict l, const
 {
     int i = 0;
     for (; i + kBlock8<F> <= n; i += kBlock8<F>)
-        store_pair8<F>(d + 2 * i * F::kBytes, block8<F>(load8{l}, i), block8<F>(load8{r}, i));
+        store_pair8<F>(d + 2 * i * F::kBytes, block8<F>(Channel{l}, i), block8<F>(Channel{r}, i));
     return i;
 }
 
@@ -313,7 +304,7 @@ __attribute__((target("avx2"))) int duplicate8(const float *__restrict s, uint8_
 {
     int i = 0;
     for (; i + kBlock8<F> <= n; i += kBlock8<F>) {
-        const __m256i a = block8<F>(load8{s}, i);
+        const __m256i a = block8<F>(Channel{s}, i);
         store_pair8<F>(d + 2 * i * F::kBytes, a, a);
     }
     return i;
@@ -325,36 +316,19 @@ __attribute__((target("avx2"))) int duplicate8(const float *__restrict s, uint8_
 #define MPA_EIGHT_LANES(call)
 #endif
 
-template <class F, int kIsa>
-void copy_channel(const float *__restrict s, uint8_t *__restrict d, int n)
+// One output channel from src: a copy or a downmix.
+template <class F, int kIsa, class Src>
+void put_channel(Src src, uint8_t *__restrict d, int n)
 {
     int i = 0;
-    MPA_EIGHT_LANES(copy_channel8<F>(s, d, n))
+    MPA_EIGHT_LANES(put_channel8<F>(src, d, n))
 #ifdef __SSE2__
     if constexpr (F::kVector && kIsa >= 1)
         for (; i + kBlock<F> <= n; i += kBlock<F>)
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(d + i * F::kBytes), block<F>(loader(s), i));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(d + i * F::kBytes), block<F>(src, i));
 #endif
     for (; i < n; i++)
-        F::store(d + static_cast<ptrdiff_t>(i) * F::kBytes, F::convert(s[i]));
-}
-
-template <class F, int kIsa>
-void downmix(const float *__restrict l, const float *__restrict r, uint8_t *__restrict d, int n)
-{
-    int i = 0;
-    MPA_EIGHT_LANES(downmix8<F>(l, r, d, n))
-#ifdef __SSE2__
-    if constexpr (F::kVector && kIsa >= 1) {
-        const auto mean = [l, r](int k) {
-            return _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(l + k), _mm_loadu_ps(r + k)), _mm_set1_ps(0.5f));
-        };
-        for (; i + kBlock<F> <= n; i += kBlock<F>)
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(d + i * F::kBytes), block<F>(mean, i));
-    }
-#endif
-    for (; i < n; i++)
-        F::store(d + static_cast<ptrdiff_t>(i) * F::kBytes, F::convert((l[i] + r[i]) * 0.5f));
+        F::store(d + static_cast<ptrdiff_t>(i) * F::kBytes, F::convert(src.at(i)));
 }
 
 template <class F, int kIsa>
@@ -365,7 +339,7 @@ void interleave(const float *__restrict l, const float *__restrict r, uint8_t *_
 #ifdef __SSE2__
     if constexpr (F::kVector && kIsa >= 1)
         for (; i + kBlock<F> <= n; i += kBlock<F>)
-            store_pair<F>(d + 2 * i * F::kBytes, block<F>(loader(l), i), block<F>(loader(r), i));
+            store_pair<F>(d + 2 * i * F::kBytes, block<F>(Channel{l}, i), block<F>(Channel{r}, i));
 #endif
     for (; i < n; i++) {
         F::store(d + static_cast<ptrdiff_t>(i) * 2 * F::kBytes, F::convert(l[i]));
@@ -381,7 +355,7 @@ void duplicate(const float *__restrict s, uint8_t *__restrict d, int n)
 #ifdef __SSE2__
     if constexpr (F::kVector && kIsa >= 1)
         for (; i + kBlock<F> <= n; i += kBlock<F>) {
-            const __m128i a = block<F>(loader(s), i);
+            const __m128i a = block<F>(Channel{s}, i);
             store_pair<F>(d + 2 * i * F::kBytes, a, a);
         }
 #endif
@@ -399,13 +373,13 @@ void convert(const float *left, const float *right, int n, int out_channels, boo
 {
     if (out_channels == 1) {
         if (right)
-            downmix<F, kIsa>(left, right, dest[0], n);
+            put_channel<F, kIsa>(Mean{left, right}, dest[0], n);
         else
-            copy_channel<F, kIsa>(left, dest[0], n);
+            put_channel<F, kIsa>(Channel{left}, dest[0], n);
     } else if (planar) {
-        copy_channel<F, kIsa>(left, dest[0], n);
+        put_channel<F, kIsa>(Channel{left}, dest[0], n);
         if (right)
-            copy_channel<F, kIsa>(right, dest[1], n);
+            put_channel<F, kIsa>(Channel{right}, dest[1], n);
         else
             memcpy(dest[1], dest[0], static_cast<size_t>(n) * F::kBytes);
     } else if (right) {

@@ -114,31 +114,17 @@ std::string from_utf8(const uint8_t *p, size_t n)
             i++;
             continue;
         }
-        size_t need;
-        uint32_t cp;
-        uint8_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            need = 1;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            need = 2;
-            cp = c & 0x0F;
-            if (c == 0xE0)
-                lo = 0xA0;
-            if (c == 0xED)
-                hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            need = 3;
-            cp = c & 0x07;
-            if (c == 0xF0)
-                lo = 0x90;
-            if (c == 0xF4)
-                hi = 0x8F;
-        } else {
+        if (c < 0xC2 || c > 0xF4) {
             put_utf8(out, kReplacement);
             i++;
             continue;
         }
+        const size_t need = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;  // continuation bytes
+        uint32_t cp = c & (0x7Fu >> (need + 1));
+        // Allowed range of the second byte: E0 and F0 would start overlong forms below it, ED a
+        // surrogate and F4 a code point past U+10FFFF above it.
+        const uint8_t lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+        const uint8_t hi = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
         size_t k = 1;
         for (; k <= need && i + k < n; k++) {
             const uint8_t b = p[i + k];

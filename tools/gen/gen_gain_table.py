@@ -30,10 +30,7 @@ def main():
     out.append("")
     out.append("// pretab of ISO/IEC 11172-3 (Layer III pre-emphasis), by long band, zero past band 21.")
     table = PRETAB + [0] * (39 - len(PRETAB))
-    out.append("const uint8_t mpa_pretab[39] = {")
-    out.append("    " + ", ".join(str(v) for v in table[:22]) + ",")
-    out.append("    " + ", ".join(str(v) for v in table[22:]) + ",")
-    out.append("};")
+    out += common.array("const uint8_t mpa_pretab[39]", [str(v) for v in table], 22)
     common.write_lines(args.root, "src/layer3/requantize_tables.cpp", out)
 
 

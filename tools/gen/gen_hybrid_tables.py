@@ -25,6 +25,19 @@ def tables():
         assert len(values) == size
         t.append((name, size, comment, [common.f32(v) for v in values]))
 
+    def add_kernel(n, window):
+        # The kernel of n inputs and 2n outputs (n = 18 or 6), named by its outputs: n / 2 twiddles,
+        # and n output factors with the window folded in.
+        add("mpa_imdct%d_twiddle" % (2 * n), n // 2, "1 / (2 cos((2m + 1) pi / %d))" % (2 * n),
+            [1 / (2 * math.cos((2 * m + 1) * PI / (2 * n))) for m in range(n // 2)])
+        post = [0.0] * n
+        for m in range(n // 2):
+            s = math.sin((n - 1 - 2 * m) * PI / (4 * n))
+            post[m] = -s / (2 * math.cos((2 * m + 1) * PI / (4 * n)))
+            post[n - 1 - m] = s / (2 * math.cos((2 * n - 1 - 2 * m) * PI / (4 * n)))
+        add("mpa_imdct%d_post" % (2 * n), n,
+            "Output factors of the %d-point kernel: %s window times 1 / (2 cos)" % (n, window), post)
+
     add("mpa_alias_cs", 8, "1 / sqrt(1 + c_i^2), c_i of ISO/IEC 11172-3 Table B.9",
         [1 / math.sqrt(1 + c * c) for c in ALIAS_C])
     add("mpa_alias_ca", 8, "c_i / sqrt(1 + c_i^2)",
@@ -39,24 +52,8 @@ def tables():
         "Start/stop window value over the normal window value it replaces", switch)
     add("mpa_short_ratio", 3, "cot((2j + 1) pi / 24): short window value over its mirror",
         [1 / math.tan((2 * j + 1) * PI / 24) for j in range(3)])
-    add("mpa_imdct36_twiddle", 9, "1 / (2 cos((2m + 1) pi / 36))",
-        [1 / (2 * math.cos((2 * m + 1) * PI / 36)) for m in range(9)])
-    post36 = [0.0] * 18
-    for m in range(9):
-        s = math.sin((17 - 2 * m) * PI / 72)
-        post36[m] = -s / (2 * math.cos((2 * m + 1) * PI / 72))
-        post36[17 - m] = s / (2 * math.cos((35 - 2 * m) * PI / 72))
-    add("mpa_imdct36_post", 18,
-        "Output factors of the 18-point kernel: normal window times 1 / (2 cos)", post36)
-    add("mpa_imdct12_twiddle", 3, "1 / (2 cos((2m + 1) pi / 12))",
-        [1 / (2 * math.cos((2 * m + 1) * PI / 12)) for m in range(3)])
-    post12 = [0.0] * 6
-    for m in range(3):
-        s = math.sin((5 - 2 * m) * PI / 24)
-        post12[m] = -s / (2 * math.cos((2 * m + 1) * PI / 24))
-        post12[5 - m] = s / (2 * math.cos((11 - 2 * m) * PI / 24))
-    add("mpa_imdct12_post", 6,
-        "Output factors of the 6-point kernel: short window times 1 / (2 cos)", post12)
+    add_kernel(18, "normal")
+    add_kernel(6, "short")
     add("mpa_imdct9_cos", 9, "cos(k pi / 18), k = 0..8, for the 9- and 3-point cosine transforms",
         [math.cos(k * PI / 18) for k in range(9)])
     return t

@@ -63,10 +63,7 @@ def main():
     out.append("const float mpa_unit_signed[2] = {1.0f, -1.0f};")
     out.append("")
     out.append("// Linbits of the Huffman tables 0..31.")
-    out.append("const uint8_t mpa_linbits[32] = {")
-    out.append("    " + ", ".join(str(v) for v in LINBITS[:16]) + ",")
-    out.append("    " + ", ".join(str(v) for v in LINBITS[16:]) + ",")
-    out.append("};")
+    out += common.array("const uint8_t mpa_linbits[32]", [str(v) for v in LINBITS], 16)
     common.write_lines(args.root, "src/layer3/pow43_tables.cpp", out)
 
 

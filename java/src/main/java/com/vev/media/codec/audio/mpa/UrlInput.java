@@ -104,13 +104,7 @@ final class UrlInput {
             c.setRequestProperty("User-Agent", USER_AGENT);
             c.setRequestProperty("Accept", "*/*");
             c.setRequestProperty("Icy-MetaData", "1");
-            int code;
-            try {
-                code = c.getResponseCode();
-            } catch (IOException | RuntimeException e) {
-                c.disconnect();
-                throw e;
-            }
+            int code = orDisconnect(c, c::getResponseCode);
             if (code == -1) {
                 // Not HTTP: a Shoutcast v1 server's "ICY 200 OK", which HttpURLConnection cannot read.
                 c.disconnect();
@@ -154,13 +148,7 @@ final class UrlInput {
                             IcyInputStream.text(value.getBytes(StandardCharsets.ISO_8859_1)));
                 }
             }
-            InputStream body;
-            try {
-                body = c.getInputStream();
-            } catch (IOException | RuntimeException e) {
-                c.disconnect();
-                throw e;
-            }
+            InputStream body = orDisconnect(c, c::getInputStream);
             String encoding = headers.getOrDefault("content-encoding", "identity").trim();
             if (encoding.equalsIgnoreCase("gzip") || encoding.equalsIgnoreCase("x-gzip")) {
                 body = new GZIPInputStream(body);
@@ -171,6 +159,21 @@ final class UrlInput {
             Map<String, String> icy = icyOnly(headers);
             long length = icy.isEmpty() && encoding.equalsIgnoreCase("identity") ? c.getContentLengthLong() : -1;
             return new UrlInput(strip(body, icy, listener, at), length, null, icy);
+        }
+    }
+
+    /** A call on a connection that may throw. */
+    private interface ConnectionCall<T> {
+        T call() throws IOException;
+    }
+
+    /** What call gives; when it throws, c is disconnected first. */
+    private static <T> T orDisconnect(HttpURLConnection c, ConnectionCall<T> call) throws IOException {
+        try {
+            return call.call();
+        } catch (IOException | RuntimeException e) {
+            c.disconnect();
+            throw e;
         }
     }
 
