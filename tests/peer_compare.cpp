@@ -34,10 +34,10 @@ struct Case {
 
 const Case kCases[] = {
     {"cbr 128k joint", "lame", "-b 128 -m j", 44100, 2, 2.0},
-    {"cbr 320k stereo", "lame", "-b 320 -m s", 44100, 2, 2.0},
+    {"cbr 320k stereo", "lame", "-m s -b 320", 44100, 2, 2.0},
     {"vbr -V 2", "lame", "-V 2", 44100, 2, 2.0},
     {"vbr -V 5 48k", "lame", "-V 5", 48000, 2, 2.0},
-    {"mono 64k", "lame", "-b 64 -m m", 44100, 1, 2.0},
+    {"mono 64k", "lame", "-m m -b 64", 44100, 1, 2.0},
     {"mpeg-2 22.05k 64k", "lame", "-b 64", 22050, 2, 2.0},
     {"mpeg-2 24k vbr", "lame", "-V 4", 24000, 2, 2.0},
     {"mpeg-2.5 8k 16k", "lame", "-b 16", 8000, 2, 2.0},
@@ -53,23 +53,12 @@ const Case kCases[] = {
     {"layer ii 192k", "twolame", "-b 192", 44100, 2, 2.0},
 };
 
-// The case's stream, written to the scratch folder; empty when it cannot be made.
-std::string make_stream(const Case &c, int index)
+// The case's stream, as the encoded_streams fixture made it; empty when it is not there.
+std::string make_stream(const Case &c)
 {
-    const std::string path = mpa_test::scratch_dir() + "/peer_" + std::to_string(index) + ".mpa";
-    if (c.seconds == 2.0) {
-        const mpa_test::Encoded *e = mpa_test::encode(c.encoder, c.options, c.rate, c.channels);
-        if (!e)
-            return "";
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char *>(e->bytes.data()),
-                   static_cast<std::streamsize>(e->bytes.size()));
-        return path;
-    }
-    const mpa_test::Source *s = mpa_test::source_signal(c.rate, c.channels, c.seconds);
-    const std::string cmd =
-        std::string(c.encoder) + " --quiet " + c.options + " " + (s ? s->wav : "") + " " + path;
-    return s && std::system(cmd.c_str()) == 0 ? path : "";
+    return mpa_test::encode(c.encoder, c.options, c.rate, c.channels, c.seconds)
+               ? mpa_test::stream_path(c.encoder, c.options, c.rate, c.channels, c.seconds)
+               : "";
 }
 
 struct Pcm {
@@ -150,7 +139,7 @@ Pcm decode_mpg123(const std::string &path, bool full_precision)
 // Output of `mpadec --raw` for the file, or "" when it fails.
 std::string run_mpadec(const std::string &mpadec, const std::string &in)
 {
-    const std::string out = in + ".raw";
+    const std::string out = mpa_test::scratch_dir() + "/mpadec.raw";
     const std::string cmd = "'" + mpadec + "' --raw '" + in + "' '" + out + "' 2>/dev/null";
     if (std::system(cmd.c_str()) != 0)
         return "";
@@ -213,7 +202,7 @@ int main(int argc, char **argv)
             std::printf("%-22s skipped: %s is not installed\n", c.name, c.encoder);
             continue;
         }
-        const std::string path = make_stream(c, index);
+        const std::string path = make_stream(c);
         if (path.empty()) {
             std::printf("%-22s FAIL: cannot encode\n", c.name);
             failures++;

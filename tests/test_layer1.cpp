@@ -99,12 +99,7 @@ std::vector<uint8_t> write_frame(Layer1Frame &f, int frame_bits)
                 if (f.alloc[ch][sb])
                     w.put(f.code[b][ch][sb], f.alloc[ch][sb] + 1);
     f.content_bits = w.bits();
-    w.pad_to(frame_bits);
-    mpa_test::put_header(w, f.h);
-    std::vector<uint8_t> data = w.bytes();
-    if (!f.h.protection_bit)
-        mpa_test::set_frame_crc(data, f.crc_bits);
-    return data;
+    return mpa_test::end_frame(w, f.h, frame_bits, f.crc_bits);
 }
 
 void expect_samples(const Layer12Run &run, const Layer1Frame &f)
@@ -144,57 +139,42 @@ TEST(Layer1, DequantisesEveryChannelModeLikeTheStandard)
     }
 }
 
-TEST(Layer1, CrcCoversExactlyTheAllocationBits)
+// For the tests over the layers (test_refusal.cpp).
+mpa_test::LayerRefusals mpa_test::layer1_refusals()
 {
-    // mono 128, joint stereo (bound 12) 176, stereo 256 protected bits
-    const int modes[][3] = {{3, 0, 128}, {1, 2, 176}, {0, 0, 256}};
-    std::mt19937 rng(5);
-    for (const auto &m : modes) {
-        Layer1Frame f = make_frame(m[0], m[1], true);
-        fill_random(f, rng);
-        const std::vector<uint8_t> good = write_frame(f, 5376);
-        ASSERT_EQ(f.crc_bits, static_cast<size_t>(m[2]));
-        mpa_test::expect_crc_covers_exactly(good, f.crc_bits, 5, 1);
-    }
-}
-
-TEST(Layer1, RefusesShortOverlongAndForbiddenFramesWithoutOutput)
-{
+    LayerRefusals r;
     std::mt19937 rng(7);
     Layer1Frame f = make_frame(0, 0, true);
     fill_random(f, rng);
-    const std::vector<uint8_t> data = write_frame(f, 5376);
-    {
-        Layer12Run run;  // CRC present, allocation incomplete
-        EXPECT_EQ(run.decode(data, 6 + 31), MPA_ERR_NEED_DATA);
-        EXPECT_TRUE(run.nothing_output());
-    }
-    for (int len : {6 + 40, static_cast<int>(f.content_bits) / 8 - 2}) {
-        Layer12Run run;  // cut in the scale factors, then in the last block
-        EXPECT_EQ(run.decode(data, len), MPA_ERR_NEED_DATA) << len;
-        EXPECT_TRUE(run.nothing_output());
-    }
-    {
-        // Content longer than the declared frame (32 kbit/s at 32 kHz: 384 bits).
-        Layer1Frame g = make_frame(3, 0, false);
-        g.h.bitrate_index = 1;
-        for (int sb = 0; sb < 32; sb++)
-            g.alloc[0][sb] = 1;
-        std::vector<uint8_t> overlong = write_frame(g, 384);
-        overlong.resize(overlong.size() + 400, 0);
-        Layer12Run run;
-        EXPECT_EQ(run.decode(overlong), MPA_ERROR);
-        EXPECT_TRUE(run.nothing_output());
-    }
+    r.frame = write_frame(f, 5376);
+    // CRC present, allocation incomplete; cut in the scale factors; in the last block.
+    r.short_lengths = {6 + 31, 6 + 40, static_cast<int>(f.content_bits) / 8 - 2};
+    // Content longer than the declared frame (32 kbit/s at 32 kHz: 384 bits).
+    Layer1Frame g = make_frame(3, 0, false);
+    g.h.bitrate_index = 1;
+    for (int sb = 0; sb < 32; sb++)
+        g.alloc[0][sb] = 1;
+    r.bad.emplace_back("overlong", write_frame(g, 384));
+    r.bad.back().second.resize(r.bad.back().second.size() + 400, 0);
     // Allocation 15 (forbidden): channel 1 below the joint stereo bound of 4,
     // and a shared subband above it.
     for (int sb : {3, 20}) {
-        Layer1Frame g = make_frame(1, 0, false);
-        g.alloc[1][sb] = 15;
-        if (sb >= g.bound)
-            g.alloc[0][sb] = 15;
-        Layer12Run run;
-        EXPECT_EQ(run.decode(write_frame(g, 5376)), MPA_ERROR) << sb;
-        EXPECT_TRUE(run.nothing_output());
+        Layer1Frame b = make_frame(1, 0, false);
+        b.alloc[1][sb] = 15;
+        if (sb >= b.bound)
+            b.alloc[0][sb] = 15;
+        r.bad.emplace_back("allocation 15 in subband " + std::to_string(sb), write_frame(b, 5376));
     }
+    // The CRC covers the allocation bits: mono 128, joint stereo (bound 12) 176, stereo 256.
+    const int modes[][3] = {{3, 0, 128}, {1, 2, 176}, {0, 0, 256}};
+    std::mt19937 crc_rng(5);
+    for (const auto &m : modes) {
+        Layer1Frame c = make_frame(m[0], m[1], true);
+        fill_random(c, crc_rng);
+        std::vector<uint8_t> bytes = write_frame(c, 5376);
+        r.protected_frames.push_back({std::move(bytes), c.crc_bits, static_cast<size_t>(m[2])});
+    }
+    r.crc_word_byte = 5;
+    r.crc_word_mask = 1;
+    return r;
 }

@@ -155,12 +155,7 @@ std::vector<uint8_t> write_frame(Layer2Frame &f)
                 }
             }
     f.content_bits = w.bits();
-    w.pad_to(frame_bits(f.h));
-    mpa_test::put_header(w, f.h);
-    std::vector<uint8_t> data = w.bytes();
-    if (!f.h.protection_bit)
-        mpa_test::set_frame_crc(data, f.crc_bits);
-    return data;
+    return mpa_test::end_frame(w, f.h, frame_bits(f.h), f.crc_bits);
 }
 
 void expect_samples(const Layer12Run &run, const Layer2Frame &f)
@@ -317,45 +312,35 @@ TEST(Layer2, GroupedCodesBeyondTheirTableRefuseTheFrame)
     }
 }
 
-TEST(Layer2, CrcCoversExactlyTheAllocationAndScfsiBits)
+// For the tests over the layers (test_refusal.cpp).
+mpa_test::LayerRefusals mpa_test::layer2_refusals()
 {
-    std::mt19937 rng(9);
-    for (int table : {0, 2}) {
-        Layer2Frame f = make_frame(header(1, 1, table == 0 ? 8 : 4, 0), table);
-        f.h.protection_bit = 0;
-        fill_random(f, rng);
-        const std::vector<uint8_t> good = write_frame(f);  // sets f.crc_bits
-        mpa_test::expect_crc_covers_exactly(good, f.crc_bits, 4, 0x80);
-    }
-}
-
-TEST(Layer2, RefusesShortOverlongAndRateless)
-{
+    LayerRefusals r;
     std::mt19937 rng(1);
     Layer2Frame f = make_frame(header(1, 0, 10, 0), 1);
     fill_random(f, rng);
-    const std::vector<uint8_t> data = write_frame(f);
-    for (int len : {4 + 20, static_cast<int>(f.content_bits) / 8 - 2}) {
-        Layer12Run run;  // cut in the allocation, then in the last granule
-        EXPECT_EQ(run.decode(data, len), MPA_ERR_NEED_DATA) << len;
-        EXPECT_TRUE(run.nothing_output());
+    r.frame = write_frame(f);
+    // Cut in the allocation, then in the last granule.
+    r.short_lengths = {4 + 20, static_cast<int>(f.content_bits) / 8 - 2};
+    // 32 kHz mono 32 kbit/s, table 3: 1152 bits declared, far more written.
+    Layer2Frame g = make_frame(header(1, 2, 1, 3), 3);
+    for (int sb = 0; sb < 12; sb++)
+        g.alloc[0][sb] = 7;
+    r.bad.emplace_back("overlong", write_frame(g));
+    r.bad.back().second.resize(r.bad.back().second.size() + 2000, 0);
+    // MPEG-1 mono at 224 kbit/s has no allocation table.
+    Layer2Frame m = make_frame(header(1, 0, 11, 3), 0);
+    r.bad.emplace_back("no allocation table", write_frame(m));
+    // The CRC covers the allocation and scfsi bits, of tables 0 and 2.
+    std::mt19937 crc_rng(9);
+    for (int table : {0, 2}) {
+        Layer2Frame c = make_frame(header(1, 1, table == 0 ? 8 : 4, 0), table);
+        c.h.protection_bit = 0;
+        fill_random(c, crc_rng);
+        std::vector<uint8_t> bytes = write_frame(c);
+        r.protected_frames.push_back({std::move(bytes), c.crc_bits, 0});
     }
-    {
-        // 32 kHz mono 32 kbit/s, table 3: 1152 bits declared, far more written.
-        Layer2Frame g = make_frame(header(1, 2, 1, 3), 3);
-        for (int sb = 0; sb < 12; sb++)
-            g.alloc[0][sb] = 7;
-        std::vector<uint8_t> overlong = write_frame(g);
-        overlong.resize(overlong.size() + 2000, 0);
-        Layer12Run run;
-        EXPECT_EQ(run.decode(overlong), MPA_ERROR);
-        EXPECT_TRUE(run.nothing_output());
-    }
-    {
-        // MPEG-1 mono at 224 kbit/s has no allocation table.
-        Layer2Frame g = make_frame(header(1, 0, 11, 3), 0);
-        Layer12Run run;
-        EXPECT_EQ(run.decode(write_frame(g)), MPA_ERROR);
-        EXPECT_TRUE(run.nothing_output());
-    }
+    r.crc_word_byte = 4;
+    r.crc_word_mask = 0x80;
+    return r;
 }

@@ -6,19 +6,9 @@
 
 namespace {
 
-struct Layer2Case {
-    const char *options;
-    int rate;
-    int channels;
-    int mode;          // a header mode the stream must use
-    int bit_rate;      // expected kbit/s, 0 for free format
-    bool crc;
-    double min_snr_db;
-};
-
 // Measured SNRs: about 63-71 dB at the MPEG-1 rates, 47-50 dB at the LSF
 // rates (where twolame has fewer bits per subband).
-const Layer2Case kCases[] = {
+const mpa_test::StreamCase kCases[] = {
     {"-m s -b 192", 44100, 2, 0, 192, false, 55},
     {"-m s -b 192", 48000, 2, 0, 192, false, 55},
     {"-m j -b 128", 32000, 2, 1, 128, false, 55},
@@ -38,7 +28,7 @@ TEST(Layer2Streams, TwolameStreamsDecodeCleanly)
 {
     MPA_SKIP_WITHOUT("sox");
     MPA_SKIP_WITHOUT("twolame");
-    for (const Layer2Case &c : kCases) {
+    for (const mpa_test::StreamCase &c : kCases) {
         SCOPED_TRACE(std::string(c.options) + " at " + std::to_string(c.rate) + " Hz");
         const mpa_test::Encoded *e = mpa_test::encode("twolame", c.options, c.rate, c.channels);
         ASSERT_NE(e, nullptr);

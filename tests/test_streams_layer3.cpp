@@ -7,21 +7,11 @@
 
 namespace {
 
-struct Layer3Case {
-    const char *options;
-    int rate;
-    int channels;
-    int mode;      // a header mode the stream must use
-    int bit_rate;  // expected kbit/s of the first frame, 0 for free format
-    bool crc;
-    double min_snr_db;
-};
-
 // lame lowers the level of this signal by about 5% at CBR rates up to 160
 // kbit/s (an independent decoder gives the same output), which caps the SNR
 // there at 26 dB (31-34 dB at 192-224 kbit/s); from 256 kbit/s and with VBR
 // it measures 68-79 dB.
-const Layer3Case kCases[] = {
+const mpa_test::StreamCase kCases[] = {
     {"-b 128", 44100, 2, 1, 128, false, 23},
     {"-m s -b 320", 44100, 2, 0, 320, false, 65},
     {"-V 2", 44100, 2, 1, 128, false, 60},  // the first frame is lame's 128 kbit/s tag frame
@@ -50,7 +40,7 @@ TEST(Layer3Streams, LameStreamsDecodeCleanly)
 {
     MPA_SKIP_WITHOUT("sox");
     MPA_SKIP_WITHOUT("lame");
-    for (const Layer3Case &c : kCases) {
+    for (const mpa_test::StreamCase &c : kCases) {
         SCOPED_TRACE(std::string(c.options) + " at " + std::to_string(c.rate) + " Hz");
         const mpa_test::Encoded *e = mpa_test::encode("lame", c.options, c.rate, c.channels);
         ASSERT_NE(e, nullptr);

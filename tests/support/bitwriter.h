@@ -104,6 +104,19 @@ inline void set_frame_crc(std::vector<uint8_t> &frame, size_t protected_bits)
     frame[5] = static_cast<uint8_t>(crc);
 }
 
+// Ends a frame of frame_bits (from w's first bit): pads it, appends the next
+// frame's header (h again) and, for a protected frame, stores the CRC over
+// the crc_bits after the CRC word.
+inline std::vector<uint8_t> end_frame(BitWriter &w, const HeaderFields &h, size_t frame_bits, size_t crc_bits)
+{
+    w.pad_to(frame_bits);
+    put_header(w, h);
+    std::vector<uint8_t> data = w.bytes();
+    if (!h.protection_bit)
+        set_frame_crc(data, crc_bits);
+    return data;
+}
+
 }  // namespace mpa_test
 
 #endif

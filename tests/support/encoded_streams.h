@@ -1,11 +1,14 @@
-// Test helper: real MPEG audio streams made at test time. sox synthesises a
-// signal, lame or twolame encodes it in a per-process temporary folder, and
-// the encoded bytes come back cached per process. Also a full stream decode
-// through the stream layer and the SNR of its output against the source.
+// Test helper: real MPEG audio streams. The encoded_streams fixture
+// (encode_streams.sh) makes every stream of tests/encoded_streams.txt once per
+// build folder; here they are read by their settings and cached per process
+// (a binary run by hand runs the script itself).
+// Also a full stream decode through the stream layer and the SNR of its output
+// against the source.
 #ifndef ROVAZ_TESTS_SUPPORT_ENCODED_STREAMS_H
 #define ROVAZ_TESTS_SUPPORT_ENCODED_STREAMS_H
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 
@@ -68,41 +71,73 @@ inline const std::string &scratch_dir()
     return dir.path;
 }
 
-// A test signal: one linear sweep per channel (left rising, right falling), so
-// that the channels differ and the encoder delay has one clear best lag.
+// The folder of the encoded streams: $ROVAZ_TEST_STREAMS, else the build's.
+inline std::string streams_dir()
+{
+    const char *env = std::getenv("ROVAZ_TEST_STREAMS");
+    return env && *env ? env : ROVAZ_TEST_STREAMS_DIR;
+}
+
+// The file of a stream or (encoder empty) of a source signal, named as
+// encode_streams.sh names it. signal: "sweep" (one linear sweep per channel,
+// left rising, right falling, so that the channels differ and the encoder
+// delay has one clear best lag) or "tones".
+inline std::string stream_path(const std::string &encoder, const std::string &options, int rate,
+                               int channels, double seconds = 2.0, const std::string &signal = "sweep")
+{
+    char secs[32];
+    std::snprintf(secs, sizeof(secs), "%g", seconds);
+    std::string name = (encoder.empty() ? "signal" : encoder) + "_" + signal + "_" + std::to_string(rate) +
+                       "_" + std::to_string(channels) + "_" + secs;
+    if (!encoder.empty())
+        name += "_" + options;
+    std::replace(name.begin(), name.end(), ' ', '_');
+    return streams_dir() + "/" + name + (encoder.empty() ? "" : ".mpa");
+}
+
 struct Source {
     int rate = 0;
     int channels = 0;
-    std::string wav;             // path of the synthesised file
+    std::string wav;             // path of the signal's file
     std::vector<int16_t> pcm;    // interleaved samples
 };
 
-inline const Source *source_signal(int rate, int channels, double seconds = 2.0)
+// Runs the fixture's script once per process, for a test binary run by hand
+// (not through CTest): it makes what is missing and keeps what is there.
+inline void make_streams_once()
+{
+    static const bool done = [] {
+        const std::string tests = std::string(ROVAZ_SOURCE_DIR) + "/tests/";
+        const std::string cmd = "sh '" + tests + "encode_streams.sh' '" + tests + "encoded_streams.txt' '" +
+                                streams_dir() + "' >/dev/null";
+        return std::system(cmd.c_str()) == 0;
+    }();
+    (void)done;
+}
+
+inline const Source *source_signal(int rate, int channels, double seconds = 2.0,
+                                   const std::string &signal = "sweep")
 {
     static std::map<std::string, std::unique_ptr<Source>> cache;
-    const std::string key = std::to_string(rate) + "_" + std::to_string(channels) + "_" +
-                            std::to_string(static_cast<int>(seconds * 1000));
-    auto it = cache.find(key);
+    const std::string base = stream_path("", "", rate, channels, seconds, signal);
+    auto it = cache.find(base);
     if (it != cache.end())
         return it->second.get();
     auto s = std::make_unique<Source>();
     s->rate = rate;
     s->channels = channels;
-    s->wav = scratch_dir() + "/src_" + key + ".wav";
-    const std::string raw = scratch_dir() + "/src_" + key + ".raw";
-    const std::string sweeps = channels == 1 ? "sine 150-3000" : "sine 150-3000 sine 2500-200";
-    // No dither: the same signal, and so the same streams, on every run.
-    const std::string cmd = "sox -D -n -r " + std::to_string(rate) + " -c " + std::to_string(channels) +
-                            " -b 16 " + s->wav + " synth " + std::to_string(seconds) + " " + sweeps +
-                            " vol 0.5 && sox " + s->wav + " -t s16 -L " + raw;
-    if (scratch_dir().empty() || std::system(cmd.c_str()) != 0)
+    s->wav = base + ".wav";
+    std::vector<uint8_t> bytes = read_file_bytes(base + ".raw");
+    if (bytes.empty()) {
+        make_streams_once();
+        bytes = read_file_bytes(base + ".raw");
+    }
+    if (bytes.empty())
         return nullptr;
-    const std::vector<uint8_t> bytes = read_file_bytes(raw);
-    std::filesystem::remove(raw);
     s->pcm.resize(bytes.size() / 2);
     for (size_t i = 0; i < s->pcm.size(); i++)
         s->pcm[i] = static_cast<int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
-    return cache.emplace(key, std::move(s)).first->second.get();
+    return cache.emplace(base, std::move(s)).first->second.get();
 }
 
 struct Encoded {
@@ -110,31 +145,40 @@ struct Encoded {
     std::vector<uint8_t> bytes;
 };
 
-// Encodes the source signal of the given rate and channels with `encoder`
-// ("lame" or "twolame") and its options; null when sox or the encoder fails.
-inline const Encoded *encode(const std::string &encoder, const std::string &options, int rate,
-                             int channels)
+// The source signal encoded with `encoder` ("lame" or "twolame") and its
+// options; null (with a message) when the fixture did not make it.
+inline const Encoded *encode(const std::string &encoder, const std::string &options, int rate, int channels,
+                             double seconds = 2.0, const std::string &signal = "sweep")
 {
     static std::map<std::string, std::unique_ptr<Encoded>> cache;
-    const std::string key = encoder + " " + options + " @" + std::to_string(rate) + "/" +
-                            std::to_string(channels);
-    auto it = cache.find(key);
+    const std::string path = stream_path(encoder, options, rate, channels, seconds, signal);
+    auto it = cache.find(path);
     if (it != cache.end())
         return it->second.get();
     auto e = std::make_unique<Encoded>();
-    e->source = source_signal(rate, channels);
-    if (!e->source)
+    e->source = source_signal(rate, channels, seconds, signal);
+    if (!read_file(path, &e->bytes)) {
+        make_streams_once();
+        read_file(path, &e->bytes);
+    }
+    if (!e->source || e->bytes.empty()) {
+        std::fprintf(stderr, "%s: missing (listed in tests/encoded_streams.txt? fixture encoded_streams run?)\n",
+                     path.c_str());
         return nullptr;
-    const std::string out = scratch_dir() + "/enc_" + std::to_string(cache.size()) + ".mpa";
-    const std::string cmd = encoder + " --quiet " + options + " " + e->source->wav + " " + out;
-    if (std::system(cmd.c_str()) != 0)
-        return nullptr;
-    e->bytes = read_file_bytes(out);
-    std::filesystem::remove(out);
-    if (e->bytes.empty())
-        return nullptr;
-    return cache.emplace(key, std::move(e)).first->second.get();
+    }
+    return cache.emplace(path, std::move(e)).first->second.get();
 }
+
+// An encoder's stream of the sweep and what its decode must show.
+struct StreamCase {
+    const char *options;
+    int rate;
+    int channels;
+    int mode;      // a header mode the stream must use
+    int bit_rate;  // expected kbit/s of the first frame, 0 for free format
+    bool crc;
+    double min_snr_db;
+};
 
 // The header search as the stream layer does it by default (MPEG 2.5 too).
 inline int stream_header(mpa_header *h, const uint8_t *data, int len)

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -101,6 +103,26 @@ inline void expect_crc_covers_exactly(const std::vector<uint8_t> &good, size_t c
     bad[at] ^= mask;
     EXPECT_EQ(run.decode(bad), MPA_ERR_CRC);
 }
+
+// Per layer, frames the decoder must refuse, for the tests over the layers in
+// test_refusal.cpp; each layer's test file builds its own with its writer.
+struct ProtectedFrame {
+    std::vector<uint8_t> bytes;  // a protected frame, then the next header
+    size_t crc_bits;             // as its writer counted them
+    size_t expected_crc_bits;    // what the layer's rules give, 0 when not fixed here
+};
+
+struct LayerRefusals {
+    std::vector<uint8_t> frame;           // a valid frame, then the next header
+    std::vector<int> short_lengths;       // cuts of frame that need more data
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> bad;  // frames refused whole
+    std::vector<ProtectedFrame> protected_frames;
+    size_t crc_word_byte;                 // a byte of the CRC word and a bit of it to flip
+    uint8_t crc_word_mask;
+};
+
+LayerRefusals layer1_refusals();
+LayerRefusals layer2_refusals();
 
 }  // namespace mpa_test
 

@@ -17,8 +17,8 @@ import org.junit.Test;
 
 /**
  * The native methods with arguments a careless or hostile caller may pass: the calls answer false (or
- * ignore the handle) and touch nothing outside the windows they were given. Complements the argument
- * checks in NativeConvertTest and NativeHeaderTest.
+ * ignore the handle) and touch nothing outside the windows they were given. The frame natives' checks of
+ * their arguments are all here (NativeStreamTest has the stream natives').
  */
 public class HostileArgumentsTest {
     private static final byte GUARD = 0x5A;
@@ -128,6 +128,7 @@ public class HostileArgumentsTest {
         assertTrue(convert(handle, mp3, pos, mp3.length - pos, 0, out, 0));
         assertEquals(h.frameBytes(), consumed[0]);
         assertEquals(0, produced[0]);
+        assertEquals(0, needed[0]);
         assertGuardsIntact(out, 0, 0);
         // Offered, they make the frame decode.
         int fresh = MpegAudio.nOpen(new int[1]);
@@ -139,24 +140,52 @@ public class HostileArgumentsTest {
         }
     }
 
-    @Test
-    public void missingOrEmptyCounterArraysAreRefused() throws Exception {
-        byte[] mp2 = TestStreams.twolame(48000, 2, 1.0, "-b", "128");
-        byte[] out = guarded(4608);
-        int[] ok = new int[1];
-        int[][] variants = {null, new int[0]};
-        for (int[] bad : variants) {
-            assertFalse(MpegAudio.nConvert(handle, mp2, 0, mp2.length, out, 0, 0, bad, ok, 0, ok));
-            assertFalse(MpegAudio.nConvert(handle, mp2, 0, mp2.length, out, 0, 0, ok, bad, 0, ok));
-            assertFalse(MpegAudio.nConvert(handle, mp2, 0, mp2.length, out, 0, 0, ok, ok, 0, bad));
+    /** nConvert with these arguments answers false and, given this test's counters, zeroes them. */
+    private void assertRefused(String what, int h, byte[] in, int offset, int length, int preceding, byte[] out,
+                               int outOffset, int[] c, int[] p, int[] n) {
+        consumed[0] = produced[0] = needed[0] = -1;
+        assertFalse(what, MpegAudio.nConvert(h, in, offset, length, out, outOffset, 0, c, p, preceding, n));
+        if (c == consumed && p == produced && n == needed) {
+            assertEquals(what, 0, consumed[0] | produced[0] | needed[0]);
         }
-        assertFalse(MpegAudio.nConvert(handle, mp2, 0, mp2.length, out, -1, 0, consumed, produced, 0, needed));
-        assertFalse(MpegAudio.nConvert(handle, mp2, Integer.MIN_VALUE, mp2.length, out, 0, 0, consumed, produced,
-                Integer.MIN_VALUE, needed));
-        assertFalse(MpegAudio.nConvert(handle, new byte[0], 0, 0, out, 0, 0, consumed, produced, 0, needed));
-        assertGuardsIntact(out, 0, 0);
+        if (out != null) {
+            assertGuardsIntact(out, 0, 0);
+        }
+    }
+
+    @Test
+    public void refusedCallsAnswerFalseAndTouchNothing() throws Exception {
+        byte[] mp2 = TestStreams.twolame(48000, 2, 1.0, "-b", "128");
+        int n = mp2.length;
+        byte[] out = guarded(4608);
+        int[][] windows = {{-1, 10, 0}, {0, -1, 0}, {0, n + 1, 0}, {n, 1, 0}, {Integer.MAX_VALUE, 10, 0},
+                           {10, Integer.MAX_VALUE, 0}, {n + 5, 0, 0}, {10, 100, 11}, {10, 100, -1},
+                           {Integer.MIN_VALUE, n, Integer.MIN_VALUE}};
+        for (int[] w : windows) {
+            assertRefused("offset " + w[0] + ", length " + w[1] + ", preceding " + w[2], handle, mp2, w[0], w[1],
+                    w[2], out, 0, consumed, produced, needed);
+        }
+        assertRefused("null input", handle, null, 0, 0, 0, out, 0, consumed, produced, needed);
+        assertRefused("empty input", handle, new byte[0], 0, 0, 0, out, 0, consumed, produced, needed);
+        assertRefused("null output", handle, mp2, 0, n, 0, null, 0, consumed, produced, needed);
+        assertRefused("output one byte short", handle, mp2, 0, n, 0, guarded(4607), 0, consumed, produced, needed);
+        for (int at : new int[] {-1, 4608, 4609}) {
+            assertRefused("output offset " + at, handle, mp2, 0, n, 0, out, at, consumed, produced, needed);
+        }
+        int[] ok = new int[1];
+        for (int[] bad : new int[][] {null, new int[0]}) {
+            String kind = bad == null ? " null" : " empty";
+            assertRefused("consumed" + kind, handle, mp2, 0, n, 0, out, 0, bad, ok, ok);
+            assertRefused("produced" + kind, handle, mp2, 0, n, 0, out, 0, ok, bad, ok);
+            assertRefused("needed" + kind, handle, mp2, 0, n, 0, out, 0, ok, ok, bad);
+        }
+        int closed = MpegAudio.nOpen(new int[1]);
+        MpegAudio.nClose(closed);
+        for (int bad : new int[] {0, -1, 12345, Integer.MAX_VALUE, Integer.MIN_VALUE, closed}) {
+            assertRefused("handle " + bad, bad, mp2, 0, n, 0, out, 0, consumed, produced, needed);
+        }
         // None of it disturbed the instance.
-        assertTrue(convert(handle, mp2, 0, mp2.length, 0, out, 0));
+        assertTrue(convert(handle, mp2, 0, n, 0, out, 0));
         assertEquals(4608, produced[0]);
     }
 
@@ -234,6 +263,12 @@ public class HostileArgumentsTest {
         int nChannels = -1;
     }
 
+    /** A header class with only some of the fields. */
+    static final class PartialHeader {
+        int layer;
+        int samplingRate;
+    }
+
     @Test
     public void headerObjectsOfAnyShape() {
         byte[] data = new byte[212];
@@ -248,8 +283,13 @@ public class HostileArgumentsTest {
         assertEquals("x", odd.bitRate);
         assertEquals(-1, OddHeader.samplingRate);
         assertEquals(1, odd.nChannels);
-        assertTrue(MpegAudio.nGetHeader(data, data.length, new int[4]));
-        assertTrue(MpegAudio.nGetHeader(data, data.length, "a string"));
+        PartialHeader partial = new PartialHeader();
+        assertTrue(MpegAudio.nGetHeader(data, data.length, partial));
+        assertEquals(1, partial.layer);
+        assertEquals(44100, partial.samplingRate);   // set although the fields before it are missing
+        for (Object any : new Object[] {new int[4], "a string", new Object()}) {
+            assertTrue(MpegAudio.nGetHeader(data, data.length, any));
+        }
         // Lengths that make no sense.
         MpegAudioHeader h = new MpegAudioHeader();
         assertFalse(MpegAudio.nGetHeader(data, 0, h));

@@ -2,7 +2,6 @@ package com.vev.media.codec.audio.mpa;
 
 import static org.junit.Assert.assertArrayEquals;
 import static org.junit.Assert.assertEquals;
-import static org.junit.Assert.assertFalse;
 import static org.junit.Assert.assertTrue;
 import static org.junit.Assume.assumeTrue;
 
@@ -14,7 +13,7 @@ import org.junit.After;
 import org.junit.Before;
 import org.junit.Test;
 
-/** nConvert through the Java class: counters, windows, hostile arguments, whole streams. */
+/** nConvert through the Java class: counters, windows, whole streams (hostile arguments: HostileArgumentsTest). */
 public class NativeConvertTest {
     private int handle;
     private final int[] consumed = new int[1];
@@ -78,59 +77,6 @@ public class NativeConvertTest {
         System.arraycopy(mp2, 0, shifted, 33, mp2.length);
         assertTrue(convert(shifted, 0, shifted.length, 0));
         assertCounters(33 + h.frameBytes(), 4608, 0);
-    }
-
-    @Test
-    public void layerThreeFrameReachingBeyondTheReservoirIsConsumedWithoutOutput() throws Exception {
-        byte[] mp3 = TestStreams.lame(44100, 2, 2.0, "-b", "128");
-        // Find a frame whose main data begins in earlier frames and start there.
-        int pos = 0;
-        MpegAudioHeader h = null;
-        for (int i = 0; i < 40; i++) {
-            h = MpegAudio.header(Arrays.copyOfRange(mp3, pos, mp3.length), mp3.length - pos);
-            if (i > 2 && h.negOffset > 0) {
-                break;
-            }
-            pos += h.headerOffset + h.frameBytes();
-        }
-        assumeTrue(h.negOffset > 0);
-        byte[] tail = Arrays.copyOfRange(mp3, pos, mp3.length);
-        assertTrue(convert(tail, 0, tail.length, 0));
-        assertCounters(h.frameBytes(), 0, 0);
-    }
-
-    @Test
-    public void hostileArgumentsReturnFalseWithZeroCounters() throws Exception {
-        byte[] mp2 = TestStreams.twolame(48000, 2, 1.0, "-b", "128");
-        int n = mp2.length;
-        int[][] ranges = {{-1, 10}, {0, -1}, {0, n + 1}, {n, 1}, {Integer.MAX_VALUE, 10},
-                          {10, Integer.MAX_VALUE}, {n + 5, 0}};
-        for (int[] r : ranges) {
-            assertFalse(convert(mp2, r[0], r[1], 0));
-            assertCounters(0, 0, 0);
-        }
-        assertFalse(convert(mp2, 10, 100, 11));        // more preceding bytes than exist
-        assertFalse(convert(mp2, 10, 100, -1));
-        assertFalse(MpegAudio.nConvert(handle, null, 0, 0, out, 0, 0, consumed, produced, 0, needed));
-        assertFalse(MpegAudio.nConvert(handle, mp2, 0, n, null, 0, 0, consumed, produced, 0, needed));
-        assertFalse(MpegAudio.nConvert(handle, mp2, 0, n, out, 0, 0, null, produced, 0, needed));
-        assertFalse(MpegAudio.nConvert(handle, mp2, 0, n, out, 0, 0, consumed, new int[0], 0, needed));
-        // Output too short for the frame, or an offset at or past its end.
-        assertFalse(MpegAudio.nConvert(handle, mp2, 0, n, new byte[4607], 0, 0, consumed, produced, 0, needed));
-        assertCounters(0, 0, 0);
-        assertFalse(MpegAudio.nConvert(handle, mp2, 0, n, out, out.length, 0, consumed, produced, 0, needed));
-        assertFalse(MpegAudio.nConvert(handle, mp2, 0, n, out, out.length + 1, 0, consumed, produced, 0, needed));
-        // Handles that are not open.
-        for (int bad : new int[] {0, -1, 12345, Integer.MAX_VALUE, Integer.MIN_VALUE}) {
-            assertFalse(MpegAudio.nConvert(bad, mp2, 0, n, out, 0, 0, consumed, produced, 0, needed));
-            assertCounters(0, 0, 0);
-        }
-        int closed = MpegAudio.nOpen(new int[1]);
-        MpegAudio.nClose(closed);
-        assertFalse(MpegAudio.nConvert(closed, mp2, 0, n, out, 0, 0, consumed, produced, 0, needed));
-        // The instance still works after all that.
-        assertTrue(convert(mp2, 0, n, 0));
-        assertEquals(4608, produced[0]);
     }
 
     @Test

@@ -1,5 +1,7 @@
 package com.vev.media.codec.audio.mpa;
 
+import static org.junit.Assume.assumeTrue;
+
 import java.io.ByteArrayOutputStream;
 import java.io.File;
 import java.io.IOException;
@@ -10,7 +12,7 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 
-/** Streams for the tests, made at test time with sox, lame and twolame, and cached per JVM. */
+/** Streams for the tests (those of the encoded_streams fixture), a scratch folder and process helpers. */
 final class TestStreams {
     private static Path dir;
 
@@ -37,43 +39,58 @@ final class TestStreams {
         f.delete();
     }
 
-    /** A synthesised signal (two tones) as a WAV file; no dither, so the same bytes every run. */
+    /**
+     * The folder of the encoded streams, which the encoded_streams fixture fills once per build from
+     * tests/encoded_streams.txt: the property rovaz.streams, else build/test-streams.
+     */
+    private static Path streams() {
+        return Path.of(System.getProperty("rovaz.streams", "build/test-streams"));
+    }
+
+    /** A file of the fixture's, named as encode_streams.sh names it; skips the test when tool is missing. */
+    private static Path made(String tool, String name) throws IOException {
+        Path p = streams().resolve(name);
+        if (!Files.isRegularFile(p)) {
+            assumeTrue(tool + " is not installed", onPath(tool));
+            throw new IOException(p + " is missing: is it listed in tests/encoded_streams.txt?");
+        }
+        return p;
+    }
+
+    private static boolean onPath(String tool) {
+        for (String d : System.getenv().getOrDefault("PATH", "").split(File.pathSeparator)) {
+            if (Files.isExecutable(Path.of(d, tool))) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    private static String settings(int rate, int channels, double seconds) {
+        String s = Double.toString(seconds);
+        return "tones_" + rate + "_" + channels + "_" + (s.endsWith(".0") ? s.substring(0, s.length() - 2) : s);
+    }
+
+    /** The signal (440 Hz and 1250 Hz) as a WAV file. */
     static Path signal(int rate, int channels, double seconds) throws IOException {
-        Path wav = dir().resolve("signal-" + rate + "-" + channels + "-" + seconds + ".wav");
-        if (!Files.exists(wav)) {
-            run("sox", "-D", "-n", "-r", Integer.toString(rate), "-c", Integer.toString(channels), "-b", "16",
-                    wav.toString(), "synth", Double.toString(seconds), "sine", "440", "sine", "1250",
-                    "gain", "-6");
-        }
-        return wav;
+        return made("sox", "signal_" + settings(rate, channels, seconds) + ".wav");
     }
 
-    /** Encodes with lame; extra holds lame options. */
+    /** The signal encoded with lame; extra holds lame options. */
     static byte[] lame(int rate, int channels, double seconds, String... extra) throws IOException {
-        Path out = dir().resolve("lame-" + rate + "-" + channels + "-" + seconds + "-" + String.join("_", extra)
-                + ".mp3");
-        if (!Files.exists(out)) {
-            List<String> cmd = new ArrayList<>(Arrays.asList("lame", "--quiet"));
-            cmd.addAll(Arrays.asList(extra));
-            cmd.add(signal(rate, channels, seconds).toString());
-            cmd.add(out.toString());
-            run(cmd.toArray(new String[0]));
-        }
-        return Files.readAllBytes(out);
+        return encoded("lame", rate, channels, seconds, extra);
     }
 
-    /** Encodes with twolame (Layer II); extra holds twolame options. */
+    /** The signal encoded with twolame (Layer II); extra holds twolame options. */
     static byte[] twolame(int rate, int channels, double seconds, String... extra) throws IOException {
-        Path out = dir().resolve("twolame-" + rate + "-" + channels + "-" + seconds + "-"
-                + String.join("_", extra) + ".mp2");
-        if (!Files.exists(out)) {
-            List<String> cmd = new ArrayList<>(Arrays.asList("twolame", "--quiet"));
-            cmd.addAll(Arrays.asList(extra));
-            cmd.add(signal(rate, channels, seconds).toString());
-            cmd.add(out.toString());
-            run(cmd.toArray(new String[0]));
-        }
-        return Files.readAllBytes(out);
+        return encoded("twolame", rate, channels, seconds, extra);
+    }
+
+    private static byte[] encoded(String encoder, int rate, int channels, double seconds, String... extra)
+            throws IOException {
+        signal(rate, channels, seconds);
+        String name = encoder + "_" + settings(rate, channels, seconds) + "_" + String.join("_", extra) + ".mpa";
+        return Files.readAllBytes(made(encoder, name));
     }
 
     /** A conformance bitstream, or null when the folder is not there. */
