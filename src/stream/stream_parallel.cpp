@@ -39,44 +39,42 @@ constexpr int64_t kMaxBlock = 224 * kFrameSamples;  // 5.9 s at 44.1 kHz
 constexpr int64_t kShortestFrame = 384;
 constexpr size_t kChannelFloats = MPA_PCM_BUFFER_FLOATS / 2;
 
-// What one step of the decoding loop added to the stream's counts.
+// What one step of the decoding loop added to the stream's counts, in the
+// order of kCounted.
+enum counted { kDecoded, kConcealed, kDropped, kSilent, kSkipped, kCountedNumber };
+constexpr int64_t mpa_stream_info::*kCounted[kCountedNumber] = {
+    &mpa_stream_info::frames_decoded, &mpa_stream_info::frames_concealed, &mpa_stream_info::frames_dropped,
+    &mpa_stream_info::frames_silent, &mpa_stream_info::bytes_skipped};
+
 struct tally {
-    int64_t decoded = 0, concealed = 0, dropped = 0, silent = 0, skipped = 0;
+    int64_t n[kCountedNumber] = {};
 };
 
 tally tally_between(const mpa_stream_info &a, const mpa_stream_info &b)
 {
     tally t;
-    t.decoded = b.frames_decoded - a.frames_decoded;
-    t.concealed = b.frames_concealed - a.frames_concealed;
-    t.dropped = b.frames_dropped - a.frames_dropped;
-    t.silent = b.frames_silent - a.frames_silent;
-    t.skipped = b.bytes_skipped - a.bytes_skipped;
+    for (int i = 0; i < kCountedNumber; i++)
+        t.n[i] = b.*kCounted[i] - a.*kCounted[i];
     return t;
 }
 
 void add_tally(tally *t, const tally &d)
 {
-    t->decoded += d.decoded;
-    t->concealed += d.concealed;
-    t->dropped += d.dropped;
-    t->silent += d.silent;
-    t->skipped += d.skipped;
+    for (int i = 0; i < kCountedNumber; i++)
+        t->n[i] += d.n[i];
 }
 
 void apply_tally(mpa_stream_info *c, const tally &d)
 {
-    c->frames_decoded += d.decoded;
-    c->frames_concealed += d.concealed;
-    c->frames_dropped += d.dropped;
-    c->frames_silent += d.silent;
-    c->bytes_skipped += d.skipped;
+    for (int i = 0; i < kCountedNumber; i++)
+        c->*kCounted[i] += d.n[i];
 }
 
 // One frame decoded, nothing skipped, concealed, dropped or silent.
 bool clean_step(const tally &d)
 {
-    return d.decoded == 1 && d.concealed == 0 && d.dropped == 0 && d.silent == 0 && d.skipped == 0;
+    return d.n[kDecoded] == 1 && d.n[kConcealed] == 0 && d.n[kDropped] == 0 && d.n[kSilent] == 0 &&
+           d.n[kSkipped] == 0;
 }
 
 struct block_frame {
@@ -250,7 +248,7 @@ void record_frames(mpa_stream *w, block *b, int64_t from, int64_t to, bool origi
         if (r != MPA_OK) {
             b->status = r;
             b->tail = pending;
-            if (pending.concealed || pending.dropped)
+            if (pending.n[kConcealed] || pending.n[kDropped])
                 b->damage_free = false;
             return;
         }
@@ -258,9 +256,9 @@ void record_frames(mpa_stream *w, block *b, int64_t from, int64_t to, bool origi
         const mpa_frame_out &f = w->frame;
         if (!origin && f.sample < from) {
             b->preroll++;
-            if (d.concealed || d.dropped || d.skipped)
+            if (d.n[kConcealed] || d.n[kDropped] || d.n[kSkipped])
                 b->preroll_ok = false;
-            preroll_run = d.decoded == 1 && d.silent == 0 ? preroll_run + 1 : 0;
+            preroll_run = d.n[kDecoded] == 1 && d.n[kSilent] == 0 ? preroll_run + 1 : 0;
             pending = tally();
             continue;
         }
