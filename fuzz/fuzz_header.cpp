@@ -7,18 +7,21 @@
 // Byte 0 picks the previous header: 0 none (all zero), 1 the header found in
 // the data itself (the search is then repeated from its frame's end, as a
 // stream decode does), 2 arbitrary field values from the next 92 bytes,
-// 3 version, layer and sampling index from byte 1. The rest is the data.
+// 3 version, layer and sampling index from byte 1. Bit 2 of byte 0 turns on
+// the MPEG 2.5 search option. The rest is the data.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "core/header.h"
 #include "core/header_tables.h"
 #include "fuzz_check.h"
 #include "rovaz/mpa.h"
 
 namespace {
 
-void check(const mpa_header &prev, const mpa_header &h, int status, const uint8_t *data, int len)
+void check(const mpa_header &prev, const mpa_header &h, int status, const uint8_t *data, int len,
+           unsigned options)
 {
     FUZZ_CHECK(status == MPA_OK || status == MPA_HEADER_UNCONFIRMED || status == MPA_ERR_NO_HEADER);
     if (status < 0)
@@ -26,8 +29,12 @@ void check(const mpa_header &prev, const mpa_header &h, int status, const uint8_
     const int off = h.header_offset;
     FUZZ_CHECK(off >= 0 && off + 4 <= len);
     const uint8_t *p = data + off;
-    // The fields are the bits of the four header bytes.
-    FUZZ_CHECK(p[0] == 0xFF && (p[1] & 0xF0) == 0xF0);
+    // The fields are the bits of the four header bytes; eleven sync bits
+    // and version 00 only for MPEG 2.5 (Layer III), when asked for.
+    const bool mpeg25 = (p[1] & 0x10) == 0;
+    FUZZ_CHECK(p[0] == 0xFF && (p[1] & 0xE0) == 0xE0);
+    FUZZ_CHECK(!mpeg25 || ((options & MPA_SEARCH_MPEG25) && (p[1] & 0x18) == 0 && h.layer_bits == 1));
+    FUZZ_CHECK(mpeg25 == mpa_header_is_mpeg25(h));
     FUZZ_CHECK(h.id == ((p[1] >> 3) & 1) && h.layer_bits == ((p[1] >> 1) & 3));
     FUZZ_CHECK(h.protection_bit == (p[1] & 1) && h.bitrate_index == (p[2] >> 4));
     FUZZ_CHECK(h.sampling_index == ((p[2] >> 2) & 3) && h.padding_bit == ((p[2] >> 1) & 1));
@@ -37,7 +44,7 @@ void check(const mpa_header &prev, const mpa_header &h, int status, const uint8_
     FUZZ_CHECK(h.layer_bits >= 1 && h.bitrate_index < 15 && h.sampling_index < 3 && h.emphasis != 2);
     FUZZ_CHECK(h.n_channels == (h.mode == 3 ? 1 : 2));
     FUZZ_CHECK(h.n_samples == mpa_samples_per_frame[h.id][h.layer_bits]);
-    FUZZ_CHECK(h.sampling_rate == mpa_sampling_rate_table[h.id][h.sampling_index]);
+    FUZZ_CHECK(h.sampling_rate == mpa_sampling_rate_table[mpeg25 ? 2 : h.id][h.sampling_index]);
     FUZZ_CHECK(h.header_bits == (h.protection_bit ? 32 : 48));
     FUZZ_CHECK(h.bits_in_frame > 0);
     const int frame_bytes = h.bits_in_frame >> 3;
@@ -77,13 +84,13 @@ void check(const mpa_header &prev, const mpa_header &h, int status, const uint8_
 }
 
 // Searches a heap copy of exactly len bytes, so that a read past the end is caught.
-int search(mpa_header *h, const uint8_t *data, int len)
+int search(mpa_header *h, const uint8_t *data, int len, unsigned options)
 {
     uint8_t *copy = static_cast<uint8_t *>(std::malloc(len > 0 ? static_cast<size_t>(len) : 1));
     std::memcpy(copy, data, static_cast<size_t>(len));
     const mpa_header prev = *h;
-    const int status = mpa_get_header(h, copy, len);
-    check(prev, *h, status, copy, len);
+    const int status = options ? mpa_search_header(h, copy, len, options) : mpa_get_header(h, copy, len);
+    check(prev, *h, status, copy, len, options);
     if (status < 0)  // a failed search leaves the record as it was
         FUZZ_CHECK(std::memcmp(&prev, h, sizeof prev) == 0);
     std::free(copy);
@@ -99,6 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     mpa_header h;
     std::memset(&h, 0, sizeof(h));
     const int mode = data[0] & 3;
+    const unsigned options = (data[0] & 4) ? static_cast<unsigned>(MPA_SEARCH_MPEG25) : 0u;
     data++;
     size--;
     if (mode == 2 && size >= sizeof(h)) {
@@ -113,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         size--;
     }
     int len = static_cast<int>(size);
-    const int status = search(&h, data, len);
+    const int status = search(&h, data, len, options);
     if (mode == 1 && status >= 0) {
         // Walk on frame by frame with the record carried along, as the
         // frame driver does.
@@ -123,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 break;
             data += next;
             len -= static_cast<int>(next);
-            if (search(&h, data, len) < 0)
+            if (search(&h, data, len, options) < 0)
                 break;
         }
     }

@@ -70,6 +70,7 @@ public final class MpegAudioTool {
         s.println("  --start SECONDS   begin there, sample-accurately (a file seeks straight to it)");
         s.println("  --raw             headerless interleaved little-endian PCM instead of WAV");
         s.println("  --no-gapless      keep the encoder delay and padding that a LAME tag declares");
+        s.println("  --no-mpeg25       refuse MPEG 2.5 (8, 11.025 and 12 kHz) as the frame API does");
         s.println("  --threads N       decode a file on N threads (0: one per processor), the same bytes");
         s.println("  --info            describe the input: format, exact length, tags");
     }
@@ -90,6 +91,9 @@ public final class MpegAudioTool {
                         break;
                     case "--no-gapless":
                         o.gapless(false);
+                        break;
+                    case "--no-mpeg25":
+                        o.mpeg25(false);
                         break;
                     case "--info":
                         info = true;

@@ -3,6 +3,7 @@ package com.vev.media.codec.audio.mpa;
 import static java.nio.charset.StandardCharsets.ISO_8859_1;
 import static org.junit.Assert.assertArrayEquals;
 import static org.junit.Assert.assertEquals;
+import static org.junit.Assert.assertNotEquals;
 import static org.junit.Assert.assertTrue;
 
 import java.io.ByteArrayOutputStream;
@@ -133,6 +134,15 @@ public class CommandLineTest {
                 assertArrayEquals(what, tail, runs[k].out);
             }
         }
+
+        // MPEG 2.5 is decoded unless turned off.
+        Files.write(dir.resolve("low.mp3"), TestStreams.lame(8000, 1, 1.0, "-V", "6"));
+        Ran low = run(dir, null, null, rovaz("--raw", "low.mp3", "-"));
+        assertEquals(low.err, 0, low.status);
+        assertEquals(2 * 8000, low.out.length);
+        Ran off = run(dir, null, null, rovaz("--raw", "--no-mpeg25", "low.mp3", "-"));
+        assertNotEquals(off.err, 0, off.status);
+        assertEquals(0, off.out.length);
     }
 
     @Test
