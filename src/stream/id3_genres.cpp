@@ -1,7 +1,7 @@
 // ID3v1 genre names by number: 0..79 the list that came with ID3v1, 80..191
 // the extensions Winamp added. ID3v2 genre frames refer to them as "(17)" or
 // "17".
-#include "stream/tags.h"
+#include "stream/id3_genres.h"
 
 namespace {
 

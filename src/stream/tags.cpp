@@ -3,11 +3,12 @@
 // buffers are only ever as large as the bytes they are made from.
 #include "stream/tags.h"
 
-#include <cstring>
-
 #include <algorithm>
+#include <cstring>
 #include <initializer_list>
 #include <unordered_set>
+
+#include "stream/id3_genres.h"
 
 namespace {
 

@@ -57,7 +57,4 @@ int64_t mpa_id3v2_footer_length(const uint8_t *d, size_t len);
 int64_t mpa_trailing_tags(const uint8_t *d, size_t len, int64_t before_bytes, bool want_picture,
                           mpa_tag_set *tags);
 
-// The genre name of an ID3v1 genre number (0..191), or null.
-const char *mpa_id3_genre_name(int number);
-
 #endif
