@@ -124,6 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
         FUZZ_CHECK(out[room] == 0x5A);
         FUZZ_CHECK(r.produced >= 0 && r.produced <= room);
+        FUZZ_CHECK(r.pcm_status == 0);  // the step checked the room before decoding
         FUZZ_CHECK(r.consumed >= 0 && r.consumed <= w);
         FUZZ_CHECK(r.needed == 0 || r.needed > w);
         if (!r.ok)

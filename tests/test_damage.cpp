@@ -212,6 +212,19 @@ TEST(DamagedFrames, InsertedBytesCostOnlyTheirFrame)
         EXPECT_GE(damage.first_changed + 1, kAt);
         EXPECT_LE(damage.clean_again, kAt + 2);
     }
+    // A frame hidden by a damaged sync byte is counted lost, also when it is
+    // one byte shorter (unpadded) than the frames before it.
+    std::vector<uint8_t> mp3;
+    ASSERT_TRUE(mpa_test::read_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/sample.mp3", &mp3));
+    const std::vector<FrameInfo> frames = mpa_test::frame_walk(mp3);
+    size_t k = 2;
+    while (k < frames.size() &&
+           !(frames[k].bytes < frames[k - 1].bytes && frames[k - 1].bytes == frames[k - 2].bytes))
+        k++;
+    ASSERT_LT(k + 3, frames.size());
+    std::vector<uint8_t> damaged = mp3;
+    damaged[frames[k].offset] = 0xFE;
+    EXPECT_EQ(compare(decode_all(mp3), decode_all(damaged)).lost, 0);
 }
 
 }  // namespace

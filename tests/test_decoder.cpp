@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -155,6 +156,12 @@ TEST(StreamStep, ReportsNeededBytesAndSkippedGarbage)
     const uint8_t *last = stream.data() + stream.size() - frame.size();
     EXPECT_EQ(step(i.dec, last, static_cast<int>(frame.size()), &consumed, &needed), MPA_OK);
     EXPECT_EQ(consumed, 208);
+
+    // A whole frame whose codes run past its end is damage, not a lack of input.
+    std::vector<uint8_t> overrun = frame;
+    std::fill(overrun.begin() + 4, overrun.begin() + 20, 0xEE);  // allocation 14 in every subband
+    EXPECT_EQ(step(i.dec, overrun.data(), static_cast<int>(overrun.size()), &consumed, &needed), MPA_ERROR);
+    EXPECT_EQ(needed, 0);
 }
 
 // A whole file of hundreds of megabytes handed over as the data after each

@@ -52,6 +52,7 @@ void walk_with_room(const std::vector<uint8_t> &s, int room)
         mpa_convert_frame(i.dec, s.data() + pos, static_cast<int>(s.size() - pos), static_cast<int>(pos),
                           out.data(), room, &r);
         ASSERT_LE(r.produced, room) << "at " << pos;
+        ASSERT_EQ(r.pcm_status, MPA_OK) << "at " << pos;  // the step checked the room
         ASSERT_TRUE(out.guards_intact()) << "at " << pos;
         pos += r.ok && r.consumed > 0 ? static_cast<size_t>(r.consumed) : 1;
     }
@@ -90,6 +91,10 @@ TEST(FrameConvert, DecodesOnlyTheFrameWhoseRoomItChecked)
         EXPECT_TRUE(out.guards_intact());
     }
     walk_with_room(s, 1152);
+    // Stereo Layer II frames (4,608 bytes of output) with a byte less room.
+    std::vector<uint8_t> mp2;
+    ASSERT_TRUE(mpa_test::read_file(std::string(ROVAZ_SOURCE_DIR) + "/samples/sample.mp2", &mp2));
+    walk_with_room(mp2, 4607);
 }
 
 // The reported faults' inputs, when they are beside the checkout.

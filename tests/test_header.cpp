@@ -72,6 +72,18 @@ TEST(Header, FrameLengthsAndDerivedFieldsOfEachLayer)
         EXPECT_EQ(out.header_bits, 32);
         EXPECT_EQ(out.header_offset, 0);
     }
+    // The flag bits each land in their own field.
+    Bytes h = header(1, 3, 9, 0, 0, 1, false, 1);
+    h[2] |= 1;           // private
+    h[3] |= 2 << 4 | 8;  // mode extension 2, copyright; not original
+    mpa_header out = zeroed();
+    ASSERT_EQ(mpa_get_header(&out, cat(frame(h, 417), h).data(), 421), MPA_OK);
+    EXPECT_EQ(out.private_bit, 1);
+    EXPECT_EQ(out.mode, 1);
+    EXPECT_EQ(out.mode_extension, 2);
+    EXPECT_EQ(out.copyright, 1);
+    EXPECT_EQ(out.original, 0);
+    EXPECT_EQ(out.emphasis, 1);
 }
 
 TEST(Header, ConfirmationByTheNextHeader)

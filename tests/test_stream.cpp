@@ -5,6 +5,7 @@
 // change between reads, and worker threads give what one thread gives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -352,6 +353,11 @@ TEST(Stream, FirstFrameAfterLeadingJunk)
         uint32_t x = 1;
         for (uint8_t &b : bytes)
             b = static_cast<uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
+        // A header and its successor in the junk, but no third: no stream starts there.
+        mpa_header h{};
+        ASSERT_GE(mpa_get_header(&h, audio.data(), 4), 0);
+        for (const size_t at : {size_t{1000}, 1000 + static_cast<size_t>(h.bits_in_frame / 8)})
+            std::copy(audio.begin(), audio.begin() + 4, bytes.begin() + static_cast<long>(at));
         bytes.insert(bytes.end(), audio.begin(), audio.end());
         const Output o = decode_memory(bytes);
         EXPECT_EQ(o.pcm, plain.pcm) << lead;
