@@ -427,9 +427,20 @@ TEST(Stream, ThreadsGiveWhatOneThreadGives)
         default: damaged.insert(damaged.begin() + at, 1 + next(500), static_cast<uint8_t>(next(256)));
         }
     }
-    const std::vector<std::vector<uint8_t>> streams = {
-        with_tags(bytes_of("lame", "-V 2", 44100, 2)), bytes_of("lame", "-b 32", 22050, 1),
-        bytes_of("twolame", "-b 192", 48000, 2), mpa_test::layer1_stream(300, true), damaged};
+    // An info frame that declares a stream far longer than it is: the first
+    // block is begun before the scan, which then finds it short.
+    std::vector<uint8_t> overstated = bytes_of("lame", "-V 2", 44100, 2);
+    const auto tag =
+        std::search(overstated.begin(), overstated.end(), std::begin("Xing"), std::end("Xing") - 1);
+    ASSERT_NE(tag, overstated.end());
+    ASSERT_TRUE(tag[7] & 1);  // the frame count is there
+    tag[8] = 0x01;
+    const std::vector<std::vector<uint8_t>> streams = {with_tags(bytes_of("lame", "-V 2", 44100, 2)),
+                                                       bytes_of("lame", "-b 32", 22050, 1),
+                                                       bytes_of("twolame", "-b 192", 48000, 2),
+                                                       mpa_test::layer1_stream(300, true),
+                                                       damaged,
+                                                       overstated};
     mpa_stream_config one, many;
     mpa_stream_config_default(&one);
     mpa_stream_config_default(&many);
@@ -462,6 +473,25 @@ TEST(Stream, ThreadsGiveWhatOneThreadGives)
             drain(b, &tail_many);
             expect_same(tail_many, tail_one);
         }
+        // Another format asked for mid-block: what was converted ahead is converted again.
+        std::vector<uint8_t> got[2];
+        for (int i = 0; i < 2; i++) {
+            mpa_stream *s = i ? b : a;
+            ASSERT_EQ(mpa_stream_seek(s, total / 4), MPA_OK);
+            uint8_t buf[4096];
+            void *dest[2] = {buf, nullptr};
+            size_t n = 0;
+            for (int step = 0; mpa_stream_read(s, dest, sizeof buf, &n) == MPA_OK; step++) {
+                mpa_stream_format format;
+                mpa_stream_get_format(s, &format);
+                got[i].insert(got[i].end(), buf,
+                              buf + n * static_cast<size_t>(format.bytes_per_sample * format.channels));
+                if (step == 2) {
+                    ASSERT_EQ(mpa_stream_set_output(s, MPA_SAMPLE_F32, 1), MPA_OK);
+                }
+            }
+        }
+        EXPECT_TRUE(got[1] == got[0]);
         mpa_stream_close(a);
         mpa_stream_close(b);
     }

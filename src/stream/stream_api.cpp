@@ -287,11 +287,26 @@ int mpa_stream_read(mpa_stream *s, void *const dest[2], size_t room_bytes, size_
         const size_t capacity = room_bytes / period;
         if (capacity <= done)
             return done > 0 ? MPA_OK : MPA_ERR_OUTPUT_ROOM;
+        if (f.converted && f.converted_tag != mpa_parallel_output_tag(s->config)) {
+            // Converted ahead to the format asked for before.
+            const int r = mpa_stream_parallel_refloat(s);
+            if (r != MPA_OK)
+                return done > 0 ? MPA_OK : r;
+            continue;
+        }
         const int n = static_cast<int>(std::min<int64_t>(hi - lo, static_cast<int64_t>(capacity - done)));
         uint8_t *to[2] = {static_cast<uint8_t *>(dest[0]) + done * period,
                           planar ? static_cast<uint8_t *>(dest[1]) + done * period : nullptr};
-        mpa_convert_samples(f.pcm ? f.pcm : kSilence, f.channels, static_cast<int>(lo - f.sample), n,
-                            out_channels, s->config.sample_format, planar, to);
+        const size_t from = static_cast<size_t>(lo - f.sample);
+        if (f.converted) {
+            // Channels planar one after the other, as the output wants them.
+            const size_t plane = static_cast<size_t>(f.count) * period;
+            for (int c = 0; c < (planar ? 2 : 1); c++)
+                std::memcpy(to[c], f.converted + c * plane + from * period, static_cast<size_t>(n) * period);
+        } else {
+            mpa_convert_samples(f.pcm ? f.pcm : kSilence, f.channels, static_cast<int>(from), n, out_channels,
+                                s->config.sample_format, planar, to);
+        }
         f.next = static_cast<int32_t>(lo - f.sample) + n;
         done += static_cast<size_t>(n);
         s->out_sample += n;

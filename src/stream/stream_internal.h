@@ -29,6 +29,10 @@ struct mpa_frame_out {
     int64_t sample = 0;    // untrimmed timeline position of its first sample
     int32_t next = 0;      // the next of its samples to give
     const float *pcm = nullptr;  // 0: silence
+    // Or its samples already converted to the output format of tag
+    // converted_tag (a parallel stream's; channels planar one after the other).
+    const uint8_t *converted = nullptr;
+    int32_t converted_tag = -1;
 };
 
 enum mpa_stream_phase {

@@ -3,8 +3,11 @@
 // seek their own stream to its start (the seek decodes the preroll frames
 // before it, so its frames are those of a decode from the start) and record
 // its frames, with their PCM and what each added to the stream's counts.
+// The PCM is converted to the output format there, while it is in that
+// core's cache (half the bytes or fewer then cross to the reading thread);
+// a block made for a format no longer asked for is decoded again in floats.
 // The reading thread gives the frames out as mpa_stream_next_frame would;
-// mpa_stream_read trims and converts them as ever.
+// mpa_stream_read trims them and copies or converts them as ever.
 //
 // A seek is exact on frames decoded cleanly: where a block or the frames
 // before it show damage (concealment, dropped or skipped bytes, silence,
@@ -26,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "stream/sample_convert.h"
 #include "stream/stream_decode.h"
 #include "stream/stream_internal.h"
 #include "stream/stream_seek.h"
@@ -77,9 +81,32 @@ bool clean_step(const tally &d)
            d.n[kSkipped] == 0;
 }
 
+// Where a frame's converted samples lie: out channels of bytes each per
+// sample, interleaved, or (planar) channel 1 after channel 0's.
+struct converted_layout {
+    int format = 0, channels = 0;
+    bool planar = false;
+    size_t bytes = 0, period = 0;  // of a sample, and of a sample of every channel
+};
+
+converted_layout converted_layout_of(int32_t tag, int frame_channels)
+{
+    converted_layout l;
+    if (tag < 0)
+        return l;
+    const int wanted = (tag >> 8) & 3;
+    l.format = tag & 0xFF;
+    l.channels = wanted ? wanted : frame_channels;
+    l.planar = (tag >> 10 & 1) && l.channels == 2;
+    l.bytes = static_cast<size_t>(mpa_sample_bytes(l.format));
+    l.period = l.bytes * static_cast<size_t>(l.channels);
+    return l;
+}
+
 struct block_frame {
     mpa_frame_out out;  // pcm unset
-    int64_t pcm_at;     // where its samples are in the block's pcm, -1 for silence
+    int64_t pcm_at;     // where its samples are in the block's pcm, -1 for silence (floats, or
+                        // bytes of the block's tag)
     tally counts;       // of its step, and of the steps merged into it
 };
 
@@ -90,7 +117,8 @@ struct block {
     uint64_t generation = 0;
     int64_t number = -1;
     std::unique_ptr<block_frame[]> frames;
-    std::unique_ptr<float[]> pcm;  // channel c of a frame at pcm_at + c * 1152
+    std::unique_ptr<float[]> pcm;  // channel c of a frame at pcm_at + c * 1152, or converted
+    int32_t tag = -1;              // the output format its frames are converted to; -1: floats
     size_t frame_cap = 0, pcm_cap = 0;
     size_t frame_count = 0, pcm_used = 0;
     int status = MPA_OK;  // MPA_OK: reached the next block; MPA_STREAM_END; an error
@@ -111,6 +139,7 @@ struct block {
     void reset()
     {
         frame_count = pcm_used = 0;
+        tag = -1;
         status = MPA_OK;
         broken = false;
         tail = tally();
@@ -159,6 +188,11 @@ struct mpa_parallel {
     // Where the output of this generation starts: a decode from the open, or
     // the seek of the stream to timeline sample origin_t.
     bool origin_fresh = true;
+    int32_t out_tag = -1;  // what new blocks are converted to (written by the reading thread)
+    // Until the scan is done, only the output's first block can be decoded:
+    // the workers' streams have no index to seek with.
+    bool index_ready = false;
+    int64_t job_limit = INT64_MAX;
     int64_t origin_t = 0, origin_number = 0;
 
     // The reading thread's.
@@ -186,25 +220,15 @@ int64_t block_end(const mpa_parallel *p, int64_t number)
 int open_stream(const mpa_parallel *p, mpa_stream **out)
 {
     *out = nullptr;
-    const int r = p->path.empty() ? mpa_stream_open_memory(out, p->data, p->size, &p->config)
-                                  : mpa_stream_open_file(out, p->path.c_str(), &p->config);
-    if (r != MPA_OK)
-        return r;
-    try {
-        (*out)->index = p->index;  // the same bytes: no second scan
-    } catch (...) {
-        mpa_stream_close(*out);
-        *out = nullptr;
-        return MPA_ERR_NO_MEMORY;
-    }
-    return MPA_OK;
+    return p->path.empty() ? mpa_stream_open_memory(out, p->data, p->size, &p->config)
+                           : mpa_stream_open_file(out, p->path.c_str(), &p->config);
 }
 
 // Puts *s where a block's decode starts: opened afresh (the output's first
 // block after the open), or seeked to timeline sample `at` (the output's
 // first block after a seek, as the reading stream was, or any other block's
 // start). *used: *s has decoded since it was opened.
-int place(const mpa_parallel *p, mpa_stream **s, bool *used, bool fresh, int64_t at)
+int place(const mpa_parallel *p, mpa_stream **s, bool *used, bool fresh, int64_t at, bool with_index)
 {
     if (fresh && *used) {
         mpa_stream_close(*s);
@@ -212,6 +236,13 @@ int place(const mpa_parallel *p, mpa_stream **s, bool *used, bool fresh, int64_t
     }
     int r = *s ? MPA_OK : open_stream(p, s);
     *used = true;
+    if (r == MPA_OK && with_index && !(*s)->index.complete) {
+        try {
+            (*s)->index = p->index;  // the same bytes: no second scan
+        } catch (...) {
+            r = MPA_ERR_NO_MEMORY;
+        }
+    }
     if (r == MPA_OK && !fresh)
         r = mpa_stream_seek(*s, at);
     return r;
@@ -238,10 +269,10 @@ void record_frames(mpa_stream *w, block *b, int64_t from, int64_t to, bool origi
         const mpa_stream_info before = w->counts;
         const int64_t offset = mpa_window_offset(w->window);
         const bool quiet = !w->have_step && w->pending_lost == 0;
-        // Decoded in place where there is room for any frame (the bounds
-        // below keep it so), else copied from the stream's own buffer.
-        mpa_stream_set_sink(w, b->pcm_cap - b->pcm_used >= MPA_PCM_BUFFER_FLOATS ? b->pcm.get() + b->pcm_used
-                                                                              : nullptr);
+        // Floats are decoded in place where there is room for any frame (the
+        // bounds below keep it so), else copied from the stream's own buffer.
+        const bool in_place = b->tag < 0 && b->pcm_cap - b->pcm_used >= MPA_PCM_BUFFER_FLOATS;
+        mpa_stream_set_sink(w, in_place ? b->pcm.get() + b->pcm_used : nullptr);
         const int r = mpa_stream_next_frame(w);
         const tally d = tally_between(before, w->counts);
         add_tally(&pending, d);
@@ -267,7 +298,11 @@ void record_frames(mpa_stream *w, block *b, int64_t from, int64_t to, bool origi
         if (!clean_step(d))
             b->damage_free = false;
         const size_t count = static_cast<size_t>(f.count);
-        const size_t floats = !f.pcm ? 0 : f.channels == 2 ? kChannelFloats + count : count;
+        const converted_layout out = converted_layout_of(b->tag, f.channels);
+        const size_t floats = !f.pcm            ? 0
+                              : b->tag >= 0     ? (count * out.period + sizeof(float) - 1) / sizeof(float)
+                              : f.channels == 2 ? kChannelFloats + count
+                                                : count;
         if (b->frame_count == b->frame_cap || b->pcm_cap - b->pcm_used < floats) {
             b->broken = true;  // beyond the bounds the block was sized by: cannot happen
             b->status = MPA_ERR_NO_MEMORY;
@@ -280,7 +315,15 @@ void record_frames(mpa_stream *w, block *b, int64_t from, int64_t to, bool origi
         bf.counts = pending;
         bf.pcm_at = -1;
         pending = tally();
-        if (f.pcm) {
+        if (f.pcm && b->tag >= 0) {
+            // Converted here, while the frame is in this core's cache: half
+            // the bytes or fewer go to the reading thread.
+            uint8_t *dst = reinterpret_cast<uint8_t *>(b->pcm.get() + b->pcm_used);
+            uint8_t *planes[2] = {dst, out.planar ? dst + count * out.bytes : nullptr};
+            mpa_convert_samples(f.pcm, f.channels, 0, f.count, out.channels, out.format, out.planar, planes);
+            bf.pcm_at = static_cast<int64_t>(b->pcm_used);
+            b->pcm_used += floats;
+        } else if (f.pcm) {
             float *dst = b->pcm.get() + b->pcm_used;
             if (f.pcm != dst) {
                 std::memcpy(dst, f.pcm, count * sizeof(float));
@@ -338,7 +381,8 @@ void worker(mpa_parallel *p)
     std::unique_lock<std::mutex> l(p->lock);
     for (;;) {
         block *b = nullptr;
-        while (!p->quit && !(p->next_job <= p->last_number && (b = find_free(p)) != nullptr))
+        while (!p->quit &&
+               !(p->next_job <= std::min(p->last_number, p->job_limit) && (b = find_free(p)) != nullptr))
             p->work.wait(l);
         if (p->quit)
             break;
@@ -346,17 +390,21 @@ void worker(mpa_parallel *p)
         const bool origin = number == p->origin_number;
         const bool fresh = origin && p->origin_fresh;
         const int64_t from = origin ? p->origin_t : number * p->block_len;
+        const int32_t tag = p->out_tag;
+        const bool with_index = p->index_ready;
+        const int64_t to = block_end(p, number);
         b->state = slot_state::working;
         b->generation = p->generation.load();
         b->number = number;
         l.unlock();
         b->reset();
-        const int r = place(p, &own, &used, fresh, from);
+        b->tag = tag;
+        const int r = place(p, &own, &used, fresh, from, with_index);
         if (r != MPA_OK) {
             b->broken = true;
             b->status = r;
         } else {
-            record(own, b, from, block_end(p, number), origin, &p->generation, b->generation);
+            record(own, b, from, to, origin, &p->generation, b->generation);
         }
         l.lock();
         if (!p->quit && b->generation == p->generation.load()) {
@@ -397,9 +445,9 @@ void decode_here(mpa_parallel *p, block *b)
     bool used = true;
     int r = MPA_OK;
     if (p->anchor == anchor_kind::seek && number != p->origin_number)
-        r = place(p, &p->reader, &used, false, p->anchor_number * p->block_len);
+        r = place(p, &p->reader, &used, false, p->anchor_number * p->block_len, true);
     else if (p->anchor != anchor_kind::reader || number == p->origin_number)
-        r = place(p, &p->reader, &used, p->origin_fresh, p->origin_t);
+        r = place(p, &p->reader, &used, p->origin_fresh, p->origin_t, true);
     // From the anchor's start (or the end of the reader's last block) to
     // where the block before this one stopped.
     const int64_t from = number == p->origin_number ? p->origin_t : number * p->block_len;
@@ -439,7 +487,9 @@ void take_block(mpa_parallel *p)
     }
     p->cur = b;
     p->cur_frame = 0;
-    if (!continues(p, *b)) {
+    // A block converted to a format no longer asked for is decoded again, as
+    // is one that does not continue the output exactly.
+    if (!continues(p, *b) || (b->tag >= 0 && b->tag != p->out_tag)) {
         decode_here(p, b);
         return;
     }
@@ -489,20 +539,10 @@ void restart(mpa_parallel *p, bool fresh, int64_t t)
     p->work.notify_all();
 }
 
-// Starts the workers on the stream's first read: false where the stream
-// must decode on its own.
-bool start(mpa_stream *s, mpa_parallel *p)
+// Sizes the slots for blocks of len samples and starts the workers: false
+// without the memory or a thread.
+bool launch(mpa_stream *s, mpa_parallel *p, int64_t len, int64_t last)
 {
-    if (!s->counts.seekable || s->push || mpa_stream_scan(s) != MPA_OK)
-        return false;
-    const mpa_frame_index &ix = s->index;
-    if (!ix.complete || ix.format_changes > 0 || ix.samples <= 0)
-        return false;
-    const int64_t len = std::min(
-        kMaxBlock, std::max(kMinBlock, ix.samples / (4 * p->threads) / kFrameSamples * kFrameSamples));
-    const int64_t last = (ix.samples - 1) / len;
-    if (last < 1)
-        return false;
     // Bounds of one block's frames: each at least 384 samples long and
     // starting before the block's end, the first ending after its start
     // (after the seek's target in the output's first block): at most
@@ -511,7 +551,6 @@ bool start(mpa_stream *s, mpa_parallel *p)
     const size_t frame_cap = static_cast<size_t>((len + 2 * kFrameSamples) / kShortestFrame + 4);
     const size_t pcm_cap = static_cast<size_t>(4 * (len + 2 * kFrameSamples));
     try {
-        p->index = ix;
         p->slots.resize(static_cast<size_t>(p->threads) + 2);
         for (block &b : p->slots) {
             b.frames.reset(new block_frame[frame_cap]);
@@ -524,6 +563,7 @@ bool start(mpa_stream *s, mpa_parallel *p)
     }
     p->block_len = len;
     p->last_number = last;
+    p->out_tag = mpa_parallel_output_tag(s->config);
     p->started = true;
     restart(p, p->origin_fresh, p->origin_t);
     try {
@@ -536,6 +576,44 @@ bool start(mpa_stream *s, mpa_parallel *p)
         return false;
     }
     return true;
+}
+
+// Starts the workers on the stream's first read: false where the stream
+// must decode on its own. A stream whose info frame declares it long enough
+// for blocks of the longest length has its first block decoded while the
+// scan runs; the scan must then confirm that length.
+bool start(mpa_stream *s, mpa_parallel *p)
+{
+    if (!s->counts.seekable || s->push)
+        return false;
+    const int64_t declared = s->info.frames > 0 ? s->info.frames * s->first_header.n_samples : 0;
+    const bool early = p->origin_fresh && declared >= 8 * p->threads * kMaxBlock;
+    if (early) {
+        p->job_limit = 0;
+        if (!launch(s, p, kMaxBlock, INT64_MAX))
+            return false;
+    }
+    if (mpa_stream_scan(s) != MPA_OK)
+        return false;
+    const mpa_frame_index &ix = s->index;
+    if (!ix.complete || ix.format_changes > 0 || ix.samples <= 0)
+        return false;
+    const int64_t len = std::min(
+        kMaxBlock, std::max(kMinBlock, ix.samples / (4 * p->threads) / kFrameSamples * kFrameSamples));
+    const int64_t last = (ix.samples - 1) / len;
+    if (last < 1 || (early && len != p->block_len))
+        return false;
+    try {
+        std::lock_guard<std::mutex> l(p->lock);
+        p->index = ix;
+        p->index_ready = true;
+        p->last_number = last;
+        p->job_limit = INT64_MAX;
+    } catch (...) {
+        return false;
+    }
+    p->work.notify_all();
+    return early || launch(s, p, len, last);
 }
 
 }  // namespace
@@ -592,6 +670,11 @@ int mpa_stream_parallel_next_frame(mpa_stream *s)
         s->parallel = nullptr;
         return mpa_stream_next_frame(s);
     }
+    const int32_t tag = mpa_parallel_output_tag(s->config);
+    if (tag != p->out_tag) {
+        std::lock_guard<std::mutex> l(p->lock);
+        p->out_tag = tag;
+    }
     for (;;) {
         if (!p->cur)
             take_block(p);
@@ -599,7 +682,11 @@ int mpa_stream_parallel_next_frame(mpa_stream *s)
         if (p->cur_frame < b->frame_count) {
             const block_frame &bf = b->frames[p->cur_frame++];
             s->frame = bf.out;
-            s->frame.pcm = bf.pcm_at >= 0 ? b->pcm.get() + bf.pcm_at : nullptr;
+            s->frame.pcm = bf.pcm_at >= 0 && b->tag < 0 ? b->pcm.get() + bf.pcm_at : nullptr;
+            s->frame.converted = bf.pcm_at >= 0 && b->tag >= 0
+                                     ? reinterpret_cast<const uint8_t *>(b->pcm.get() + bf.pcm_at)
+                                     : nullptr;
+            s->frame.converted_tag = b->tag;
             s->next_sample = s->frame.sample + s->frame.count;
             s->frame_ready = true;
             apply_tally(&s->counts, bf.counts);
@@ -636,4 +723,28 @@ void mpa_stream_parallel_seeked(mpa_stream *s, int status)
     }
     p->ended = s->phase == MPA_PHASE_DONE ? mpa_stream_status(s, MPA_STREAM_END) : MPA_OK;
     restart(p, false, s->discard_until);
+}
+
+int32_t mpa_parallel_output_tag(const mpa_stream_config &config)
+{
+    return (config.sample_format & 0xFF) | (config.channels & 3) << 8 | (config.planar & 1) << 10;
+}
+
+int mpa_stream_parallel_refloat(mpa_stream *s)
+{
+    mpa_parallel *p = s->parallel;
+    block *b = p->cur;
+    const size_t at = p->cur_frame;  // the frame given out is at - 1
+    const int32_t next = s->frame.next;
+    if (!b || at == 0)
+        return MPA_ERR_ARG;
+    // The same decode as the block's, exact from its anchor: the same frames.
+    decode_here(p, b);
+    if (at > b->frame_count)
+        return b->status != MPA_OK ? b->status : MPA_ERR_NO_MEMORY;
+    const block_frame &bf = b->frames[at - 1];
+    s->frame = bf.out;
+    s->frame.pcm = bf.pcm_at >= 0 ? b->pcm.get() + bf.pcm_at : nullptr;
+    s->frame.next = next;
+    return MPA_OK;
 }
