@@ -248,7 +248,6 @@ int mpa_stream_read(mpa_stream *s, void *const dest[2], size_t room_bytes, size_
         *samples = 0;
     if (!s || !dest || !dest[0] || !samples)
         return MPA_ERR_NULL_ARG;
-    const int bytes = s->format.bytes_per_sample;
     size_t done = 0;
     for (;;) {
         mpa_frame_out &f = s->frame;
@@ -268,7 +267,9 @@ int mpa_stream_read(mpa_stream *s, void *const dest[2], size_t room_bytes, size_
             continue;
         }
         const int64_t hi = lo < s->keep_to ? std::min(end, s->keep_to) : end;
-        const int out_channels = s->config.channels ? s->config.channels : f.channels;
+        const mpa_output_format wanted = mpa_output_format_of(s->config);
+        const mpa_output_layout out = mpa_output_layout_of(wanted, f.channels);
+        const int out_channels = out.channels;
         if (!s->format_known || f.sampling_rate != s->format.sampling_rate ||
             out_channels != s->format.channels) {
             if (done > 0)
@@ -280,14 +281,14 @@ int mpa_stream_read(mpa_stream *s, void *const dest[2], size_t room_bytes, size_
             s->format.start = s->out_sample;
             return MPA_STREAM_FORMAT_CHANGED;
         }
-        const bool planar = s->config.planar && out_channels == 2;
+        const bool planar = out.planar;
         if (planar && !dest[1])
             return done > 0 ? MPA_OK : MPA_ERR_NULL_ARG;
-        const size_t period = static_cast<size_t>(bytes) * (planar ? 1 : static_cast<size_t>(out_channels));
+        const size_t period = out.period;
         const size_t capacity = room_bytes / period;
         if (capacity <= done)
             return done > 0 ? MPA_OK : MPA_ERR_OUTPUT_ROOM;
-        if (f.converted && f.converted_tag != mpa_parallel_output_tag(s->config)) {
+        if (f.converted && f.converted_as != wanted) {
             // Converted ahead to the format asked for before.
             const int r = mpa_stream_parallel_refloat(s);
             if (r != MPA_OK)

@@ -15,12 +15,48 @@
 #include "stream/frame_index.h"
 #include "stream/framer.h"
 #include "stream/info_frame.h"
+#include "stream/sample_convert.h"
 #include "stream/tags.h"
 
 struct mpa_decoder;
 struct mpa_parallel;
 
 // What one frame of output is: its format and timeline place.
+// The output format a config asks for (sample_format -1: none, floats).
+struct mpa_output_format {
+    int32_t sample_format = -1, channels = 0, planar = 0;
+
+    bool operator==(const mpa_output_format &o) const
+    {
+        return sample_format == o.sample_format && channels == o.channels && planar == o.planar;
+    }
+    bool operator!=(const mpa_output_format &o) const { return !(*this == o); }
+};
+
+inline mpa_output_format mpa_output_format_of(const mpa_stream_config &c)
+{
+    return {c.sample_format, c.channels, c.planar};
+}
+
+// Where the samples of a frame of frame_channels go in that format: out
+// channels of `bytes` each, all in dest[0] or (planar) one in each dest.
+struct mpa_output_layout {
+    int channels = 0;
+    bool planar = false;
+    size_t bytes = 0;   // of one channel's sample
+    size_t period = 0;  // bytes a sample period takes in one dest
+};
+
+inline mpa_output_layout mpa_output_layout_of(const mpa_output_format &f, int frame_channels)
+{
+    mpa_output_layout l;
+    l.channels = f.channels ? f.channels : frame_channels;
+    l.planar = f.planar && l.channels == 2;
+    l.bytes = static_cast<size_t>(mpa_sample_bytes(f.sample_format));
+    l.period = l.bytes * (l.planar ? 1 : static_cast<size_t>(l.channels));
+    return l;
+}
+
 struct mpa_frame_out {
     int32_t sampling_rate = 0;
     int32_t channels = 0;  // of the frame's samples
@@ -29,10 +65,10 @@ struct mpa_frame_out {
     int64_t sample = 0;    // untrimmed timeline position of its first sample
     int32_t next = 0;      // the next of its samples to give
     const float *pcm = nullptr;  // 0: silence
-    // Or its samples already converted to the output format of tag
-    // converted_tag (a parallel stream's; channels planar one after the other).
+    // Or its samples already converted to format converted_as (a parallel
+    // stream's; planar channels one after the other).
     const uint8_t *converted = nullptr;
-    int32_t converted_tag = -1;
+    mpa_output_format converted_as;
 };
 
 enum mpa_stream_phase {

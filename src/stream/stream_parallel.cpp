@@ -81,32 +81,10 @@ bool clean_step(const tally &d)
            d.n[kSkipped] == 0;
 }
 
-// Where a frame's converted samples lie: out channels of bytes each per
-// sample, interleaved, or (planar) channel 1 after channel 0's.
-struct converted_layout {
-    int format = 0, channels = 0;
-    bool planar = false;
-    size_t bytes = 0, period = 0;  // of a sample, and of a sample of every channel
-};
-
-converted_layout converted_layout_of(int32_t tag, int frame_channels)
-{
-    converted_layout l;
-    if (tag < 0)
-        return l;
-    const int wanted = (tag >> 8) & 3;
-    l.format = tag & 0xFF;
-    l.channels = wanted ? wanted : frame_channels;
-    l.planar = (tag >> 10 & 1) && l.channels == 2;
-    l.bytes = static_cast<size_t>(mpa_sample_bytes(l.format));
-    l.period = l.bytes * static_cast<size_t>(l.channels);
-    return l;
-}
-
 struct block_frame {
     mpa_frame_out out;  // pcm unset
     int64_t pcm_at;     // where its samples are in the block's pcm, -1 for silence (floats, or
-                        // bytes of the block's tag)
+                        // bytes in the block's format)
     tally counts;       // of its step, and of the steps merged into it
 };
 
@@ -118,7 +96,7 @@ struct block {
     int64_t number = -1;
     std::unique_ptr<block_frame[]> frames;
     std::unique_ptr<float[]> pcm;  // channel c of a frame at pcm_at + c * 1152, or converted
-    int32_t tag = -1;              // the output format its frames are converted to; -1: floats
+    mpa_output_format format;      // what its frames are converted to (none: floats)
     size_t frame_cap = 0, pcm_cap = 0;
     size_t frame_count = 0, pcm_used = 0;
     int status = MPA_OK;  // MPA_OK: reached the next block; MPA_STREAM_END; an error
@@ -139,7 +117,7 @@ struct block {
     void reset()
     {
         frame_count = pcm_used = 0;
-        tag = -1;
+        format = mpa_output_format();
         status = MPA_OK;
         broken = false;
         tail = tally();
@@ -188,7 +166,7 @@ struct mpa_parallel {
     // Where the output of this generation starts: a decode from the open, or
     // the seek of the stream to timeline sample origin_t.
     bool origin_fresh = true;
-    int32_t out_tag = -1;  // what new blocks are converted to (written by the reading thread)
+    mpa_output_format out_format;  // what new blocks are converted to (written by the reading thread)
     // Until the scan is done, only the output's first block can be decoded:
     // the workers' streams have no index to seek with.
     bool index_ready = false;
@@ -271,7 +249,8 @@ void record_frames(mpa_stream *w, block *b, int64_t from, int64_t to, bool origi
         const bool quiet = !w->have_step && w->pending_lost == 0;
         // Floats are decoded in place where there is room for any frame (the
         // bounds below keep it so), else copied from the stream's own buffer.
-        const bool in_place = b->tag < 0 && b->pcm_cap - b->pcm_used >= MPA_PCM_BUFFER_FLOATS;
+        const bool floats_wanted = b->format.sample_format < 0;
+        const bool in_place = floats_wanted && b->pcm_cap - b->pcm_used >= MPA_PCM_BUFFER_FLOATS;
         mpa_stream_set_sink(w, in_place ? b->pcm.get() + b->pcm_used : nullptr);
         const int r = mpa_stream_next_frame(w);
         const tally d = tally_between(before, w->counts);
@@ -298,9 +277,10 @@ void record_frames(mpa_stream *w, block *b, int64_t from, int64_t to, bool origi
         if (!clean_step(d))
             b->damage_free = false;
         const size_t count = static_cast<size_t>(f.count);
-        const converted_layout out = converted_layout_of(b->tag, f.channels);
+        const mpa_output_layout out = mpa_output_layout_of(b->format, f.channels);
+        const size_t converted_bytes = count * out.bytes * static_cast<size_t>(out.channels);
         const size_t floats = !f.pcm            ? 0
-                              : b->tag >= 0     ? (count * out.period + sizeof(float) - 1) / sizeof(float)
+                              : !floats_wanted  ? (converted_bytes + sizeof(float) - 1) / sizeof(float)
                               : f.channels == 2 ? kChannelFloats + count
                                                 : count;
         if (b->frame_count == b->frame_cap || b->pcm_cap - b->pcm_used < floats) {
@@ -315,12 +295,13 @@ void record_frames(mpa_stream *w, block *b, int64_t from, int64_t to, bool origi
         bf.counts = pending;
         bf.pcm_at = -1;
         pending = tally();
-        if (f.pcm && b->tag >= 0) {
+        if (f.pcm && !floats_wanted) {
             // Converted here, while the frame is in this core's cache: half
             // the bytes or fewer go to the reading thread.
             uint8_t *dst = reinterpret_cast<uint8_t *>(b->pcm.get() + b->pcm_used);
             uint8_t *planes[2] = {dst, out.planar ? dst + count * out.bytes : nullptr};
-            mpa_convert_samples(f.pcm, f.channels, 0, f.count, out.channels, out.format, out.planar, planes);
+            mpa_convert_samples(f.pcm, f.channels, 0, f.count, out.channels, b->format.sample_format,
+                                out.planar, planes);
             bf.pcm_at = static_cast<int64_t>(b->pcm_used);
             b->pcm_used += floats;
         } else if (f.pcm) {
@@ -390,7 +371,7 @@ void worker(mpa_parallel *p)
         const bool origin = number == p->origin_number;
         const bool fresh = origin && p->origin_fresh;
         const int64_t from = origin ? p->origin_t : number * p->block_len;
-        const int32_t tag = p->out_tag;
+        const mpa_output_format format = p->out_format;
         const bool with_index = p->index_ready;
         const int64_t to = block_end(p, number);
         b->state = slot_state::working;
@@ -398,7 +379,7 @@ void worker(mpa_parallel *p)
         b->number = number;
         l.unlock();
         b->reset();
-        b->tag = tag;
+        b->format = format;
         const int r = place(p, &own, &used, fresh, from, with_index);
         if (r != MPA_OK) {
             b->broken = true;
@@ -489,7 +470,8 @@ void take_block(mpa_parallel *p)
     p->cur_frame = 0;
     // A block converted to a format no longer asked for is decoded again, as
     // is one that does not continue the output exactly.
-    if (!continues(p, *b) || (b->tag >= 0 && b->tag != p->out_tag)) {
+    const bool converted = b->format.sample_format >= 0;
+    if (!continues(p, *b) || (converted && b->format != p->out_format)) {
         decode_here(p, b);
         return;
     }
@@ -563,7 +545,7 @@ bool launch(mpa_stream *s, mpa_parallel *p, int64_t len, int64_t last)
     }
     p->block_len = len;
     p->last_number = last;
-    p->out_tag = mpa_parallel_output_tag(s->config);
+    p->out_format = mpa_output_format_of(s->config);
     p->started = true;
     restart(p, p->origin_fresh, p->origin_t);
     try {
@@ -670,10 +652,10 @@ int mpa_stream_parallel_next_frame(mpa_stream *s)
         s->parallel = nullptr;
         return mpa_stream_next_frame(s);
     }
-    const int32_t tag = mpa_parallel_output_tag(s->config);
-    if (tag != p->out_tag) {
+    const mpa_output_format wanted = mpa_output_format_of(s->config);
+    if (wanted != p->out_format) {
         std::lock_guard<std::mutex> l(p->lock);
-        p->out_tag = tag;
+        p->out_format = wanted;
     }
     for (;;) {
         if (!p->cur)
@@ -682,11 +664,12 @@ int mpa_stream_parallel_next_frame(mpa_stream *s)
         if (p->cur_frame < b->frame_count) {
             const block_frame &bf = b->frames[p->cur_frame++];
             s->frame = bf.out;
-            s->frame.pcm = bf.pcm_at >= 0 && b->tag < 0 ? b->pcm.get() + bf.pcm_at : nullptr;
-            s->frame.converted = bf.pcm_at >= 0 && b->tag >= 0
+            const bool converted = b->format.sample_format >= 0;
+            s->frame.pcm = bf.pcm_at >= 0 && !converted ? b->pcm.get() + bf.pcm_at : nullptr;
+            s->frame.converted = bf.pcm_at >= 0 && converted
                                      ? reinterpret_cast<const uint8_t *>(b->pcm.get() + bf.pcm_at)
                                      : nullptr;
-            s->frame.converted_tag = b->tag;
+            s->frame.converted_as = b->format;
             s->next_sample = s->frame.sample + s->frame.count;
             s->frame_ready = true;
             apply_tally(&s->counts, bf.counts);
@@ -723,11 +706,6 @@ void mpa_stream_parallel_seeked(mpa_stream *s, int status)
     }
     p->ended = s->phase == MPA_PHASE_DONE ? mpa_stream_status(s, MPA_STREAM_END) : MPA_OK;
     restart(p, false, s->discard_until);
-}
-
-int32_t mpa_parallel_output_tag(const mpa_stream_config &config)
-{
-    return (config.sample_format & 0xFF) | (config.channels & 3) << 8 | (config.planar & 1) << 10;
 }
 
 int mpa_stream_parallel_refloat(mpa_stream *s)

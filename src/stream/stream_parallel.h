@@ -27,9 +27,6 @@ void mpa_parallel_destroy(mpa_parallel *p);
 // cannot start (a source without an exact length, format changes, a short
 // stream), it is dropped and s decodes on the calling thread from then on.
 int mpa_stream_parallel_next_frame(mpa_stream *s);
-// The output format a config asks for, as one number: the workers convert
-// their frames to it, and the reading thread copies those it still asks for.
-int32_t mpa_parallel_output_tag(const mpa_stream_config &config);
 // s->frame again with floats, where its converted samples are of a format no
 // longer asked for.
 int mpa_stream_parallel_refloat(mpa_stream *s);
