@@ -2,8 +2,9 @@
 //
 // Every code table has its own routine, instantiated from the templates below
 // with the table's lookup struct from huffman_tables.h. The decoders work on a
-// local copy of the reader: they peek at the left-aligned cache, take sign bits
-// from the same peek, consume by shifting and refill two bytes at a time.
+// 64-bit reader taken over from the frame's reader: they peek at the
+// left-aligned cache, take sign bits from the same peek, consume by shifting
+// and refill eight bytes at a time, at most once per pair.
 #include "layer3/huffman.h"
 
 #include <cstring>
@@ -12,11 +13,21 @@
 #include "layer3/huffman_tables.h"
 #include "layer3/pow43_tables.h"
 
-static inline void mpa_huff_consume(mpa_bitstream *r, unsigned n)
+// Bits a pair's code and signs may take (codes are up to 19 bits), and what
+// the linbits and signs of both values may take after the code (up to 13
+// linbits each). The wide reader is topped up to 56 or more bits when fewer
+// than these are left.
+enum { kCodeAndSignBits = 19 + 2, kLinbitsAndSignBits = 2 * (13 + 1) };
+
+static inline void mpa_huff_consume(mpa_bits_wide *r, unsigned n)
 {
     r->cache <<= n;
     r->count -= static_cast<int32_t>(n);
-    mpa_bits_refill(r);
+}
+
+static inline uint32_t mpa_huff_top(const mpa_bits_wide *r)
+{
+    return static_cast<uint32_t>(r->cache >> 32);
 }
 
 // One pair's code: the magnitudes of x and y and the code's length.
@@ -27,9 +38,9 @@ struct mpa_huff_code {
 // Reads a pair's code into *c. False for the one-bit code 1 of (0, 0) that
 // some tables have: consumed here and stored in out[0..2), with nothing in *c.
 template <class T>
-static inline bool mpa_huff_read_code(mpa_bitstream *r, float *out, mpa_huff_code *c)
+static inline bool mpa_huff_read_code(mpa_bits_wide *r, float *out, mpa_huff_code *c)
 {
-    if (T::zero_bit && static_cast<int32_t>(r->cache) < 0) {  // code 1: (0, 0)
+    if (T::zero_bit && static_cast<int64_t>(r->cache) < 0) {  // code 1: (0, 0)
         out[0] = out[1] = 0.0f;
         mpa_huff_consume(r, 1);
         return false;
@@ -43,10 +54,10 @@ static inline bool mpa_huff_read_code(mpa_bitstream *r, float *out, mpa_huff_cod
 
 // Stores the pair of code c (not yet consumed) with the sign bits that follow
 // it, and consumes code and signs.
-static inline void mpa_huff_signed_pair(mpa_bitstream *r, float *out, const mpa_huff_code &c)
+static inline void mpa_huff_signed_pair(mpa_bits_wide *r, float *out, const mpa_huff_code &c)
 {
     const unsigned x_signed = c.x != 0, y_signed = c.y != 0;
-    const uint32_t s = r->cache << c.len;  // the sign bits follow the code
+    const uint32_t s = mpa_huff_top(r) << c.len;  // the sign bits follow the code
     out[0] = mpa_pow43_signed[2 * c.x + ((s >> 31) & x_signed)];
     out[1] = mpa_pow43_signed[2 * c.y + ((s << x_signed) >> 31 & y_signed)];
     mpa_huff_consume(r, c.len + x_signed + y_signed);
@@ -55,49 +66,51 @@ static inline void mpa_huff_signed_pair(mpa_bitstream *r, float *out, const mpa_
 // One value of a linbits table, read after its code: magnitude 15 is followed
 // by linbits bits and the sign, read together; smaller non-zero ones by the
 // sign alone, zero by nothing (without a branch, as in mpa_huff_signed_pair).
-static inline float mpa_huff_linbits_value(mpa_bitstream *r, unsigned magnitude, int linbits)
+static inline float mpa_huff_linbits_value(mpa_bits_wide *r, unsigned magnitude, int linbits)
 {
     if (magnitude == 15) {
-        const uint32_t v = r->cache >> (31 - linbits);  // linbits value, then the sign
+        const uint32_t v = mpa_huff_top(r) >> (31 - linbits);  // linbits value, then the sign
         mpa_huff_consume(r, static_cast<unsigned>(linbits) + 1);
         const float f = mpa_pow43[15 + (v >> 1)];
         return (v & 1) ? -f : f;
     }
     const unsigned is_signed = magnitude != 0;
-    const uint32_t sign = (r->cache >> 31) & is_signed;
+    const uint32_t sign = (mpa_huff_top(r) >> 31) & is_signed;
     mpa_huff_consume(r, is_signed);
     return mpa_pow43_signed[2 * magnitude + sign];
 }
 
-// Tables without linbits (Linbits false): code and sign bits fit in one
-// 16-bit peek (the lookups keep one-step codes to 14 bits; longer ones consume
-// a prefix first). Whether a value is zero is as good as random, so both
-// values are written and the sign bits taken without branches: a zero value
-// takes no sign bit and entry 0 of mpa_pow43_signed is +0.
+// Tables without linbits (Linbits false): code and sign bits are read from
+// the top 32 bits of the cache. Whether a value is zero is as good as random,
+// so both values are written and the sign bits taken without branches: a zero
+// value takes no sign bit and entry 0 of mpa_pow43_signed is +0.
 // Tables 16..31 (Linbits true): the code is consumed first, then linbits and
 // sign of x, then of y; pairs without a 15 are taken as without linbits.
 template <class T, bool Linbits>
 static inline void mpa_huff_pairs(mpa_frame_ctx *ctx, float **cursor, int pairs, int linbits)
 {
-    mpa_bitstream r = *ctx->bits;
+    mpa_bits_wide r;
+    mpa_bits_wide_begin(&r, ctx->bits);
     float *out = *cursor;
     float *const stop = out + 2 * pairs;
 
     for (; out < stop; out += 2) {
+        if (r.count < kCodeAndSignBits)
+            mpa_bits_wide_refill(&r);
         mpa_huff_code c;
         if (!mpa_huff_read_code<T>(&r, out, &c))
             continue;
         if (!Linbits || (c.x < 15 && c.y < 15)) {
-            // No linbits: code (the lookups keep it to 14 bits) and signs
-            // fit one 16-bit peek.
             mpa_huff_signed_pair(&r, out, c);
             continue;
         }
         mpa_huff_consume(&r, c.len);
+        if (r.count < kLinbitsAndSignBits)
+            mpa_bits_wide_refill(&r);
         out[0] = mpa_huff_linbits_value(&r, c.x, linbits);
         out[1] = mpa_huff_linbits_value(&r, c.y, linbits);
     }
-    *ctx->bits = r;
+    mpa_bits_wide_end(&r, ctx->bits);
     *cursor = out;
 }
 
@@ -147,14 +160,17 @@ static inline int mpa_huff_quads(mpa_frame_ctx *ctx, float **cursor, int budget,
                                  int table)
 {
     const uint16_t *lookup = mpa_huff_count1[table];
-    mpa_bitstream r = *ctx->bits;
+    mpa_bits_wide r;
+    mpa_bits_wide_begin(&r, ctx->bits);
     float *out = *cursor;
     int result = 0;
     // Table B's codes are 4 bits: fewer bits than that end the data.
     const int min_budget = table == 0 ? 0 : 3;
 
     while (budget > min_budget && end - out >= 4) {
-        const unsigned e = lookup[r.cache >> 22];
+        if (r.count < 10)  // code and signs of a quadruple
+            mpa_bits_wide_refill(&r);
+        const unsigned e = lookup[r.cache >> 54];
         const unsigned len = e & 15;
         memcpy(out, mpa_huff_quad_values[e >> 4], 4 * sizeof(float));
         out += 4;
@@ -165,7 +181,7 @@ static inline int mpa_huff_quads(mpa_frame_ctx *ctx, float **cursor, int budget,
         }
         mpa_huff_consume(&r, len);
     }
-    *ctx->bits = r;
+    mpa_bits_wide_end(&r, ctx->bits);
     *cursor = out;
     return result;
 }
