@@ -34,12 +34,33 @@ namespace {
 
 using namespace mpa_simd;
 
+// A table of lane-replicated constants read as values of type T: a float, or
+// a vector loaded whole from the constant's row, so that the multiplications
+// take their constant from memory. The empty asm hides where the table is:
+// GCC would otherwise hoist some seventy constant loads out of the group loop
+// and, short of registers, copy them to the stack and back.
+template <class T>
+struct constants {
+    const float (*rows)[8];
+    explicit constants(const float (*table)[8]) : rows(table) { asm volatile("" : "+r"(rows)); }
+    T operator[](int i) const
+    {
+        if constexpr (sizeof(T) == sizeof(float)) {
+            return rows[i][0];
+        } else {
+            T v;
+            load(v, rows[i]);
+            return v;
+        }
+    }
+};
+
 // T[m] = sum_j q[j] cos(j (2m + 1) pi / 18), m = 0..8: even and odd partials,
 // 10 multiplications.
 template <class T>
 inline void dct9(const T *q, T *t)
 {
-    const float *c = mpa_imdct9_cos;  // c[6] = 1/2
+    const constants<T> c{mpa_imdct9_cos};  // c[6] = 1/2
     const T a1 = q[0] + q[6] * c[6];
     const T a2 = (q[2] + q[4]) * c[2];
     const T a3 = (q[8] - q[4]) * c[8];
@@ -94,10 +115,11 @@ inline void imdct36(T *out, const T *in)
 
     // Twiddle of the odd-half transform, butterfly and the output factors
     // (window and the 1 / (2 cos) left over from the adjacent sums).
+    const constants<T> twiddle{mpa_imdct36_twiddle}, post{mpa_imdct36_post};
     for (int m = 0; m < 9; m++) {
-        const T u = w[m] * mpa_imdct36_twiddle[m];
-        out[m] = (t[m] + u) * mpa_imdct36_post[m];
-        out[17 - m] = (u - t[m]) * mpa_imdct36_post[17 - m];
+        const T u = w[m] * twiddle[m];
+        out[m] = (t[m] + u) * post[m];
+        out[17 - m] = (u - t[m]) * post[17 - m];
     }
 }
 
@@ -106,9 +128,9 @@ inline void imdct36(T *out, const T *in)
 template <class T>
 inline void imdct12(T *out, const T *in)
 {
-    const float *c = mpa_imdct9_cos;  // c[3] = cos(pi / 6), c[6] = 1/2
-    const float *tw = mpa_imdct12_twiddle;
-    const float *g = mpa_imdct12_post;
+    const constants<T> c{mpa_imdct9_cos};  // c[3] = cos(pi / 6), c[6] = 1/2
+    const constants<T> tw{mpa_imdct12_twiddle};
+    const constants<T> g{mpa_imdct12_post};
 
     const T q0 = in[0];
     const T q1 = in[6] + in[3];
@@ -141,7 +163,7 @@ inline void imdct12(T *out, const T *in)
 template <class T>
 inline void short_window(T *z, const T *s)
 {
-    const float *d = mpa_short_ratio;
+    const constants<T> d{mpa_short_ratio};
     z[0] = -s[3];
     z[1] = -s[4];
     z[2] = -s[5];
@@ -189,8 +211,8 @@ __attribute__((always_inline)) inline void imdct_window(IO &io, const T *in, int
     // its second, so every other window value is a ratio times one of these.
     T k[18];
     imdct36(k, in);
-    const float *C = mpa_long_ratio;
-    const float *R = mpa_switch_ratio;
+    const constants<T> C{mpa_long_ratio};
+    const constants<T> R{mpa_switch_ratio};
 
     if (block_type == 3) {
         // Stop window: zeros, the rising short-window half, ones.
