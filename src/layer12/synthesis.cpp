@@ -62,12 +62,6 @@ inline slots4<E> operator*(const slots4<E> &a, const slots4<E> &b)
 }
 
 template <class E>
-inline slots4<E> operator*(const slots4<E> &a, float f)
-{
-    return {{a.e[0] * f, a.e[1] * f, a.e[2] * f, a.e[3] * f}};
-}
-
-template <class E>
 inline slots4<E> &operator+=(slots4<E> &a, const slots4<E> &b)
 {
     return a = a + b;
@@ -111,25 +105,46 @@ inline void transpose(V *v)
     v[3] = shuffle<2, 3, 6, 7>(t1, t3);
 }
 
-// Four factors f[0..3]: in the lanes, or each spread over the eight slots.
-inline void load_factors(v4f &v, const float *f)
+// Factors first..first + 3 of mpa_dct_factors: in the lanes, or each spread
+// over the eight slots (read from its replicated row).
+inline void load_factors(v4f &v, int first)
 {
-    v = load4(f);
+    v = load4(mpa_dct_factors + first);
 }
 
 template <class E>
-inline void load_factors(slots4<E> &v, const float *f)
+inline void load_factors(slots4<E> &v, int first)
 {
     for (int i = 0; i < 4; i++)
-        for (unsigned l = 0; l < sizeof(E) / sizeof(float); l++)
-            v.e[i][l] = f[i];
+        load(v.e[i], mpa_dct_factors_x8[first + i]);
 }
 
 template <class V>
-inline V factors(const float *f)
+inline V factors(int first)
 {
     V v;
-    load_factors(v, f);
+    load_factors(v, first);
+    return v;
+}
+
+// Factor i in every lane.
+inline void load_factor(v4f &v, int i)
+{
+    v = load4(mpa_dct_factors_x8[i]);
+}
+
+template <class E>
+inline void load_factor(slots4<E> &v, int i)
+{
+    for (int k = 0; k < 4; k++)
+        load(v.e[k], mpa_dct_factors_x8[i]);
+}
+
+template <class V>
+inline V factor(int i)
+{
+    V v;
+    load_factor(v, i);
     return v;
 }
 
@@ -149,7 +164,7 @@ inline void set_zero(slots4<E> &v)
 // with the recombination inside each block and inside each pair of blocks.
 // Element k of block j goes to lane j of z[k].
 template <class V>
-__attribute__((always_inline)) inline void dct4x4(V d0, V d1, V d2, V d3, const float *f, V *z)
+__attribute__((always_inline)) inline void dct4x4(V d0, V d1, V d2, V d3, V *z)
 {
     const V t0 = shuffle<0, 4, 1, 5>(d0, d1);
     const V t1 = shuffle<2, 6, 3, 7>(d0, d1);
@@ -160,10 +175,10 @@ __attribute__((always_inline)) inline void dct4x4(V d0, V d1, V d2, V d3, const 
     const V e2 = shuffle<0, 1, 4, 5>(t1, t3);
     const V e3 = shuffle<2, 3, 6, 7>(t1, t3);
     // 4 points.
-    const V s0 = e0 + e3, s1 = e1 + e2, s2 = (e0 - e3) * f[1], s3 = (e1 - e2) * f[2];
+    const V s0 = e0 + e3, s1 = e1 + e2, s2 = (e0 - e3) * factor<V>(1), s3 = (e1 - e2) * factor<V>(2);
     // 2 points, and the 4-point recombination B[0] += B[1].
-    V z0 = s0 + s1, z1 = (s0 - s1) * f[0], z2 = s2 + s3;
-    const V z3 = (s2 - s3) * f[0];
+    V z0 = s0 + s1, z1 = (s0 - s1) * factor<V>(0), z2 = s2 + s3;
+    const V z3 = (s2 - s3) * factor<V>(0);
     z2 += z3;
     // 8-point recombination on the difference blocks (odd lanes):
     // B = {z0, z2, z1, z3} in bit-reversed order.
@@ -274,25 +289,23 @@ constexpr window_fn kWindowAvx[8] = {
 template <class V, class In>
 __attribute__((always_inline)) inline void dct32_core(const In &in, V *x)
 {
-    const float *f = mpa_dct_factors;
-
     // 32 points; the difference is taken the other way round since the
     // factors of this stage are stored negated.
     const V x0 = in(0), x1 = in(4), x2 = in(8), x3 = in(12);
     const V y0 = reverse(in(28)), y1 = reverse(in(24));
     const V y2 = reverse(in(20)), y3 = reverse(in(16));
     const V a0 = x0 + y0, a1 = x1 + y1, a2 = x2 + y2, a3 = x3 + y3;
-    const V b0 = (y0 - x0) * factors<V>(f + 15), b1 = (y1 - x1) * factors<V>(f + 19);
-    const V b2 = (y2 - x2) * factors<V>(f + 23), b3 = (y3 - x3) * factors<V>(f + 27);
+    const V b0 = (y0 - x0) * factors<V>(15), b1 = (y1 - x1) * factors<V>(19);
+    const V b2 = (y2 - x2) * factors<V>(23), b3 = (y3 - x3) * factors<V>(27);
 
     // 16 points, blocks a and b.
-    const V f16l = factors<V>(f + 7), f16h = factors<V>(f + 11);
+    const V f16l = factors<V>(7), f16h = factors<V>(11);
     const V ra3 = reverse(a3), ra2 = reverse(a2), rb3 = reverse(b3), rb2 = reverse(b2);
     const V c0 = a0 + ra3, c1 = a1 + ra2, c2 = (a0 - ra3) * f16l, c3 = (a1 - ra2) * f16h;
     const V c4 = b0 + rb3, c5 = b1 + rb2, c6 = (b0 - rb3) * f16l, c7 = (b1 - rb2) * f16h;
 
     // 8 points, four blocks of two vectors.
-    const V f8 = factors<V>(f + 3);
+    const V f8 = factors<V>(3);
     const V rc1 = reverse(c1), rc3 = reverse(c3), rc5 = reverse(c5), rc7 = reverse(c7);
     const V d0 = c0 + rc1, d1 = (c0 - rc1) * f8, d2 = c2 + rc3, d3 = (c2 - rc3) * f8;
     const V d4 = c4 + rc5, d5 = (c4 - rc5) * f8, d6 = c6 + rc7, d7 = (c6 - rc7) * f8;
@@ -304,8 +317,8 @@ __attribute__((always_inline)) inline void dct32_core(const In &in, V *x)
     // z[1] the same at [4], [5], z[2] at [2], [3], z[3] at [6], [7]; z[4..7]
     // likewise for E2 and E3.
     V z[8];
-    dct4x4(d0, d1, d2, d3, f, z);
-    dct4x4(d4, d5, d6, d7, f, z + 4);
+    dct4x4(d0, d1, d2, d3, z);
+    dct4x4(d4, d5, d6, d7, z + 4);
     const V e0l = shuffle<0, 1, 4, 5>(z[0], z[2]);
     const V e0h = shuffle<0, 1, 4, 5>(z[1], z[3]);
     const V e1l = shuffle<2, 3, 6, 7>(z[0], z[2]);

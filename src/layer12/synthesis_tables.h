@@ -4,6 +4,9 @@
 
 extern const float mpa_synthesis_window[264];
 extern const float mpa_dct_factors[31];
+// Each DCT factor eight times over, for vectors that multiply all their lanes
+// by one factor, read straight from memory.
+alignas(32) extern const float mpa_dct_factors_x8[31][8];
 
 // The synthesis window by term m = 0..15 of the windowing sums: [m][j] is the
 // weight of row j = 0..15 in the direct sums, (-1)^m D[j + 32m]; [m][15 + j]
