@@ -11,6 +11,7 @@
 
 #include "core/bitstream.h"
 #include "core/frame_ctx.h"
+#include "layer3/granule.h"
 #include "layer3/granule_info.h"
 #include "layer3/huffman.h"
 #include "layer3/pow43_tables.h"
@@ -49,18 +50,19 @@ int random_signed(std::mt19937 &rng, int magnitude)
     return (rng() & 1) ? -magnitude : magnitude;
 }
 
-const uint8_t *long_bands_mpeg1_44k() { return mpa_sfb_bands[(1 * 4 + 0) * 3 + MPA_BLOCK_LONG]; }
+// Rows of the band tables: MPEG-1 at 44.1 kHz.
+constexpr int kLong44k = (1 * 4 + 0) * 3 + MPA_BLOCK_LONG;
+constexpr int kShort44k = (1 * 4 + 0) * 3 + MPA_BLOCK_SHORT;
+constexpr int kMixed44k = (1 * 4 + 0) * 3 + MPA_BLOCK_MIXED;
 
-mpa_granule_info granule(const uint8_t *list, int big_values, int region0, int region1)
+mpa_granule_info granule(int list, int big_values, int region0, int region1)
 {
     mpa_granule_info g;
     std::memset(&g, 0, sizeof(g));
     g.big_values = static_cast<uint16_t>(big_values);
     g.region0_count = static_cast<uint16_t>(region0);
     g.region1_count = static_cast<uint16_t>(region1);
-    g.band_count = list[0];
-    g.short_band_count = list[1];
-    g.band_widths = list + 2;
+    mpa_layer3_set_band_list(&g, list);
     return g;
 }
 
@@ -277,36 +279,34 @@ TEST(Layer3Huffman, UnusedTablesDecodeNothingAndTableZeroOnlyAdvances)
 TEST(Layer3Huffman, RegionSizesFollowTheBandList)
 {
     // MPEG-1 44.1 kHz long bands: 4 x6, 6, 6, 8, 8, 10, 12, 16, 20, ...
-    mpa_granule_info g = granule(long_bands_mpeg1_44k(), 100, 3, 2);
+    mpa_granule_info g = granule(kLong44k, 100, 3, 2);
     mpa_layer3_regions(&g);
     EXPECT_EQ(g.region_pairs[0], 8);   // bands 0..3: 16 lines
     EXPECT_EQ(g.region_pairs[1], 7);   // bands 4..6: 14 lines
     EXPECT_EQ(g.region_pairs[2], 85);
 
     // 20 lines reach into band 4 (k = 5): region 1 keeps the one band left.
-    g = granule(long_bands_mpeg1_44k(), 10, 3, 2);
+    g = granule(kLong44k, 10, 3, 2);
     mpa_layer3_regions(&g);
     EXPECT_EQ(g.region_pairs[0], 8);
     EXPECT_EQ(g.region_pairs[1], 2);
     EXPECT_EQ(g.region_pairs[2], 0);
 
     // Fewer big values than region 0 holds.
-    g = granule(long_bands_mpeg1_44k(), 5, 15, 7);
+    g = granule(kLong44k, 5, 15, 7);
     mpa_layer3_regions(&g);
     EXPECT_EQ(g.region_pairs[0], 5);
     EXPECT_EQ(g.region_pairs[1] + g.region_pairs[2], 0);
 
-    g = granule(long_bands_mpeg1_44k(), 0, 3, 2);
+    g = granule(kLong44k, 0, 3, 2);
     mpa_layer3_regions(&g);
     EXPECT_EQ(g.region_pairs[0] + g.region_pairs[1] + g.region_pairs[2], 0);
 
     // Window switching: region 0 is 36 lines (three short bands of three
     // windows, or eight long bands), region 1 takes the rest, region 2 is empty.
-    const uint8_t *shrt = mpa_sfb_bands[(1 * 4 + 0) * 3 + MPA_BLOCK_SHORT];
-    const uint8_t *mixed = mpa_sfb_bands[(1 * 4 + 0) * 3 + MPA_BLOCK_MIXED];
-    for (const uint8_t *list : {shrt, mixed, long_bands_mpeg1_44k()}) {
+    for (int list : {kShort44k, kMixed44k, kLong44k}) {
         for (int big : {288, 200, 18, 7}) {
-            g = granule(list, big, list == shrt ? 8 : 7, 63);
+            g = granule(list, big, list == kShort44k ? 8 : 7, 63);
             mpa_layer3_regions(&g);
             EXPECT_EQ(g.region_pairs[0], std::min(big, 18)) << big;
             EXPECT_EQ(g.region_pairs[1], big - std::min(big, 18)) << big;
@@ -331,7 +331,7 @@ granule_data make_granule(int big_values, const int tables[3], int count1_table,
                           int part2, std::mt19937 &rng)
 {
     granule_data d;
-    d.info = granule(long_bands_mpeg1_44k(), big_values, 5, 3);
+    d.info = granule(kLong44k, big_values, 5, 3);
     for (int i = 0; i < 3; i++)
         d.info.table_select[i] = static_cast<uint16_t>(tables[i]);
     d.info.count1table_select = static_cast<uint16_t>(count1_table);
@@ -438,7 +438,7 @@ TEST(Layer3Huffman, BigValuesPastTheGranuleEndFail)
     EXPECT_EQ(mpa_bits_position(&r.bits), 25);  // reader back at the Huffman start
 
     // Scale factors that took more than part2_3_length: fails even with no big values.
-    mpa_granule_info empty = granule(long_bands_mpeg1_44k(), 0, 0, 0);
+    mpa_granule_info empty = granule(kLong44k, 0, 0, 0);
     empty.part2_3_length = 20;
     test_reader r2(d.bytes, 25);
     EXPECT_EQ(mpa_layer3_huffman(&empty, &r2.ctx, spectrum, 25), 1);
@@ -447,7 +447,7 @@ TEST(Layer3Huffman, BigValuesPastTheGranuleEndFail)
     // Big values running far past a 3-byte buffer: the reader yields zeros and
     // nothing outside the bytes is touched (checked under the sanitizers).
     const std::vector<uint8_t> tiny(3, 0x00);
-    mpa_granule_info g = granule(long_bands_mpeg1_44k(), 288, 15, 7);
+    mpa_granule_info g = granule(kLong44k, 288, 15, 7);
     g.table_select[0] = g.table_select[1] = g.table_select[2] = 13;
     g.part2_3_length = 24;
     test_reader r3(tiny, 0);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "layer3/granule.h"
 #include "layer3/granule_info.h"
 #include "layer3/requantize.h"
 #include "layer3/requantize_tables.h"
@@ -17,11 +18,8 @@ mpa_granule_info granule(int id, int kind, int global_gain)
 {
     mpa_granule_info info;
     memset(&info, 0, sizeof(info));
-    const uint8_t *entry = mpa_sfb_bands[(id * 4 + 0) * 3 + kind];
     info.block_kind = static_cast<uint16_t>(kind);
-    info.band_count = entry[0];
-    info.short_band_count = entry[1];
-    info.band_widths = entry + 2;
+    mpa_layer3_set_band_list(&info, (id * 4 + 0) * 3 + kind);
     info.global_gain = static_cast<uint16_t>(global_gain);
     return info;
 }

@@ -25,8 +25,14 @@ void mpa_layer3_granule_bands(const mpa_frame_ctx *ctx, mpa_granule_info *info)
     // The masks keep the index inside the table whatever the header holds;
     // the parser never passes sampling index 3, whose entries are empty.
     const int version = mpa_header_is_mpeg25(*h) ? 2 : h->id & 1;
-    const uint8_t *entry = mpa_sfb_bands[(version * 4 + (h->sampling_index & 3)) * 3 + kind];
+    mpa_layer3_set_band_list(info, (version * 4 + (h->sampling_index & 3)) * 3 + kind);
+}
+
+void mpa_layer3_set_band_list(mpa_granule_info *info, int list)
+{
+    const uint8_t *entry = mpa_sfb_bands[list];
     info->band_count = entry[0];
     info->short_band_count = entry[1];
     info->band_widths = entry + 2;
+    info->band_starts = mpa_sfb_band_starts[list];
 }

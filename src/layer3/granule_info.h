@@ -33,6 +33,7 @@ struct mpa_granule_info {
     uint16_t block_kind;          // 0 long, 1 short, 2 mixed
     uint16_t region_pairs[3];     // big-value pairs per Huffman region
     const uint8_t *band_widths;   // list of band widths in bitstream order
+    const uint16_t *band_starts;  // first line of each, then 576 (band_count + 1 and more)
     uint16_t band_count;
     uint16_t short_band_count;
     uint16_t slen[4];

@@ -214,13 +214,13 @@ void mpa_layer3_regions(mpa_granule_info *info)
     // big_values above 288 is rejected with the side information; the bound
     // here only keeps the regions inside the 576 lines whatever the caller did.
     const int b = info->big_values < 288 ? info->big_values : 288;
-    const uint8_t *w = info->band_widths;
+    const uint16_t *start = info->band_starts;
     const int bands = info->band_count;
 
     // k: the fewest list entries that cover the 2b big-value lines.
     int k = 0;
-    for (int lines = 0; lines < 2 * b && k < bands; k++)
-        lines += w[k];
+    while (k < bands && start[k] < 2 * b)
+        k++;
 
     int r0 = k > 0 ? info->region0_count + 1 : 0;
     int r1 = k > 1 ? info->region1_count + 1 : 0;
@@ -229,11 +229,8 @@ void mpa_layer3_regions(mpa_granule_info *info)
     if (r0 > bands)
         r0 = bands;
 
-    int lines0 = 0, lines1 = 0;
-    for (int i = 0; i < r0; i++)
-        lines0 += w[i];
-    for (int i = r0; i < r0 + r1; i++)
-        lines1 += w[i];
+    const int lines0 = start[r0];
+    const int lines1 = start[r0 + r1] - lines0;
 
     const int p0 = lines0 / 2 < b ? lines0 / 2 : b;
     const int p1 = lines1 / 2 < b - p0 ? lines1 / 2 : b - p0;

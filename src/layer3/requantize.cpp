@@ -48,8 +48,8 @@ void mpa_layer3_requantize_lines(const mpa_granule_info *info, const uint8_t *sc
 
     // Entries that start at or above `lines` hold zeros and stay zero.
     int used = 0;
-    for (int covered = 0; used < count && covered < lines; used++)
-        covered += info->band_widths[used];
+    while (used < count && info->band_starts[used] < lines)
+        used++;
 
     if (info->block_kind == MPA_BLOCK_LONG) {
         if (info->preflag) {

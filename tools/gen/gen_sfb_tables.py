@@ -6,7 +6,9 @@ ISO/IEC 13818-3 Table B.2), one row per version, sampling rate and block
 length. Output: mpa_sfb_bands[36][41], indexed by
 (version * 4 + sampling_index) * 3 + block_kind, version being the header's
 id (0 MPEG-2 LSF, 1 MPEG-1) or 2 for MPEG 2.5, each entry
-{band count, short band count, widths in bitstream order...}.
+{band count, short band count, widths in bitstream order...}; and
+mpa_sfb_band_starts[36][40], the first line of each list entry, then 576 (the
+end of the last entry) in the remaining places.
 
 MPEG 2.5 (11025, 12000 and 8000 Hz) is in no standard, and its rows are
 derived here from the 16000 Hz rows of the input (see mpeg25_edges).
@@ -136,6 +138,9 @@ def band_lists(version, rate, edges):
     return lists
 
 
+START_COUNT = ENTRY_BYTES - 1  # one start per band (at most 39), and the end
+
+
 def main():
     args = common.parse_args(__doc__, "sfb_bands.txt")
     edges = read_edges(args.input)
@@ -168,6 +173,18 @@ def main():
     for label, entry in rows:
         out.append("    // %s" % label)
         out.append("    {" + ", ".join(str(v) for v in entry) + "},")
+    out.append("};")
+    out.append("")
+    out.append("// Per entry the first line of each band of the list, then 576 up to the end.")
+    out.append("const uint16_t mpa_sfb_band_starts[%d][%d] = {" % (len(rows), START_COUNT))
+    for label, entry in rows:
+        starts = [0]
+        for w in entry[2:2 + entry[0]]:
+            starts.append(starts[-1] + w)
+        assert entry[0] == 0 or starts[-1] == 576, label
+        starts += [576 if entry[0] else 0] * (START_COUNT - len(starts))
+        out.append("    // %s" % label)
+        out.append("    {" + ", ".join(str(v) for v in starts) + "},")
     out.append("};")
     common.write_lines(args.root, "src/layer3/sfb_tables.cpp", out)
 
