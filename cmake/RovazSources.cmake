@@ -24,6 +24,7 @@ set(ROVAZ_CORE_SOURCES
   ${ROVAZ_ROOT}/src/layer12/layer1.cpp
   ${ROVAZ_ROOT}/src/layer12/layer12_tables.cpp
   ${ROVAZ_ROOT}/src/layer12/layer2.cpp
+  ${ROVAZ_ROOT}/src/layer12/layer1_dequantise.cpp
   ${ROVAZ_ROOT}/src/layer12/layer2_dequantise.cpp
   ${ROVAZ_ROOT}/src/layer12/synthesis.cpp
   ${ROVAZ_ROOT}/src/layer12/synthesis_tables.cpp

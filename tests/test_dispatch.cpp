@@ -14,6 +14,7 @@
 #include "core/cpu.h"
 #include "core/decoder.h"
 #include "core/kernels.h"
+#include "layer12/layer1_dequantise.h"
 #include "layer12/layer2_dequantise.h"
 
 namespace {
@@ -63,6 +64,25 @@ TEST(Dispatch, EveryKernelMatchesThePlainOne)
             k.synth_slots(in.data(), 64, out_a.data(), count, channel, a.get());
             plain.synth_slots(in.data(), 64, out_b.data(), count, channel, b.get());
             expect_same_bytes(out_a.data(), out_b.data(), out_a.size() * sizeof(float), "synthesis",
+                              features);
+        }
+
+        // Layer I dequantisation: codes of every width, unused lanes.
+        mpa_layer1_lanes l1{};
+        int32_t l1_codes[12][64] = {};
+        for (int i = 0; i < 64; i++) {
+            const int a = i % 5 ? 1 + static_cast<int>(rng() % 14) : 0;
+            l1.bias[i] = (1 << a) - 1;
+            l1.scale[i] = std::ldexp(1.0f, -static_cast<int>(rng() % 20));
+            l1.step[i] = a ? 2.0f / static_cast<float>((2 << a) - 1) : 0.0f;
+            for (int b = 0; b < 12 && a; b++)
+                l1_codes[b][i] = static_cast<int32_t>(rng() & ((2u << a) - 1));
+        }
+        for (const int n : {32, 64}) {
+            std::vector<float> da(768, 9.0f), db = da;
+            k.layer1_dequantise(&l1, l1_codes, n, da.data());
+            plain.layer1_dequantise(&l1, l1_codes, n, db.data());
+            expect_same_bytes(da.data(), db.data(), da.size() * sizeof(float), "Layer I dequantisation",
                               features);
         }
 

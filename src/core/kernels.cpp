@@ -3,6 +3,7 @@
 #include "core/cpu.h"
 #include "core/simd.h"
 #include "core/pcm_output.h"
+#include "layer12/layer1_dequantise.h"
 #include "layer12/layer2_dequantise.h"
 #include "layer12/synthesis.h"
 #include "layer3/hybrid.h"
@@ -10,9 +11,9 @@
 
 mpa_kernels mpa_kernels_for(uint32_t features)
 {
-    mpa_kernels k = {mpa_synth_slots_plain,      mpa_layer2_dequantise_plain, mpa_imdct_groups_plain,
-                     mpa_store_s16_packed_plain, mpa_store_s16_stereo_plain,  mpa_convert_samples_plain,
-                     0};
+    mpa_kernels k = {mpa_synth_slots_plain,       mpa_layer1_dequantise_plain, mpa_layer2_dequantise_plain,
+                     mpa_imdct_groups_plain,      mpa_store_s16_packed_plain,  mpa_store_s16_stereo_plain,
+                     mpa_convert_samples_plain,   0};
     (void)features;  // no variants on some targets
 #ifdef __SSE2__
     if (features & MPA_CPU_SSE2) {
@@ -25,6 +26,7 @@ mpa_kernels mpa_kernels_for(uint32_t features)
 #if MPA_HAVE_AVX_KERNELS
     if (features & MPA_CPU_AVX) {
         k.synth_slots = mpa_synth_slots_avx;
+        k.layer1_dequantise = mpa_layer1_dequantise_avx;
         k.layer2_dequantise = mpa_layer2_dequantise_avx;
         k.imdct_groups = mpa_imdct_groups_avx;
         k.features |= MPA_CPU_AVX;

@@ -8,12 +8,15 @@
 #include <cstdint>
 
 struct mpa_synth_state;
+struct mpa_layer1_lanes;
 struct mpa_layer2_lanes;
 
 struct mpa_kernels {
     // Polyphase synthesis of count slots of one channel (layer12/synthesis.cpp).
     void (*synth_slots)(const float *in, int in_stride, float *out, int count, int channel,
                         mpa_synth_state *state);
+    // Layer I dequantisation of one frame (layer12/layer1_dequantise.cpp).
+    void (*layer1_dequantise)(const mpa_layer1_lanes *k, const int32_t (*codes)[64], int lanes, float *out);
     // Layer II dequantisation of one granule (layer12/layer2_dequantise.cpp).
     void (*layer2_dequantise)(const mpa_layer2_lanes *k, const float *scale, const int32_t (*codes)[64],
                               int lanes, float *out);

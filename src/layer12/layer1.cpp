@@ -2,23 +2,11 @@
 #include <cstring>
 
 #include "core/crc.h"
+#include "core/kernels.h"
 #include "layer12/layer1.h"
 #include "layer12/layer12_tables.h"
+#include "layer12/layer1_dequantise.h"
 #include "layer12/synthesis.h"
-
-namespace {
-
-// A code of a + 1 bits, its top bit inverted and read as a two's-complement
-// fraction, is requantised as 2^nb / (2^nb - 1) * (s + 2^(1 - nb)), which is
-// (code - (2^a - 1)) * 2 / (2^(a+1) - 1): an integer of at most 15 bits
-// times the step, so converting it loses nothing.
-struct lane_consts {
-    int32_t bias[64];  // 2^a - 1
-    float scale[64];
-    float step[64];    // 0 without allocation: such lanes give +0
-};
-
-}  // namespace
 
 void mpa_layer1_read_samples(mpa_frame_ctx *ctx, int nch, int bound)
 {
@@ -26,37 +14,41 @@ void mpa_layer1_read_samples(mpa_frame_ctx *ctx, int nch, int bound)
     const uint8_t *scf = ctx->scalefactor_index;
     const int lanes = 32 * nch;
 
-    lane_consts k;
-    uint8_t list[64];  // lanes with codes, in bitstream order
-    int n = 0;
+    mpa_layer1_lanes k;
     for (int i = 0; i < lanes; i++) {
         const int a = alloc[i];
         k.bias[i] = mpa_layer1_bias[a];
         k.scale[i] = mpa_scalefactor_table[scf[i]];
         k.step[i] = mpa_layer1_factor[a];
     }
+    // The lanes with codes in bitstream order, and their code widths.
+    uint8_t lane[64], width[64];
+    int n = 0;
     for (int sb = 0; sb < 32; sb++) {
         // Above the bound both channels share channel 0's code.
         const int coded = sb < bound ? nch : 1;
-        for (int ch = 0; ch < coded; ch++)
-            if (alloc[ch * 32 + sb])
-                list[n++] = static_cast<uint8_t>(ch * 32 + sb);
+        for (int ch = 0; ch < coded; ch++) {
+            const int a = alloc[ch * 32 + sb];
+            if (a) {
+                lane[n] = static_cast<uint8_t>(ch * 32 + sb);
+                width[n++] = static_cast<uint8_t>(a + 1);
+            }
+        }
     }
 
-    int32_t codes[64];
+    int32_t codes[12][64];
     memset(codes, 0, sizeof codes);
     mpa_bits_wide bits;
     mpa_bits_wide_begin(&bits, ctx->bits);
     for (int block = 0; block < 12; block++) {
+        int32_t *c = codes[block];
         for (int e = 0; e < n; e++)
-            codes[list[e]] = static_cast<int32_t>(mpa_bits_wide_get(&bits, alloc[list[e]] + 1));
+            c[lane[e]] = static_cast<int32_t>(mpa_bits_wide_get(&bits, width[e]));
         if (nch == 2 && bound < 32)
-            memcpy(&codes[32 + bound], &codes[bound], (32 - bound) * sizeof(int32_t));
-        float *out = ctx->samples + 64 * block;
-        for (int i = 0; i < lanes; i++)
-            out[i] = static_cast<float>(codes[i] - k.bias[i]) * k.scale[i] * k.step[i];
+            memcpy(&c[32 + bound], &c[bound], (32 - bound) * sizeof(int32_t));
     }
     mpa_bits_wide_end(&bits, ctx->bits);
+    mpa_kernels_active().layer1_dequantise(&k, codes, lanes, ctx->samples);
 }
 
 int mpa_layer1_decode(mpa_frame_ctx *ctx)
