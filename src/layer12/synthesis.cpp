@@ -207,38 +207,47 @@ __attribute__((always_inline)) inline void dct4x4(V d0, V d1, V d2, V d3, V *z)
 // error against a double-precision filter stays near 0.015 at full scale,
 // far below the rounding of 16-bit output. The column is a template argument
 // so that every load has a fixed offset.
-template <class V, int c, int kSide>
-__attribute__((always_inline)) inline void window_side(const float *h, float *out)
+//
+// Two slots of one channel may be windowed together (kSlots 2): the second
+// from its own bank and column, c1. Term m has the same weights in both, so
+// each weight is loaded once for the two.
+template <class V, int kSlots, int c0, int c1, int kSide>
+__attribute__((always_inline)) inline void window_side(const float *const *h, float *const *out)
 {
     constexpr int kLanes = sizeof(V) / sizeof(float);
+    constexpr int c[2] = {c0, c1};
 #pragma GCC unroll 4
     for (int k = 0; k < 16 / kLanes; k++) {
         const int row = kSide + kLanes * k;
         const float *w = &mpa_synthesis_window_terms[0][16 * kSide + kLanes * k];
-        V even, odd, x, y;
+        V even[kSlots], odd[kSlots], x, y;
 #pragma GCC unroll 16
         for (int m = 0; m < 16; m++) {
-            load(x, h + kColumn * ((c + m) & 15) + row);
             load(y, w + 32 * m);
-            if (m == 0)
-                even = x * y;
-            else if (m == 1)
-                odd = x * y;
-            else if (m & 1)
-                odd += x * y;
-            else
-                even += x * y;
+            for (int i = 0; i < kSlots; i++) {
+                load(x, h[i] + kColumn * ((c[i] + m) & 15) + row);
+                if (m == 0)
+                    even[i] = x * y;
+                else if (m == 1)
+                    odd[i] = x * y;
+                else if (m & 1)
+                    odd[i] += x * y;
+                else
+                    even[i] += x * y;
+            }
         }
-        V s = even + odd;
-        if (kSide == 0) {
-            store(out + kLanes * k, s);
-        } else {
-            // Row j of the mirrored sums is output 32 - j.
-            if constexpr (kLanes == 4)
-                s = __builtin_shufflevector(s, s, 3, 2, 1, 0);
-            else
-                s = __builtin_shufflevector(s, s, 7, 6, 5, 4, 3, 2, 1, 0);
-            store(out + 32 - kLanes * (k + 1), s);
+        for (int i = 0; i < kSlots; i++) {
+            V s = even[i] + odd[i];
+            if (kSide == 0) {
+                store(out[i] + kLanes * k, s);
+            } else {
+                // Row j of the mirrored sums is output 32 - j.
+                if constexpr (kLanes == 4)
+                    s = __builtin_shufflevector(s, s, 3, 2, 1, 0);
+                else
+                    s = __builtin_shufflevector(s, s, 7, 6, 5, 4, 3, 2, 1, 0);
+                store(out[i] + 32 - kLanes * (k + 1), s);
+            }
         }
     }
 }
@@ -247,8 +256,10 @@ __attribute__((always_inline)) inline void window_side(const float *h, float *ou
 template <class V, int c>
 __attribute__((always_inline)) inline void window(const float *h, float *out)
 {
-    window_side<V, c, 0>(h, out);
-    window_side<V, c, 1>(h, out);
+    const float *const hs[1] = {h};
+    float *const outs[1] = {out};
+    window_side<V, 1, c, c, 0>(hs, outs);
+    window_side<V, 1, c, c, 1>(hs, outs);
 }
 
 // One function per window column. Inside one function GCC would hoist the
@@ -276,6 +287,27 @@ __attribute__((target("avx"))) void window_avx(const float *h, float *out)
 constexpr window_fn kWindowAvx[8] = {
     window_avx<0>, window_avx<2>, window_avx<4>,  window_avx<6>,
     window_avx<8>, window_avx<10>, window_avx<12>, window_avx<14>,
+};
+
+// Two consecutive slots: the first from bank h0 at column c, the second from
+// h1 at column c - step.
+typedef void (*window_pair_fn)(const float *h0, const float *h1, float *out);
+
+template <int c, int step>
+__attribute__((target("avx"))) void window_pair_avx(const float *h0, const float *h1, float *out)
+{
+    const float *const hs[2] = {h0, h1};
+    float *const outs[2] = {out, out + 32};
+    window_side<v8f, 2, c, (c - step) & 15, 0>(hs, outs);
+    window_side<v8f, 2, c, (c - step) & 15, 1>(hs, outs);
+}
+
+// By the parity of the first slot's ring position, then its column / 2.
+constexpr window_pair_fn kWindowPairAvx[2][8] = {
+    {window_pair_avx<0, 2>, window_pair_avx<2, 2>, window_pair_avx<4, 2>, window_pair_avx<6, 2>,
+     window_pair_avx<8, 2>, window_pair_avx<10, 2>, window_pair_avx<12, 2>, window_pair_avx<14, 2>},
+    {window_pair_avx<0, 0>, window_pair_avx<2, 0>, window_pair_avx<4, 0>, window_pair_avx<6, 0>,
+     window_pair_avx<8, 0>, window_pair_avx<10, 0>, window_pair_avx<12, 0>, window_pair_avx<14, 0>},
 };
 #endif
 
@@ -435,16 +467,23 @@ __attribute__((target("avx"))) int synthesize_8_avx(const float *in, int in_stri
 {
     alignas(32) float lo[8][24], hi[8][16];
     dct32x8_avx(in, in_stride, lo, hi);
-    for (int s = 0; s < 8; s++, out += 32) {
-        const ring_place r = place_at(bank0, bank1, p);
-        _mm256_storeu_ps(r.col_lo, _mm256_load_ps(lo[s]));
-        _mm256_storeu_ps(r.col_lo + 8, _mm256_load_ps(lo[s] + 8));
-        r.col_lo[16] = lo[s][16];
-        _mm256_storeu_ps(r.col_hi, _mm256_load_ps(hi[s]));
-        _mm256_storeu_ps(r.col_hi + 8, _mm256_load_ps(hi[s] + 8));
-        r.col_hi[16] = 0.0f;
-        kWindowAvx[r.c >> 1](r.h, out);
-        p = (p - 1) & 15;
+    const auto put = [](float *col, const float *x, float row16) __attribute__((target("avx"))) {
+        _mm256_storeu_ps(col, _mm256_load_ps(x));
+        _mm256_storeu_ps(col + 8, _mm256_load_ps(x + 8));
+        col[16] = row16;
+    };
+    // Slots in pairs. Each slot's window reads one bank; of the columns the
+    // second slot fills, the one in the first slot's bank replaces a column
+    // that window still reads, so it is stored after the pair's windows.
+    for (int s = 0; s < 8; s += 2, out += 64) {
+        const ring_place a = place_at(bank0, bank1, p);
+        const ring_place b = place_at(bank0, bank1, (p - 1) & 15);
+        put(a.col_lo, lo[s], lo[s][16]);
+        put(a.col_hi, hi[s], 0.0f);
+        put(b.col_hi, hi[s + 1], 0.0f);
+        kWindowPairAvx[p & 1][a.c >> 1](a.h, b.h, out);
+        put(b.col_lo, lo[s + 1], lo[s + 1][16]);
+        p = (p - 2) & 15;
     }
     return p;
 }
