@@ -78,6 +78,8 @@ TEST(Layer3Huffman, PowerTablesFollowTheirRule)
         EXPECT_EQ(mpa_pow43_signed[2 * n], mpa_pow43[n]);
         EXPECT_EQ(mpa_pow43_signed[2 * n + 1], -mpa_pow43[n]);
     }
+    // The decoders read a zero's "sign" from whatever bit follows its code.
+    EXPECT_FALSE(std::signbit(mpa_pow43_signed[1]));
     EXPECT_EQ(mpa_unit_signed[0], 1.0f);
     EXPECT_EQ(mpa_unit_signed[1], -1.0f);
     for (int t = 0; t < 32; t++)

@@ -56,10 +56,12 @@ static inline bool mpa_huff_read_code(mpa_bits_wide *r, float *out, mpa_huff_cod
 // it, and consumes code and signs.
 static inline void mpa_huff_signed_pair(mpa_bits_wide *r, float *out, const mpa_huff_code &c)
 {
+    // A zero value has no sign bit: the bit read in its place picks one of
+    // the two +0 entries of 0.
     const unsigned x_signed = c.x != 0, y_signed = c.y != 0;
     const uint32_t s = mpa_huff_top(r) << c.len;  // the sign bits follow the code
-    out[0] = mpa_pow43_signed[2 * c.x + ((s >> 31) & x_signed)];
-    out[1] = mpa_pow43_signed[2 * c.y + ((s << x_signed) >> 31 & y_signed)];
+    out[0] = mpa_pow43_signed[2 * c.x + (s >> 31)];
+    out[1] = mpa_pow43_signed[2 * c.y + ((s << x_signed) >> 31)];
     mpa_huff_consume(r, c.len + x_signed + y_signed);
 }
 
@@ -74,16 +76,15 @@ static inline float mpa_huff_linbits_value(mpa_bits_wide *r, unsigned magnitude,
         const float f = mpa_pow43[15 + (v >> 1)];
         return (v & 1) ? -f : f;
     }
-    const unsigned is_signed = magnitude != 0;
-    const uint32_t sign = (mpa_huff_top(r) >> 31) & is_signed;
-    mpa_huff_consume(r, is_signed);
-    return mpa_pow43_signed[2 * magnitude + sign];
+    const float v = mpa_pow43_signed[2 * magnitude + (mpa_huff_top(r) >> 31)];
+    mpa_huff_consume(r, magnitude != 0);
+    return v;
 }
 
 // Tables without linbits (Linbits false): code and sign bits are read from
 // the top 32 bits of the cache. Whether a value is zero is as good as random,
 // so both values are written and the sign bits taken without branches: a zero
-// value takes no sign bit and entry 0 of mpa_pow43_signed is +0.
+// value takes no sign bit and both entries of 0 in mpa_pow43_signed are +0.
 // Tables 16..31 (Linbits true): the code is consumed first, then linbits and
 // sign of x, then of y; pairs without a 15 are taken as without linbits.
 template <class T, bool Linbits>

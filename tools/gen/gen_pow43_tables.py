@@ -3,7 +3,9 @@
 and the linbits widths of the Huffman tables (ISO/IEC 11172-3 2.4.3.4, Table B.7).
 
 mpa_pow43[n] = n^(4/3) for n = 0..8207 (15 + the largest linbits value 8191);
-mpa_pow43_signed[2n + s] = (-1)^s n^(4/3) for n = 0..15; mpa_unit_signed = +1, -1.
+mpa_pow43_signed[2n + s] = (-1)^s n^(4/3) for n = 0..15, except that both
+entries of 0 are +0 (a zero value has no sign bit, so whatever bit the decoder
+reads in its place must not matter); mpa_unit_signed = +1, -1.
 Powers are computed with 40 significant digits and rounded once to single
 precision; each is printed with enough digits to read back exactly.
 
@@ -53,10 +55,12 @@ def main():
     out.append("// n^(4/3) for n = 0..8207: 15 plus a linbits value of up to 13 bits.")
     out += common.array("const float mpa_pow43[8208]", [fmt(v) for v in table], 6)
     out.append("")
-    out.append("// +n^(4/3), -n^(4/3) for n = 0..15, indexed by 2n + sign bit.")
+    out.append("// +n^(4/3), -n^(4/3) for n = 0..15, indexed by 2n + sign bit; both entries of")
+    out.append("// 0 are +0, so a zero value may be looked up with any bit as its sign.")
     out.append("const float mpa_pow43_signed[32] = {")
     for n in range(0, 16, 4):
-        out.append("    " + " ".join("%s, %s," % (fmt(table[k]), fmt(-table[k])) for k in range(n, n + 4)))
+        out.append("    " + " ".join("%s, %s," % (fmt(table[k]), fmt(-table[k] if k else table[k]))
+                                     for k in range(n, n + 4)))
     out.append("};")
     out.append("")
     out.append("// +1, -1 by sign bit: table 1 and the count1 tables.")
