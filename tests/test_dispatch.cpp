@@ -15,6 +15,7 @@
 #include "core/decoder.h"
 #include "core/kernels.h"
 #include "layer12/layer1_dequantise.h"
+#include "layer3/stereo.h"
 #include "layer12/layer2_dequantise.h"
 
 namespace {
@@ -106,6 +107,16 @@ TEST(Dispatch, EveryKernelMatchesThePlainOne)
             plain.layer2_dequantise(&lanes, lanes.scale[1], codes, n, db.data());
             expect_same_bytes(da.data(), db.data(), da.size() * sizeof(float), "Layer II dequantisation",
                               features);
+        }
+
+        // Mid/side stereo: whole vectors and a tail.
+        for (const int n : {7, 576}) {
+            std::vector<float> la = random_floats(&rng, 576, 30000.0f), ra = random_floats(&rng, 576, 30000.0f);
+            std::vector<float> lb = la, rb = ra;
+            k.ms_stereo(la.data(), ra.data(), n);
+            plain.ms_stereo(lb.data(), rb.data(), n);
+            expect_same_bytes(la.data(), lb.data(), la.size() * sizeof(float), "mid/side left", features);
+            expect_same_bytes(ra.data(), rb.data(), ra.size() * sizeof(float), "mid/side right", features);
         }
 
         // IMDCT groups: every block type, mixed blocks, any number of groups.

@@ -20,6 +20,8 @@ struct mpa_kernels {
     // Layer II dequantisation of one granule (layer12/layer2_dequantise.cpp).
     void (*layer2_dequantise)(const mpa_layer2_lanes *k, const float *scale, const int32_t (*codes)[64],
                               int lanes, float *out);
+    // Layer III mid/side stereo over count lines (layer3/stereo.cpp).
+    void (*ms_stereo)(float *left, float *right, int count);
     // Layer III IMDCT, windowing and overlap of `active` groups of four subbands (layer3/hybrid.cpp).
     void (*imdct_groups)(const float *spectrum, float *overlap, float *output, int block_type,
                          int long_subbands, int active);

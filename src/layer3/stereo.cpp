@@ -4,17 +4,53 @@
 
 #include <cstring>
 
+#include "core/kernels.h"
+#include "core/simd.h"
 #include "layer3/stereo_tables.h"
 
-void mpa_layer3_ms_stereo(float *left, float *right, int count)
+namespace {
+
+// Mid/side on vectors of V, then the last lines one at a time: the same
+// operations per line whatever V.
+template <class V>
+__attribute__((always_inline)) inline void ms_stereo(float *left, float *right, int count)
 {
+    constexpr int kLanes = sizeof(V) / sizeof(float);
     const float f = mpa_ms_scale;
-    for (int i = 0; i < count; ++i) {
+    int i = 0;
+    for (; i + kLanes <= count; i += kLanes) {
+        V l, r;
+        mpa_simd::load(l, left + i);
+        mpa_simd::load(r, right + i);
+        const V a = l * f, b = r * f;
+        mpa_simd::store(left + i, a + b);
+        mpa_simd::store(right + i, a - b);
+    }
+    for (; i < count; ++i) {
         const float a = left[i] * f;
         const float b = right[i] * f;
         left[i] = a + b;
         right[i] = a - b;
     }
+}
+
+}  // namespace
+
+void mpa_layer3_ms_stereo_plain(float *left, float *right, int count)
+{
+    ms_stereo<mpa_simd::v4f>(left, right, count);
+}
+
+#if MPA_HAVE_AVX_KERNELS
+__attribute__((target("avx"))) void mpa_layer3_ms_stereo_avx(float *left, float *right, int count)
+{
+    ms_stereo<mpa_simd::v8f>(left, right, count);
+}
+#endif
+
+void mpa_layer3_ms_stereo(float *left, float *right, int count)
+{
+    mpa_kernels_active().ms_stereo(left, right, count);
 }
 
 double mpa_band_energy(const float *values, int count)

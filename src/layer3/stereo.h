@@ -10,8 +10,13 @@
 // Equals the illegal position of a 5-bit LSF part, above every legal one.
 enum { MPA_IS_NONE = 31 };
 
-// Mid/side stereo over count lines of both channels.
+// Mid/side stereo over count lines of both channels, by the kernel of this
+// process (core/kernels.h); the plain and AVX kernels give the same bits.
 void mpa_layer3_ms_stereo(float *left, float *right, int count);
+void mpa_layer3_ms_stereo_plain(float *left, float *right, int count);
+#if defined(__x86_64__) || defined(__i386__)
+void mpa_layer3_ms_stereo_avx(float *left, float *right, int count);
+#endif
 // Intensity stereo of one granule; info is channel 1's record, scalefactors
 // its intensity positions.
 void mpa_layer3_intensity_stereo(const mpa_frame_ctx *ctx, const mpa_granule_info *info,
