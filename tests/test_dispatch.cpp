@@ -119,6 +119,14 @@ TEST(Dispatch, EveryKernelMatchesThePlainOne)
             expect_same_bytes(ra.data(), rb.data(), ra.size() * sizeof(float), "mid/side right", features);
         }
 
+        // Alias butterflies: none, one, all boundaries.
+        for (const int boundaries : {0, 1, 31}) {
+            std::vector<float> xa = random_floats(&rng, 576, 1000.0f), xb = xa;
+            k.alias_butterflies(xa.data(), boundaries);
+            plain.alias_butterflies(xb.data(), boundaries);
+            expect_same_bytes(xa.data(), xb.data(), xa.size() * sizeof(float), "alias butterflies", features);
+        }
+
         // IMDCT groups: every block type, mixed blocks, any number of groups.
         for (int block_type = 0; block_type < 4; block_type++) {
             for (const int long_subbands : {0, 2}) {

@@ -13,8 +13,9 @@
 mpa_kernels mpa_kernels_for(uint32_t features)
 {
     mpa_kernels k = {mpa_synth_slots_plain,      mpa_layer1_dequantise_plain, mpa_layer2_dequantise_plain,
-                     mpa_layer3_ms_stereo_plain, mpa_imdct_groups_plain,      mpa_store_s16_packed_plain,
-                     mpa_store_s16_stereo_plain, mpa_convert_samples_plain,   0};
+                     mpa_layer3_ms_stereo_plain, mpa_alias_butterflies_plain, mpa_imdct_groups_plain,
+                     mpa_store_s16_packed_plain, mpa_store_s16_stereo_plain,  mpa_convert_samples_plain,
+                     0};
     (void)features;  // no variants on some targets
 #ifdef __SSE2__
     if (features & MPA_CPU_SSE2) {
@@ -30,6 +31,7 @@ mpa_kernels mpa_kernels_for(uint32_t features)
         k.layer1_dequantise = mpa_layer1_dequantise_avx;
         k.layer2_dequantise = mpa_layer2_dequantise_avx;
         k.ms_stereo = mpa_layer3_ms_stereo_avx;
+        k.alias_butterflies = mpa_alias_butterflies_avx;
         k.imdct_groups = mpa_imdct_groups_avx;
         k.features |= MPA_CPU_AVX;
     }

@@ -22,6 +22,8 @@ struct mpa_kernels {
                               int lanes, float *out);
     // Layer III mid/side stereo over count lines (layer3/stereo.cpp).
     void (*ms_stereo)(float *left, float *right, int count);
+    // Layer III alias-reduction butterflies at the lowest `boundaries` subband boundaries (layer3/hybrid.cpp).
+    void (*alias_butterflies)(float *x, int boundaries);
     // Layer III IMDCT, windowing and overlap of `active` groups of four subbands (layer3/hybrid.cpp).
     void (*imdct_groups)(const float *spectrum, float *overlap, float *output, int block_type,
                          int long_subbands, int active);

@@ -273,7 +273,7 @@ struct group_io {
 
 // Butterflies at the lowest `boundaries` subband boundaries: lines 17 - i
 // of one subband with lines 18 + i, i = 0..7, four at a time.
-void alias_butterflies(float *x, int boundaries)
+inline void alias_butterflies(float *x, int boundaries)
 {
     const v4f cs0 = load4(mpa_alias_cs), cs1 = load4(mpa_alias_cs + 4);
     const v4f ca0 = load4(mpa_alias_ca), ca1 = load4(mpa_alias_ca + 4);
@@ -420,6 +420,34 @@ __attribute__((target("avx"))) void imdct_groups_wide(const float *spectrum, flo
 
 }  // namespace
 
+void mpa_alias_butterflies_plain(float *x, int boundaries)
+{
+    alias_butterflies(x, boundaries);
+}
+
+#if MPA_HAVE_AVX_KERNELS
+// The same products and sums with all eight pairs of a boundary in one vector.
+__attribute__((target("avx"))) void mpa_alias_butterflies_avx(float *x, int boundaries)
+{
+    const auto reverse8 = [](v8f a) __attribute__((target("avx"))) {
+        return __builtin_shufflevector(a, a, 7, 6, 5, 4, 3, 2, 1, 0);
+    };
+    v8f cs, ca;
+    load(cs, mpa_alias_cs);
+    load(ca, mpa_alias_ca);
+    for (int b = 0; b < boundaries; ++b) {
+        float *lo = x + 18 * b + 10;  // lines 10..17, i descending
+        float *up = x + 18 * b + 18;  // lines 18..25, i ascending
+        v8f l, u;
+        load(l, lo);
+        load(u, up);
+        l = reverse8(l);
+        store(lo, reverse8(l * cs - u * ca));
+        store(up, u * cs + l * ca);
+    }
+}
+#endif
+
 void mpa_imdct_groups_plain(const float *spectrum, float *overlap, float *output, int block_type,
                             int long_subbands, int active)
 {
@@ -465,7 +493,7 @@ int mpa_layer3_hybrid_lines(mpa_frame_ctx *ctx, float *spectrum, float *output, 
     // boundary between its two long subbands.
     const int boundaries = block_type != 2 ? 31 : (long_subbands == 2 ? 1 : 0);
     const int reduced = boundaries < nonzero ? boundaries : nonzero;
-    alias_butterflies(spectrum, reduced);
+    mpa_kernels_active().alias_butterflies(spectrum, reduced);
     if (reduced > 0 && reduced == nonzero)
         nonzero++;
     const int active = (nonzero + 3) / 4;

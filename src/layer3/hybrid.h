@@ -22,12 +22,15 @@ int mpa_layer3_hybrid(mpa_frame_ctx *ctx, float *spectrum, float *output, int bl
 int mpa_layer3_hybrid_lines(mpa_frame_ctx *ctx, float *spectrum, float *output, int block_type,
                             int long_subbands, int channel, int lines);
 
-// The kernels behind it (core/kernels.h picks one): the IMDCT, windowing and
+// The kernels behind it (core/kernels.h picks one): the alias-reduction
+// butterflies at the lowest `boundaries` subband boundaries of a spectrum; the IMDCT, windowing and
 // overlap of `active` groups of four subbands, the spectrum's 18 lines per
 // subband into output's 18 slots of 32. Both give the same output.
+void mpa_alias_butterflies_plain(float *x, int boundaries);
 void mpa_imdct_groups_plain(const float *spectrum, float *overlap, float *output, int block_type,
                             int long_subbands, int active);
 #if defined(__x86_64__) || defined(__i386__)
+void mpa_alias_butterflies_avx(float *x, int boundaries);
 void mpa_imdct_groups_avx(const float *spectrum, float *overlap, float *output, int block_type,
                           int long_subbands, int active);
 #endif
