@@ -52,7 +52,7 @@ std::vector<float> random_lines(std::mt19937 &rng, int n, float level)
 // Overlap store position of subband sb, slot t: groups of four subbands.
 int overlap_index(int sb, int t)
 {
-    return 72 * (sb / 4) + 4 * t + sb % 4;
+    return 144 * (sb / 8) + 8 * t + sb % 8;
 }
 
 struct hybrid_ctx : layer3_test_ctx {

@@ -256,14 +256,22 @@ struct array_io {
     void emit(int t, T v) { out[t] = v; }
 };
 
-// Kernel I/O of a group of four subbands in place: the group's overlap store
-// (18 slots of four lanes) and its place in the time slots, output[32 t].
+// The overlap store of a channel holds its subbands in pairs of groups of
+// four: 18 slots of eight lanes each, subband 8h + i in lane i of pair h, so
+// that eight-lane kernels read and write whole vectors. Group g's lanes:
+inline float *group_overlap(float *overlap, int g)
+{
+    return overlap + 144 * (g >> 1) + 4 * (g & 1);
+}
+
+// Kernel I/O of a group of four subbands in place: the group's lanes of the
+// overlap store (group_overlap) and its place in the time slots, output[32 t].
 // Frequency inversion negates the odd subbands (lanes 1 and 3) in odd slots.
 struct group_io {
     float *out;
     float *overlap;
-    v4f ov(int t) const { return load4(overlap + 4 * t); }
-    void keep(int t, v4f v) { store4(overlap + 4 * t, v); }
+    v4f ov(int t) const { return load4(overlap + 8 * t); }
+    void keep(int t, v4f v) { store4(overlap + 8 * t, v); }
     void emit(int t, v4f v)
     {
         const v4f invert = {1.0f, -1.0f, 1.0f, -1.0f};
@@ -312,15 +320,15 @@ __attribute__((always_inline)) inline void load_group(const float *lines, v4f *x
     x[17] = __builtin_shufflevector(a, b, 1, 3, 5, 7);
 }
 
-// IMDCT of the eight groups of four subbands into the 18 time slots at
+// IMDCT of groups first..end-1 of four subbands into the 18 time slots at
 // output; groups from `active` on have all-zero input and pass their overlap.
 // long_subbands is 0 or 2.
 __attribute__((always_inline)) inline void imdct_groups(const float *spectrum, float *overlap,
-                                                        float *output, int block_type,
-                                                        int long_subbands, int active, int groups = 8)
+                                                        float *output, int block_type, int long_subbands,
+                                                        int active, int first = 0, int end = 8)
 {
-    for (int g = 0; g < groups; g++, overlap += 72, output += 4) {
-        group_io io = {output, overlap};
+    for (int g = first; g < end; g++) {
+        group_io io = {output + 4 * g, group_overlap(overlap, g)};
         if (g >= active) {
             // All-zero input: the output is the overlap, the new overlap zero.
             for (int t = 0; t < 18; t++) {
@@ -351,8 +359,8 @@ __attribute__((always_inline)) inline void imdct_groups(const float *spectrum, f
 }
 
 #if MPA_HAVE_AVX_KERNELS
-// Kernel I/O of two neighbouring groups at once, subband 4g + i in lane i:
-// the groups' overlap stores stay as they are (lanes 4..7 in the second).
+// Kernel I/O of a pair of groups 2h and 2h + 1 at once, subband 8h + i in
+// lane i: one slot of the overlap store per vector.
 struct group_pair_io {
     float *out;
     float *overlap;
@@ -360,14 +368,11 @@ struct group_pair_io {
     // AVX, these eight-lane returns and arguments would not match the caller's.
     __attribute__((always_inline)) v8f ov(int t) const
     {
-        return __builtin_shufflevector(load4(overlap + 4 * t), load4(overlap + 72 + 4 * t), 0, 1, 2, 3,
-                                       4, 5, 6, 7);
+        v8f v;
+        load(v, overlap + 8 * t);
+        return v;
     }
-    __attribute__((always_inline)) void keep(int t, v8f v)
-    {
-        store4(overlap + 4 * t, __builtin_shufflevector(v, v, 0, 1, 2, 3));
-        store4(overlap + 72 + 4 * t, __builtin_shufflevector(v, v, 4, 5, 6, 7));
-    }
+    __attribute__((always_inline)) void keep(int t, v8f v) { store(overlap + 8 * t, v); }
     __attribute__((always_inline)) void emit(int t, v8f v)
     {
         const v8f invert = {1.0f, -1.0f, 1.0f, -1.0f, 1.0f, -1.0f, 1.0f, -1.0f};
@@ -393,26 +398,33 @@ __attribute__((target("avx"), always_inline)) inline void load_group_pair(const 
     }
 }
 
-// imdct_groups with two groups per eight-lane vector wherever both are
-// transformed and of one block type; the other groups as four lanes.
+// imdct_groups with a pair of groups (2h, 2h + 1) per eight-lane vector
+// wherever both are transformed and of one block type, or both all zero; the
+// other groups as four lanes.
 __attribute__((target("avx"))) void imdct_groups_wide(const float *spectrum, float *overlap,
                                                       float *output, int block_type,
                                                       int long_subbands, int active)
 {
     int g = 0;
     while (g < 8) {
-        if (g + 1 < active && 4 * g >= long_subbands) {
-            group_pair_io io = {output + 4 * g, overlap + 72 * g};
+        group_pair_io io = {output + 4 * g, group_overlap(overlap, g)};
+        if ((g & 1) == 0 && g + 1 < active && 4 * g >= long_subbands) {
             v8f x[18];
             load_group_pair(spectrum + 72 * g, x);
             imdct_window(io, x, block_type);
             g += 2;
             continue;
         }
+        if ((g & 1) == 0 && g >= active) {
+            for (int t = 0; t < 18; t++) {
+                io.emit(t, io.ov(t));
+                io.keep(t, v8f{});
+            }
+            g += 2;
+            continue;
+        }
         // One group by itself: the four-lane path, for that group alone.
-        const int from_active = active > g ? 1 : 0;
-        imdct_groups(spectrum + 72 * g, overlap + 72 * g, output + 4 * g, block_type,
-                     long_subbands - 4 * g > 0 ? long_subbands - 4 * g : 0, from_active, 1);
+        imdct_groups(spectrum, overlap, output, block_type, long_subbands, active, g, g + 1);
         g++;
     }
 }
@@ -498,7 +510,8 @@ int mpa_layer3_hybrid_lines(mpa_frame_ctx *ctx, float *spectrum, float *output, 
         nonzero++;
     const int active = (nonzero + 3) / 4;
 
-    // Overlap store of a channel: per group of four subbands, 18 slots of four lanes.
+    // Overlap store of a channel: per pair of groups of four subbands, 18 slots of
+// eight lanes (group_overlap).
     float *overlap = ctx->imdct_overlap + MPA_GRANULE_LINES * channel;
     mpa_kernels_active().imdct_groups(spectrum, overlap, output, block_type, long_subbands, active);
 

@@ -18,7 +18,8 @@ int mpa_layer3_hybrid(mpa_frame_ctx *ctx, float *spectrum, float *output, int bl
 // subbands above it are not transformed, only their overlap is passed on.
 // The output is that of lines = 576 up to the sign of zero values.
 // long_subbands is 0 or 2.
-// The overlap store holds, per group of four subbands, 18 slots of four lanes.
+// The overlap store holds, per pair of groups of four subbands, 18 slots of
+// eight lanes.
 int mpa_layer3_hybrid_lines(mpa_frame_ctx *ctx, float *spectrum, float *output, int block_type,
                             int long_subbands, int channel, int lines);
 
