@@ -460,6 +460,14 @@ inline ring_place place_at(float *bank0, float *bank1, int p)
 }
 
 #if MPA_HAVE_AVX_KERNELS
+// One history column: 16 values of x, then row16.
+__attribute__((target("avx"))) inline void put_column(float *col, const float *x, float row16)
+{
+    _mm256_storeu_ps(col, _mm256_load_ps(x));
+    _mm256_storeu_ps(col + 8, _mm256_load_ps(x + 8));
+    col[16] = row16;
+}
+
 // Eight slots: their DCTs together, then one slot at a time its columns
 // filled and its window run. Returns the new ring position.
 __attribute__((target("avx"))) int synthesize_8_avx(const float *in, int in_stride, float *out,
@@ -467,22 +475,17 @@ __attribute__((target("avx"))) int synthesize_8_avx(const float *in, int in_stri
 {
     alignas(32) float lo[8][24], hi[8][16];
     dct32x8_avx(in, in_stride, lo, hi);
-    const auto put = [](float *col, const float *x, float row16) __attribute__((target("avx"))) {
-        _mm256_storeu_ps(col, _mm256_load_ps(x));
-        _mm256_storeu_ps(col + 8, _mm256_load_ps(x + 8));
-        col[16] = row16;
-    };
     // Slots in pairs. Each slot's window reads one bank; of the columns the
     // second slot fills, the one in the first slot's bank replaces a column
     // that window still reads, so it is stored after the pair's windows.
     for (int s = 0; s < 8; s += 2, out += 64) {
         const ring_place a = place_at(bank0, bank1, p);
         const ring_place b = place_at(bank0, bank1, (p - 1) & 15);
-        put(a.col_lo, lo[s], lo[s][16]);
-        put(a.col_hi, hi[s], 0.0f);
-        put(b.col_hi, hi[s + 1], 0.0f);
+        put_column(a.col_lo, lo[s], lo[s][16]);
+        put_column(a.col_hi, hi[s], 0.0f);
+        put_column(b.col_hi, hi[s + 1], 0.0f);
         kWindowPairAvx[p & 1][a.c >> 1](a.h, b.h, out);
-        put(b.col_lo, lo[s + 1], lo[s + 1][16]);
+        put_column(b.col_lo, lo[s + 1], lo[s + 1][16]);
         p = (p - 2) & 15;
     }
     return p;

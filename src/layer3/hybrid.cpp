@@ -42,8 +42,13 @@ using namespace mpa_simd;
 template <class T>
 struct constants {
     const float (*rows)[8];
-    explicit constants(const float (*table)[8]) : rows(table) { asm volatile("" : "+r"(rows)); }
-    T operator[](int i) const
+    // Always inlined: an eight-lane value returned from a call built without
+    // AVX would not come back where AVX code looks for it.
+    __attribute__((always_inline)) explicit constants(const float (*table)[8]) : rows(table)
+    {
+        asm volatile("" : "+r"(rows));
+    }
+    __attribute__((always_inline)) T operator[](int i) const
     {
         if constexpr (sizeof(T) == sizeof(float)) {
             return rows[i][0];
@@ -320,6 +325,16 @@ __attribute__((always_inline)) inline void load_group(const float *lines, v4f *x
     x[17] = __builtin_shufflevector(a, b, 1, 3, 5, 7);
 }
 
+// All-zero input: the output is the overlap, the new overlap zero.
+template <class T, class IO>
+__attribute__((always_inline)) inline void pass_overlap(IO &io)
+{
+    for (int t = 0; t < 18; t++) {
+        io.emit(t, io.ov(t));
+        io.keep(t, T{});
+    }
+}
+
 // IMDCT of groups first..end-1 of four subbands into the 18 time slots at
 // output; groups from `active` on have all-zero input and pass their overlap.
 // long_subbands is 0 or 2.
@@ -330,11 +345,7 @@ __attribute__((always_inline)) inline void imdct_groups(const float *spectrum, f
     for (int g = first; g < end; g++) {
         group_io io = {output + 4 * g, group_overlap(overlap, g)};
         if (g >= active) {
-            // All-zero input: the output is the overlap, the new overlap zero.
-            for (int t = 0; t < 18; t++) {
-                io.emit(t, io.ov(t));
-                io.keep(t, v4f{});
-            }
+            pass_overlap<v4f>(io);
             continue;
         }
         v4f x[18];
@@ -416,10 +427,7 @@ __attribute__((target("avx"))) void imdct_groups_wide(const float *spectrum, flo
             continue;
         }
         if ((g & 1) == 0 && g >= active) {
-            for (int t = 0; t < 18; t++) {
-                io.emit(t, io.ov(t));
-                io.keep(t, v8f{});
-            }
+            pass_overlap<v8f>(io);
             g += 2;
             continue;
         }
@@ -441,9 +449,6 @@ void mpa_alias_butterflies_plain(float *x, int boundaries)
 // The same products and sums with all eight pairs of a boundary in one vector.
 __attribute__((target("avx"))) void mpa_alias_butterflies_avx(float *x, int boundaries)
 {
-    const auto reverse8 = [](v8f a) __attribute__((target("avx"))) {
-        return __builtin_shufflevector(a, a, 7, 6, 5, 4, 3, 2, 1, 0);
-    };
     v8f cs, ca;
     load(cs, mpa_alias_cs);
     load(ca, mpa_alias_ca);
@@ -453,8 +458,9 @@ __attribute__((target("avx"))) void mpa_alias_butterflies_avx(float *x, int boun
         v8f l, u;
         load(l, lo);
         load(u, up);
-        l = reverse8(l);
-        store(lo, reverse8(l * cs - u * ca));
+        l = __builtin_shufflevector(l, l, 7, 6, 5, 4, 3, 2, 1, 0);
+        const v8f d = l * cs - u * ca;
+        store(lo, __builtin_shufflevector(d, d, 7, 6, 5, 4, 3, 2, 1, 0));
         store(up, u * cs + l * ca);
     }
 }
