@@ -30,9 +30,10 @@ static inline uint32_t mpa_huff_top(const mpa_bits_wide *r)
     return static_cast<uint32_t>(r->cache >> 32);
 }
 
-// One pair's code: the magnitudes of x and y and the code's length.
+// One pair's code: the magnitudes of x and y, the code's length, and that
+// length with the sign bits that follow the code.
 struct mpa_huff_code {
-    unsigned x, y, len;
+    unsigned x, y, len, taken;
 };
 
 // Reads a pair's code into *c. False for the one-bit code 1 of (0, 0) that
@@ -46,8 +47,9 @@ static inline bool mpa_huff_read_code(mpa_bits_wide *r, float *out, mpa_huff_cod
         return false;
     }
     const unsigned e = T::lookup(r);
-    c->x = (e >> T::x_shift) & T::magnitude_mask;
-    c->y = (e >> T::y_shift) & T::magnitude_mask;
+    c->x = e >> 12;
+    c->y = (e >> 8) & 15;
+    c->taken = (e >> 4) & 15;
     c->len = e & 15;
     return true;
 }
@@ -56,13 +58,12 @@ static inline bool mpa_huff_read_code(mpa_bits_wide *r, float *out, mpa_huff_cod
 // it, and consumes code and signs.
 static inline void mpa_huff_signed_pair(mpa_bits_wide *r, float *out, const mpa_huff_code &c)
 {
-    // A zero value has no sign bit: the bit read in its place picks one of
-    // the two +0 entries of 0.
-    const unsigned x_signed = c.x != 0, y_signed = c.y != 0;
-    const uint32_t s = mpa_huff_top(r) << c.len;  // the sign bits follow the code
-    out[0] = mpa_pow43_signed[2 * c.x + (s >> 31)];
-    out[1] = mpa_pow43_signed[2 * c.y + ((s << x_signed) >> 31)];
-    mpa_huff_consume(r, c.len + x_signed + y_signed);
+    // The sign bits follow the code, y's last. A zero value has no sign bit:
+    // the bit read in its place picks one of the two +0 entries of 0.
+    const uint32_t top = mpa_huff_top(r);
+    out[0] = mpa_pow43_signed[2 * c.x + ((top << c.len) >> 31)];
+    out[1] = mpa_pow43_signed[2 * c.y + ((top << (c.taken - 1)) >> 31)];
+    mpa_huff_consume(r, c.taken);
 }
 
 // One value of a linbits table, read after its code: magnitude 15 is followed

@@ -3,19 +3,19 @@
 // Per code table, lookup() returns the entry of the code at the head of the
 // wide reader's cache. The entry's length counts the code bits still in the
 // cache: a two-step range consumes its prefix before the second lookup.
-// Entries: table 1: bit 7 |x| = 1, bit 6 |y| = 1; tables 2, 3, 5, 6: |x| in bits
-// 7-6, |y| in 5-4; others: |x| in bits 15-12, |y| in 11-8. Length in bits 3-0.
+// Entries: |x| in bits 15-12, |y| in 11-8, the code's length with its sign bits
+// (one per non-zero value) in 7-4, the code's length in 3-0.
 #ifndef ROVAZ_LAYER3_HUFFMAN_TABLES_H
 #define ROVAZ_LAYER3_HUFFMAN_TABLES_H
 
 #include <cstdint>
 #include "core/bitstream.h"
 
-extern const uint8_t mpa_huff1[4];
-extern const uint8_t mpa_huff2[32];
-extern const uint8_t mpa_huff3[64];
-extern const uint8_t mpa_huff5[128];
-extern const uint8_t mpa_huff6[128];
+extern const uint16_t mpa_huff1[4];
+extern const uint16_t mpa_huff2[32];
+extern const uint16_t mpa_huff3[64];
+extern const uint16_t mpa_huff5[128];
+extern const uint16_t mpa_huff6[128];
 extern const uint16_t mpa_huff7_a[25];
 extern const uint16_t mpa_huff7_b[20];
 extern const uint16_t mpa_huff7_c[32];
@@ -36,18 +36,18 @@ extern const uint16_t mpa_huff11_d[16];
 extern const uint16_t mpa_huff12_a[107];
 extern const uint16_t mpa_huff12_b[83];
 extern const uint16_t mpa_huff12_c[2];
-extern const uint16_t mpa_huff13_a[97];
-extern const uint16_t mpa_huff13_b[202];
-extern const uint16_t mpa_huff13_c[336];
+extern const uint16_t mpa_huff13_a[454];
+extern const uint16_t mpa_huff13_b[432];
+extern const uint16_t mpa_huff13_c[32];
 extern const uint16_t mpa_huff13_d[1024];
 extern const uint16_t mpa_huff15_a[89];
 extern const uint16_t mpa_huff15_b[252];
 extern const uint16_t mpa_huff15_c[208];
 extern const uint16_t mpa_huff15_d[64];
-extern const uint16_t mpa_huff16_a[419];
-extern const uint16_t mpa_huff16_b[1040];
-extern const uint16_t mpa_huff16_c[128];
-extern const uint16_t mpa_huff16_d[54];
+extern const uint16_t mpa_huff16_a[1792];
+extern const uint16_t mpa_huff16_b[512];
+extern const uint16_t mpa_huff16_c[1024];
+extern const uint16_t mpa_huff16_d[48];
 extern const uint16_t mpa_huff24_a[294];
 extern const uint16_t mpa_huff24_b[355];
 extern const uint16_t mpa_huff24_c[330];
@@ -62,7 +62,6 @@ alignas(16) extern const float mpa_huff_quad_values[81][4];
 // Table 1: 4 codes of up to 3 bits; (0, 0) is the single bit 1.
 struct mpa_huff_code_1 {
     static const bool zero_bit = true;
-    static const int x_shift = 7, y_shift = 6, magnitude_mask = 1;
     static inline unsigned lookup(mpa_bits_wide *r)
     {
         const uint32_t c = static_cast<uint32_t>(r->cache >> 32);
@@ -73,7 +72,6 @@ struct mpa_huff_code_1 {
 // Table 2: 9 codes of up to 6 bits; (0, 0) is the single bit 1.
 struct mpa_huff_code_2 {
     static const bool zero_bit = true;
-    static const int x_shift = 6, y_shift = 4, magnitude_mask = 3;
     static inline unsigned lookup(mpa_bits_wide *r)
     {
         const uint32_t c = static_cast<uint32_t>(r->cache >> 32);
@@ -84,7 +82,6 @@ struct mpa_huff_code_2 {
 // Table 3: 9 codes of up to 6 bits.
 struct mpa_huff_code_3 {
     static const bool zero_bit = false;
-    static const int x_shift = 6, y_shift = 4, magnitude_mask = 3;
     static inline unsigned lookup(mpa_bits_wide *r)
     {
         const uint32_t c = static_cast<uint32_t>(r->cache >> 32);
@@ -95,7 +92,6 @@ struct mpa_huff_code_3 {
 // Table 5: 16 codes of up to 8 bits; (0, 0) is the single bit 1.
 struct mpa_huff_code_5 {
     static const bool zero_bit = true;
-    static const int x_shift = 6, y_shift = 4, magnitude_mask = 3;
     static inline unsigned lookup(mpa_bits_wide *r)
     {
         const uint32_t c = static_cast<uint32_t>(r->cache >> 32);
@@ -106,7 +102,6 @@ struct mpa_huff_code_5 {
 // Table 6: 16 codes of up to 7 bits.
 struct mpa_huff_code_6 {
     static const bool zero_bit = false;
-    static const int x_shift = 6, y_shift = 4, magnitude_mask = 3;
     static inline unsigned lookup(mpa_bits_wide *r)
     {
         const uint32_t c = static_cast<uint32_t>(r->cache >> 32);
@@ -117,7 +112,6 @@ struct mpa_huff_code_6 {
 // Table 7: 36 codes of up to 10 bits; (0, 0) is the single bit 1.
 struct mpa_huff_code_7 {
     static const bool zero_bit = true;
-    static const int x_shift = 12, y_shift = 8, magnitude_mask = 15;
     static inline unsigned lookup(mpa_bits_wide *r)
     {
         const uint32_t c = static_cast<uint32_t>(r->cache >> 32);
@@ -132,7 +126,6 @@ struct mpa_huff_code_7 {
 // Table 8: 36 codes of up to 11 bits.
 struct mpa_huff_code_8 {
     static const bool zero_bit = false;
-    static const int x_shift = 12, y_shift = 8, magnitude_mask = 15;
     static inline unsigned lookup(mpa_bits_wide *r)
     {
         const uint32_t c = static_cast<uint32_t>(r->cache >> 32);
@@ -149,7 +142,6 @@ struct mpa_huff_code_8 {
 // Table 9: 36 codes of up to 9 bits.
 struct mpa_huff_code_9 {
     static const bool zero_bit = false;
-    static const int x_shift = 12, y_shift = 8, magnitude_mask = 15;
     static inline unsigned lookup(mpa_bits_wide *r)
     {
         const uint32_t c = static_cast<uint32_t>(r->cache >> 32);
@@ -162,7 +154,6 @@ struct mpa_huff_code_9 {
 // Table 10: 64 codes of up to 11 bits; (0, 0) is the single bit 1.
 struct mpa_huff_code_10 {
     static const bool zero_bit = true;
-    static const int x_shift = 12, y_shift = 8, magnitude_mask = 15;
     static inline unsigned lookup(mpa_bits_wide *r)
     {
         const uint32_t c = static_cast<uint32_t>(r->cache >> 32);
@@ -179,7 +170,6 @@ struct mpa_huff_code_10 {
 // Table 11: 64 codes of up to 11 bits.
 struct mpa_huff_code_11 {
     static const bool zero_bit = false;
-    static const int x_shift = 12, y_shift = 8, magnitude_mask = 15;
     static inline unsigned lookup(mpa_bits_wide *r)
     {
         const uint32_t c = static_cast<uint32_t>(r->cache >> 32);
@@ -196,7 +186,6 @@ struct mpa_huff_code_11 {
 // Table 12: 64 codes of up to 10 bits.
 struct mpa_huff_code_12 {
     static const bool zero_bit = false;
-    static const int x_shift = 12, y_shift = 8, magnitude_mask = 15;
     static inline unsigned lookup(mpa_bits_wide *r)
     {
         const uint32_t c = static_cast<uint32_t>(r->cache >> 32);
@@ -211,16 +200,19 @@ struct mpa_huff_code_12 {
 // Table 13: 256 codes of up to 19 bits; (0, 0) is the single bit 1.
 struct mpa_huff_code_13 {
     static const bool zero_bit = true;
-    static const int x_shift = 12, y_shift = 8, magnitude_mask = 15;
     static inline unsigned lookup(mpa_bits_wide *r)
     {
         const uint32_t c = static_cast<uint32_t>(r->cache >> 32);
-        if (c >= 0x1f000000u)
-            return mpa_huff13_a[(c >> 24) - 0x1f];  // codes of up to 8 bits
-        if (c >= 0x05c00000u)
-            return mpa_huff13_b[(c >> 21) - 0x2e];  // codes of up to 11 bits
-        if (c >= 0x00800000u)
-            return mpa_huff13_c[(c >> 18) - 0x20];  // codes of up to 14 bits
+        if (c >= 0x0e800000u)
+            return mpa_huff13_a[(c >> 22) - 0x3a];  // codes of up to 10 bits
+        if (c >= 0x01000000u)
+            return mpa_huff13_b[(c >> 19) - 0x20];  // codes of up to 13 bits
+        if (c >= 0x00800000u) {
+            // prefix 000000001, then up to 5 bits
+            r->cache <<= 9;
+            r->count -= 9;
+            return mpa_huff13_c[r->cache >> 59];
+        }
         // prefix 000000000, then up to 10 bits
         r->cache <<= 9;
         r->count -= 9;
@@ -231,7 +223,6 @@ struct mpa_huff_code_13 {
 // Table 15: 256 codes of up to 13 bits.
 struct mpa_huff_code_15 {
     static const bool zero_bit = false;
-    static const int x_shift = 12, y_shift = 8, magnitude_mask = 15;
     static inline unsigned lookup(mpa_bits_wide *r)
     {
         const uint32_t c = static_cast<uint32_t>(r->cache >> 32);
@@ -248,19 +239,22 @@ struct mpa_huff_code_15 {
 // Table 16: 256 codes of up to 17 bits; (0, 0) is the single bit 1.
 struct mpa_huff_code_16 {
     static const bool zero_bit = true;
-    static const int x_shift = 12, y_shift = 8, magnitude_mask = 15;
     static inline unsigned lookup(mpa_bits_wide *r)
     {
         const uint32_t c = static_cast<uint32_t>(r->cache >> 32);
-        if (c >= 0x17400000u)
-            return mpa_huff16_a[(c >> 22) - 0x5d];  // codes of up to 10 bits
-        if (c >= 0x07000000u)
-            return mpa_huff16_b[(c >> 18) - 0x1c0];  // codes of up to 14 bits
-        if (c >= 0x06c00000u) {
-            // prefix 0000011011, then up to 7 bits
-            r->cache <<= 10;
-            r->count -= 10;
-            return mpa_huff16_c[r->cache >> 57];
+        if (c >= 0x10000000u)
+            return mpa_huff16_a[(c >> 20) - 0x100];  // codes of up to 12 bits
+        if (c >= 0x08000000u) {
+            // prefix 00001, then up to 9 bits
+            r->cache <<= 5;
+            r->count -= 5;
+            return mpa_huff16_b[r->cache >> 55];
+        }
+        if (c >= 0x06000000u) {
+            // prefix 0000011, then up to 10 bits
+            r->cache <<= 7;
+            r->count -= 7;
+            return mpa_huff16_c[r->cache >> 54];
         }
         return mpa_huff16_d[c >> 21];  // codes of up to 11 bits
     }
@@ -269,7 +263,6 @@ struct mpa_huff_code_16 {
 // Table 24: 256 codes of up to 12 bits.
 struct mpa_huff_code_24 {
     static const bool zero_bit = false;
-    static const int x_shift = 12, y_shift = 8, magnitude_mask = 15;
     static inline unsigned lookup(mpa_bits_wide *r)
     {
         const uint32_t c = static_cast<uint32_t>(r->cache >> 32);

@@ -20,14 +20,15 @@ consumed and the rest looked up (the caller's wide reader holds enough bits
 for the whole pair, so no refill comes between).
 
 Entry formats:
-  table 1          bit 7: |x| is 1, bit 6: |y| is 1, bits 3-0: code length
-  tables 2, 3, 5, 6  |x| in bits 7-6, |y| in bits 5-4, code length in bits 3-0
-  other tables     |x| in bits 15-12, |y| in bits 11-8, code length in bits 3-0
+  pair tables      |x| in bits 15-12, |y| in bits 11-8, the code's length
+                   and its sign bits (one per non-zero value) in bits 7-4, the
+                   code's length in bits 3-0
   count1 tables    by the top 10 bits of the cache: the quadruple's row of
                    mpa_huff_quad_values in bits 15-4, the length of code and
                    sign bits in bits 3-0
-The length counts from the first bit the lookup was indexed with (for a
-two-step range: the bits after the consumed prefix).
+The lengths count from the first bit the lookup was indexed with (for a
+two-step range: the bits after the consumed prefix). Code and signs fit the
+four bits of bits 7-4 because one step looks up at most 13 bits.
 
 Usage: gen_huffman_tables.py [--root DIR] [HUFFMAN_CODES_TXT]
 (default: tools/gen/data/huffman_codes.txt)
@@ -151,12 +152,10 @@ def split_table(codes, zero_bit, max_index, min_ranges, max_ranges):
     return list(ranges)
 
 
-def pack(n, x, y, length):
-    if n == 1:
-        return x << 7 | y << 6 | length
-    if n in SMALL_TABLES:
-        return x << 6 | y << 4 | length
-    return x << 12 | y << 8 | length
+def pack(x, y, length):
+    taken = length + (x != 0) + (y != 0)
+    assert length < 16 and taken < 16
+    return x << 12 | y << 8 | taken << 4 | length
 
 
 def fill(n, r):
@@ -168,7 +167,7 @@ def fill(n, r):
         while not (r.codes[k][2] <= v < r.codes[k][2] + (1 << (32 - r.codes[k][1]))):
             k += 1
         (x, y), length, _ = r.codes[k]
-        out.append(pack(n, x, y, length - r.prefix))
+        out.append(pack(x, y, length - r.prefix))
     return out
 
 
@@ -184,8 +183,8 @@ def generate(tables, count1):
         "// Per code table, lookup() returns the entry of the code at the head of the",
         "// wide reader's cache. The entry's length counts the code bits still in the",
         "// cache: a two-step range consumes its prefix before the second lookup.",
-        "// Entries: table 1: bit 7 |x| = 1, bit 6 |y| = 1; tables 2, 3, 5, 6: |x| in bits",
-        "// 7-6, |y| in 5-4; others: |x| in bits 15-12, |y| in 11-8. Length in bits 3-0.",
+        "// Entries: |x| in bits 15-12, |y| in 11-8, the code's length with its sign bits",
+        "// (one per non-zero value) in 7-4, the code's length in 3-0.",
         "#ifndef ROVAZ_LAYER3_HUFFMAN_TABLES_H",
         "#define ROVAZ_LAYER3_HUFFMAN_TABLES_H",
         "",
@@ -207,23 +206,23 @@ def generate(tables, count1):
         zero_bit = any(b == "1" for _, _, b in t["codes"])
         codes = [(v, l, int(b, 2) << (32 - l)) for v, l, b in t["codes"] if not (zero_bit and b == "1")]
         small = n in SMALL_TABLES
-        # Sign bits come from the same 16-bit peek as the code: up to 14 code bits.
-        # Linbits tables do the same for pairs below 15, so the same limit.
-        max_index = 14
+        # Code and sign bits are counted in four bits of the entry: up to 13
+        # code bits per step. Linbits tables have the same limit.
+        max_index = 13
         if small:
             ranges = split_table(codes, zero_bit, 16, 1, 1)
         else:
             # At least two ranges, so that the short codes' lookup stays small.
             ranges = split_table(codes, zero_bit, max_index, 2, MAX_RANGES)
-        ctype = "uint8_t" if small else "uint16_t"
-        fmt = "0x%02x" if small else "0x%04x"
+        ctype = "uint16_t"
+        fmt = "0x%04x"
         maxlen = max(l for _, l, _ in t["codes"])
         names = []
         for i, r in enumerate(ranges):
             name = "mpa_huff%d" % n if len(ranges) == 1 else "mpa_huff%d_%s" % (n, "abcdefgh"[i])
             names.append(name)
             values = fill(n, r)
-            total += len(values) * (1 if small else 2)
+            total += len(values) * 2
             hdr.append("extern const %s %s[%d];" % (ctype, name, len(values)))
             if r.prefix:
                 src.append("// Table %d, codes beginning %s: the %d bits after that prefix." %
@@ -232,7 +231,7 @@ def generate(tables, count1):
                 src.append("// Table %d, cache values %s..%s: the top %d bits." %
                            (n, hexw(r.lo), hexw(r.hi - 1), r.width))
             src += common.array("const %s %s[%d]" % (ctype, name, len(values)),
-                                [fmt % v for v in values], 16 if small else 12)
+                                [fmt % v for v in values], 12)
             src.append("")
 
         s = []
@@ -240,12 +239,6 @@ def generate(tables, count1):
                  (n, len(t["codes"]), maxlen, "; (0, 0) is the single bit 1" if zero_bit else ""))
         s.append("struct mpa_huff_code_%d {" % n)
         s.append("    static const bool zero_bit = %s;" % ("true" if zero_bit else "false"))
-        if n == 1:
-            s.append("    static const int x_shift = 7, y_shift = 6, magnitude_mask = 1;")
-        elif small:
-            s.append("    static const int x_shift = 6, y_shift = 4, magnitude_mask = 3;")
-        else:
-            s.append("    static const int x_shift = 12, y_shift = 8, magnitude_mask = 15;")
         s.append("    static inline unsigned lookup(mpa_bits_wide *r)")
         s.append("    {")
         s.append("        const uint32_t c = static_cast<uint32_t>(r->cache >> 32);")
