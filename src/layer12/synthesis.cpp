@@ -11,7 +11,9 @@
 //
 // The filterbank runs on four-lane vectors (SSE, NEON). On x86 processors
 // with AVX, chosen per call from the CPU's feature bits, the windowing runs
-// on eight lanes and the DCT is the same code in AVX's three-operand form.
+// on eight lanes, two slots at a time where it can (each window weight loaded
+// once for both), and the DCT is the same code on eight slots at once or in
+// AVX's three-operand form.
 // Both paths do the same operations per output in the same order: their
 // output is the same to the bit.
 #include "layer12/synthesis.h"
@@ -468,8 +470,8 @@ __attribute__((target("avx"))) inline void put_column(float *col, const float *x
     col[16] = row16;
 }
 
-// Eight slots: their DCTs together, then one slot at a time its columns
-// filled and its window run. Returns the new ring position.
+// Eight slots: their DCTs together, then two slots at a time their columns
+// filled and their windows run. Returns the new ring position.
 __attribute__((target("avx"))) int synthesize_8_avx(const float *in, int in_stride, float *out,
                                                      float *bank0, float *bank1, int p)
 {
